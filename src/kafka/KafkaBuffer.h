@@ -1,0 +1,111 @@
+#pragma once
+
+#include "Error.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+// One tagged field of a flexible message.
+struct TaggedField {
+    std::uint64_t tag = 0;
+    QByteArray data;
+};
+
+// The byte buffer in which requests are written and responses, record batches
+// and decompressed record sets are read. Integers are big-endian, strings UTF-8.
+//
+// Reading never fails on the spot: a read past the end yields zero bytes and is
+// counted in `overrun`; parsers check the count once, at the end, with
+// checkBufferReadEntirely(). Malformed lengths and over-long varints are
+// counted as overrun too, so that a parse that met them fails.
+class KafkaBuffer {
+public:
+    // A varint has at most this many bytes (a 64-bit value in 7-bit groups).
+    static constexpr int MaxVarintBytes = 10;
+
+    KafkaBuffer() = default;
+    explicit KafkaBuffer(QByteArray bytes) : data(std::move(bytes)) { }
+
+    QByteArray data;
+    std::int64_t position = 0;
+    std::int64_t overrun = 0;
+
+    std::int64_t size() const { return data.size(); }
+    std::int64_t remaining() const { return position < size() ? size() - position : 0; }
+    bool atEnd() const { return position >= size(); }
+    // Moves the cursor by n bytes (n >= 0); moving past the end counts overrun.
+    void skip(std::int64_t n);
+
+    std::int64_t read(void* destination, std::int64_t n);
+    void write(const void* source, std::int64_t n);
+
+    std::int8_t readS8();
+    std::uint8_t readU8();
+    std::int16_t readS16();
+    std::int32_t readS32();
+    std::uint32_t readU32();
+    std::int64_t readS64();
+    void writeS8(std::int8_t value);
+    void writeS16(std::int16_t value);
+    void writeS32(std::int32_t value);
+    void writeS64(std::int64_t value);
+
+    // An int16 error code, kept when in 0..99 and read as -1 otherwise.
+    std::int16_t readErrorCode();
+
+    std::uint64_t readVarU64();
+    void writeVarU64(std::uint64_t value);
+    // Zigzag-encoded signed varint, as record fields use.
+    std::int64_t readVarS64();
+
+    // int16 length: -1 null, 0 empty, else that many UTF-8 bytes.
+    QString readString();
+    // unsigned varint N: 0 null, 1 empty, else N - 1 UTF-8 bytes.
+    QString readCompactString();
+    // int32 length: -1 and 0 give a null array.
+    QByteArray readBytes();
+    // unsigned varint N: 0 and 1 give a null array, else N - 1 bytes.
+    QByteArray readCompactBytes();
+    // Reads exactly `length` bytes (length >= 0), capping the allocation at
+    // what is there and counting the shortfall.
+    QByteArray readRawBytes(std::int64_t length);
+
+    // int16 length and UTF-8 bytes; a null string is written as empty.
+    void writeString(const QString& text);
+
+    void writeTaggedFields(const QList<TaggedField>& fields);
+
+    // int32 count (negative gives an empty list), then each element read by
+    // `reader(KafkaBuffer&)`. Stops once the data is used up, counting the
+    // missing elements as overrun, so a huge count never loops far.
+    template <typename Reader>
+    auto readArray(Reader reader) -> QList<decltype(reader(*this))>
+    {
+        return readElements(readS32(), reader);
+    }
+
+    // Reads `count` elements (negative gives none) with the rule of readArray.
+    template <typename Reader>
+    auto readElements(std::int64_t count, Reader reader) -> QList<decltype(reader(*this))>
+    {
+        QList<decltype(reader(*this))> list;
+        if (count <= 0)
+            return list;
+        list.reserve(static_cast<qsizetype>(std::min<std::int64_t>(count, remaining())));
+        for (std::int64_t i = 0; i < count; ++i) {
+            if (atEnd()) {
+                overrun += count - i;
+                break;
+            }
+            list.append(reader(*this));
+        }
+        return list;
+    }
+
+    // Overrun gives code 35, unread bytes code 36, else nothing.
+    std::optional<KafkaError> checkBufferReadEntirely() const;
+};
