@@ -11,7 +11,7 @@ void KafkaBuffer::skip(std::int64_t n)
         return;
     const std::int64_t available = remaining();
     if (n > available) {
-        overrun += n - available;
+        countOverrun(n - available);
         position += available;
     } else {
         position += n;
@@ -27,7 +27,7 @@ std::int64_t KafkaBuffer::read(void* destination, std::int64_t n)
         std::memcpy(destination, data.constData() + position, static_cast<size_t>(copied));
     if (copied < n) {
         std::memset(static_cast<char*>(destination) + copied, 0, static_cast<size_t>(n - copied));
-        overrun += n - copied;
+        countOverrun(n - copied);
     }
     position += copied;
     return copied;
@@ -122,7 +122,7 @@ std::uint64_t KafkaBuffer::readVarU64()
     std::uint64_t value = 0;
     for (int i = 0; i < MaxVarintBytes; ++i) {
         if (atEnd()) {
-            overrun += 1;
+            countOverrun(1);
             return value;
         }
         const std::uint8_t byte = static_cast<std::uint8_t>(data.at(static_cast<qsizetype>(position)));
@@ -132,7 +132,7 @@ std::uint64_t KafkaBuffer::readVarU64()
             return value;
     }
     // Longer than any 64-bit value: malformed.
-    overrun += 1;
+    countOverrun(1);
     return value;
 }
 
@@ -163,7 +163,7 @@ QByteArray KafkaBuffer::readRawBytes(std::int64_t length)
     const std::int64_t available = std::min(length, remaining());
     QByteArray bytes(static_cast<qsizetype>(available), Qt::Uninitialized);
     read(bytes.data(), available);
-    overrun += length - available;
+    countOverrun(length - available);
     return bytes;
 }
 
@@ -173,7 +173,7 @@ QString KafkaBuffer::readString()
     if (length == -1)
         return QString();
     if (length < -1) {
-        overrun += 1;
+        countOverrun(1);
         return QString();
     }
     if (length == 0)
@@ -189,7 +189,7 @@ QString KafkaBuffer::readCompactString()
     if (n == 1)
         return QString(QLatin1String(""));
     if (n - 1 > std::uint64_t(INT64_MAX)) {
-        overrun += 1;
+        countOverrun(1);
         return QString();
     }
     return QString::fromUtf8(readRawBytes(static_cast<std::int64_t>(n - 1)));
@@ -199,7 +199,7 @@ QByteArray KafkaBuffer::readBytes()
 {
     const std::int32_t length = readS32();
     if (length < -1) {
-        overrun += 1;
+        countOverrun(1);
         return QByteArray();
     }
     return readRawBytes(length);
@@ -211,7 +211,7 @@ QByteArray KafkaBuffer::readCompactBytes()
     if (n <= 1)
         return QByteArray();
     if (n - 1 > std::uint64_t(INT64_MAX)) {
-        overrun += 1;
+        countOverrun(1);
         return QByteArray();
     }
     return readRawBytes(static_cast<std::int64_t>(n - 1));

@@ -6,7 +6,9 @@
 #include <QList>
 #include <QString>
 
+#include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <optional>
 
 // One tagged field of a flexible message.
@@ -39,6 +41,13 @@ public:
     bool atEnd() const { return position >= size(); }
     // Moves the cursor by n bytes (n >= 0); moving past the end counts overrun.
     void skip(std::int64_t n);
+    // Counts n more bytes wanted beyond the end of the data (or a malformed
+    // field). The count saturates instead of overflowing on hostile lengths.
+    void countOverrun(std::int64_t n)
+    {
+        if (n > 0)
+            overrun = n > std::numeric_limits<std::int64_t>::max() - overrun ? std::numeric_limits<std::int64_t>::max() : overrun + n;
+    }
 
     std::int64_t read(void* destination, std::int64_t n);
     void write(const void* source, std::int64_t n);
@@ -98,7 +107,7 @@ public:
         list.reserve(static_cast<qsizetype>(std::min<std::int64_t>(count, remaining())));
         for (std::int64_t i = 0; i < count; ++i) {
             if (atEnd()) {
-                overrun += count - i;
+                countOverrun(count - i);
                 break;
             }
             list.append(reader(*this));

@@ -60,7 +60,7 @@ QList<TaggedField> KafkaVersionedBuffer::readTaggedFields(std::int16_t min, std:
         field.tag = b.readVarU64();
         const std::uint64_t size = b.readVarU64();
         if (size > std::uint64_t(INT64_MAX))
-            b.overrun += 1;
+            b.countOverrun(1);
         else
             field.data = b.readRawBytes(static_cast<std::int64_t>(size));
         return field;

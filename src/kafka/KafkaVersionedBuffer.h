@@ -60,7 +60,7 @@ public:
         list.reserve(static_cast<qsizetype>(std::min<std::int64_t>(count, buffer.remaining())));
         for (std::int64_t i = 0; i < count; ++i) {
             if (buffer.atEnd()) {
-                buffer.overrun += count - i;
+                buffer.countOverrun(count - i);
                 break;
             }
             list.append(reader(*this));

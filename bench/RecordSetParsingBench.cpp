@@ -1,0 +1,173 @@
+// Record-set parsing throughput for each codec, beside the compression
+// library's own decompression of the same batch sections (for uncompressed
+// batches: a plain copy of the sections). The ratio is the parser's time over
+// the peer's: what decoding records costs on top of getting their bytes.
+//
+//   bench_record_set_parsing [records per batch] [batches] [rounds]
+#include "KafkaRecordBatch.h"
+#include "TestRecordBatchBuilder.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <lz4frame.h>
+#include <snappy.h>
+#include <zlib.h>
+#include <zstd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+
+using namespace TestBatches;
+
+namespace {
+
+struct Workload {
+    QByteArray recordSet;
+    QList<QByteArray> sections;
+    qint64 records = 0;
+    qint64 uncompressedBytes = 0;
+};
+
+Workload makeWorkload(Codec codec, int recordsPerBatch, int batches)
+{
+    Workload workload;
+    for (int b = 0; b < batches; ++b) {
+        TestBatch batch;
+        batch.baseOffset = qint64(b) * recordsPerBatch;
+        batch.codec = codec;
+        for (int i = 0; i < recordsPerBatch; ++i) {
+            TestBatches::TestRecord record;
+            record.offsetDelta = i;
+            record.timestampDelta = i;
+            record.key = "key-" + QByteArray::number(b * recordsPerBatch + i);
+            // 100-byte values of mixed text, as typical payloads are.
+            QByteArray value = "{\"id\":" + QByteArray::number(b * recordsPerBatch + i) + ",\"name\":\"record\",\"data\":\"";
+            while (value.size() < 98)
+                value += char('a' + (value.size() * 7 + i) % 26);
+            record.value = value + "\"}";
+            record.headers = { { "source", "bench" } };
+            batch.records.append(record);
+        }
+        QByteArray plain;
+        for (const auto& record : batch.records)
+            plain += record.bytes();
+        workload.uncompressedBytes += plain.size();
+        batch.section = compress(codec, plain);
+        workload.sections.append(*batch.section);
+        workload.recordSet += batch.bytes();
+        workload.records += recordsPerBatch;
+    }
+    return workload;
+}
+
+qint64 decompressWithLibrary(Codec codec, const QByteArray& section, QByteArray& out)
+{
+    switch (codec) {
+    case Codec::None:
+        std::memcpy(out.data(), section.constData(), static_cast<size_t>(section.size()));
+        return section.size();
+    case Codec::Gzip: {
+        z_stream stream {};
+        inflateInit2(&stream, 15 + 32);
+        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(section.constData()));
+        stream.avail_in = static_cast<uInt>(section.size());
+        stream.next_out = reinterpret_cast<Bytef*>(out.data());
+        stream.avail_out = static_cast<uInt>(out.size());
+        inflate(&stream, Z_FINISH);
+        const qint64 produced = static_cast<qint64>(stream.total_out);
+        inflateEnd(&stream);
+        return produced;
+    }
+    case Codec::Snappy: {
+        size_t length = 0;
+        snappy::GetUncompressedLength(section.constData(), static_cast<size_t>(section.size()), &length);
+        snappy::RawUncompress(section.constData(), static_cast<size_t>(section.size()), out.data());
+        return static_cast<qint64>(length);
+    }
+    case Codec::Lz4: {
+        LZ4F_dctx* context = nullptr;
+        LZ4F_createDecompressionContext(&context, LZ4F_VERSION);
+        size_t outSize = static_cast<size_t>(out.size());
+        size_t inSize = static_cast<size_t>(section.size());
+        LZ4F_decompress(context, out.data(), &outSize, section.constData(), &inSize, nullptr);
+        LZ4F_freeDecompressionContext(context);
+        return static_cast<qint64>(outSize);
+    }
+    case Codec::Zstd:
+        return static_cast<qint64>(ZSTD_decompress(out.data(), static_cast<size_t>(out.size()), section.constData(),
+            static_cast<size_t>(section.size())));
+    default:
+        return 0;
+    }
+}
+
+// Best of `rounds` timings, in nanoseconds.
+qint64 bestOf(int rounds, const std::function<void()>& work)
+{
+    qint64 best = std::numeric_limits<qint64>::max();
+    for (int round = 0; round < rounds; ++round) {
+        QElapsedTimer timer;
+        timer.start();
+        work();
+        best = std::min(best, timer.nsecsElapsed());
+    }
+    return best;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int recordsPerBatch = argc > 1 ? std::atoi(argv[1]) : 500;
+    const int batches = argc > 2 ? std::atoi(argv[2]) : 400;
+    const int rounds = argc > 3 ? std::atoi(argv[3]) : 5;
+
+    std::printf("%d batches of %d records of ~100-byte values, best of %d rounds\n", batches, recordsPerBatch, rounds);
+    std::printf("%-7s %12s %10s %10s %12s %8s\n", "codec", "records/s", "MB/s in", "MB/s out", "peer MB/s", "ratio");
+    const std::pair<const char*, Codec> codecs[] = {
+        { "none", Codec::None }, { "gzip", Codec::Gzip }, { "snappy", Codec::Snappy }, { "lz4", Codec::Lz4 }, { "zstd", Codec::Zstd },
+    };
+    for (const auto& [name, codec] : codecs) {
+        const Workload workload = makeWorkload(codec, recordsPerBatch, batches);
+
+        qint64 parsedRecords = 0;
+        const qint64 parseNs = bestOf(rounds, [&] {
+            parsedRecords = 0;
+            KafkaBuffer recordSet(workload.recordSet);
+            while (!recordSet.atEnd()) {
+                auto batch = KafkaRecordBatch::parseFromBuffer(recordSet, QStringLiteral("bench"), 0);
+                if (batch.isError()) {
+                    std::fprintf(stderr, "%s: %s\n", name, qPrintable(batch.error().message));
+                    std::exit(1);
+                }
+                parsedRecords += batch.value().records.size();
+            }
+        });
+        if (parsedRecords != workload.records) {
+            std::fprintf(stderr, "%s: parsed %lld of %lld records\n", name, parsedRecords, workload.records);
+            return 1;
+        }
+
+        QByteArray out(static_cast<qsizetype>(workload.uncompressedBytes / batches * 2 + 1024), Qt::Uninitialized);
+        qint64 peerBytes = 0;
+        const qint64 peerNs = bestOf(rounds, [&] {
+            peerBytes = 0;
+            for (const QByteArray& section : workload.sections)
+                peerBytes += decompressWithLibrary(codec, section, out);
+        });
+        if (peerBytes != workload.uncompressedBytes) {
+            std::fprintf(stderr, "%s: the library produced %lld of %lld bytes\n", name, peerBytes, workload.uncompressedBytes);
+            return 1;
+        }
+
+        const double seconds = parseNs / 1e9;
+        std::printf("%-7s %12.0f %10.1f %10.1f %12.1f %8.2f\n", name, workload.records / seconds,
+            workload.recordSet.size() / seconds / 1e6, workload.uncompressedBytes / seconds / 1e6,
+            workload.uncompressedBytes / (peerNs / 1e9) / 1e6, double(parseNs) / double(peerNs));
+    }
+    return 0;
+}

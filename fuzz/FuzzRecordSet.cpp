@@ -1,0 +1,21 @@
+// Feeds arbitrary bytes to the record-set parser, batch after batch, as the
+// fetcher reads a Fetch response's records.
+#include "KafkaRecordBatch.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    KafkaBuffer recordSet(QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
+    while (!recordSet.atEnd()) {
+        const std::int64_t start = recordSet.position;
+        auto batch = KafkaRecordBatch::parseFromBuffer(recordSet, QStringLiteral("topic"), 0, 16 * 1024 * 1024);
+        if (batch.isError())
+            break;
+        // A parsed batch always moves the cursor forward.
+        if (recordSet.position <= start)
+            __builtin_trap();
+    }
+    return 0;
+}

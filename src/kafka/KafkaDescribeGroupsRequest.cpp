@@ -1,0 +1,18 @@
+#include "KafkaDescribeGroupsRequest.h"
+
+#include "KafkaVersionedBuffer.h"
+
+KafkaDescribeGroupsRequest::KafkaDescribeGroupsRequest(std::int32_t correlationId, QString clientId,
+    QStringList groupIds, bool includeOperations)
+    : KafkaRequest(KafkaApiKey::DescribeGroups, correlationId, std::move(clientId))
+    , groups(std::move(groupIds))
+    , includeAuthorizedOperations(includeOperations)
+{
+}
+
+void KafkaDescribeGroupsRequest::writePayloadToBuffer(KafkaBuffer& buffer, std::int16_t version) const
+{
+    KafkaVersionedBuffer out(buffer, version, isFlexible(version));
+    out.writeArray(groups, [](KafkaVersionedBuffer& b, const QString& group) { b.writeString(group); });
+    out.writeBool(includeAuthorizedOperations, 3);
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "KafkaRequest.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+// Asks a group coordinator for the state and members of the given groups.
+class KafkaDescribeGroupsRequest final : public KafkaRequest {
+public:
+    static constexpr std::int16_t MinVersion = 0;
+    static constexpr std::int16_t MaxVersion = 4;
+    static constexpr std::int16_t FirstFlexibleVersion = 5;
+
+    KafkaDescribeGroupsRequest(std::int32_t correlationId, QString clientId, QStringList groups,
+        bool includeAuthorizedOperations);
+
+    std::int16_t minSupportedVersion() const override { return MinVersion; }
+    std::int16_t maxSupportedVersion() const override { return MaxVersion; }
+    std::int16_t firstFlexibleVersion() const override { return FirstFlexibleVersion; }
+    void writePayloadToBuffer(KafkaBuffer& buffer, std::int16_t version) const override;
+
+    const QStringList groups;
+    // Written from version 3.
+    const bool includeAuthorizedOperations;
+};

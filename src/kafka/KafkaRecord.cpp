@@ -1,0 +1,78 @@
+#include "KafkaRecord.h"
+
+#include <QLatin1String>
+
+namespace {
+
+// Timestamps and offsets are bases plus deltas taken from the wire; corrupt
+// deltas wrap around rather than overflow.
+std::int64_t addWrapping(std::int64_t base, std::int64_t delta)
+{
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(delta));
+}
+
+// Zigzag length, then the bytes: -1 is null, 0 empty (not null). A length
+// below -1 is malformed: nothing is read and the buffer counts an overrun.
+QByteArray readNullableBytes(KafkaBuffer& buffer)
+{
+    const std::int64_t length = buffer.readVarS64();
+    if (length == -1)
+        return QByteArray();
+    if (length < -1) {
+        buffer.countOverrun(1);
+        return QByteArray();
+    }
+    if (length == 0)
+        return QByteArray(0, Qt::Uninitialized);
+    return buffer.readRawBytes(length);
+}
+
+// As readNullableBytes, decoded from UTF-8 straight out of the buffer.
+QString readNullableString(KafkaBuffer& buffer)
+{
+    const std::int64_t length = buffer.readVarS64();
+    if (length == -1)
+        return QString();
+    if (length < -1) {
+        buffer.countOverrun(1);
+        return QString();
+    }
+    if (length == 0)
+        return QString(QLatin1String(""));
+    if (length > buffer.remaining()) {
+        buffer.skip(length);
+        return QString();
+    }
+    const QString text = QString::fromUtf8(buffer.data.constData() + buffer.position, static_cast<qsizetype>(length));
+    buffer.position += length;
+    return text;
+}
+
+} // namespace
+
+KafkaRecord KafkaRecord::parseFromBuffer(KafkaBuffer& buffer, std::int64_t firstTimestamp, const QString& topic,
+    std::int32_t partition, std::int64_t baseOffset)
+{
+    KafkaRecord record;
+    // The record's length: records are read by their fields.
+    buffer.readVarU64();
+    record.attributes = buffer.readS8();
+    record.timestamp = addWrapping(firstTimestamp, buffer.readVarS64());
+    record.offset = addWrapping(baseOffset, buffer.readVarS64());
+    record.topic = topic;
+    record.partition = partition;
+    record.key = readNullableBytes(buffer);
+    record.value = readNullableBytes(buffer);
+    record.headers = readHeadersFromBuffer(buffer);
+    return record;
+}
+
+QList<KafkaHeader> KafkaRecord::readHeadersFromBuffer(KafkaBuffer& buffer)
+{
+    return buffer.readElements(buffer.readVarS64(), [](KafkaBuffer& in) {
+        KafkaHeader header;
+        header.key = readNullableString(in);
+        header.value = readNullableBytes(in);
+        return header;
+    });
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "KafkaBuffer.h"
+#include "KafkaHeader.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMetaType>
+#include <QString>
+
+#include <cstdint>
+
+// One record of a record batch, with the topic and partition it was read from.
+struct KafkaRecord {
+    std::int8_t attributes = 0;
+    // Milliseconds since the epoch.
+    std::int64_t timestamp = 0;
+    QString topic;
+    std::int32_t partition = 0;
+    std::int64_t offset = 0;
+    // Null when absent (length -1), empty but not null when of length 0.
+    QByteArray key;
+    QByteArray value;
+    QList<KafkaHeader> headers;
+
+    // Reads one record at the buffer's cursor. A record that runs past the end
+    // of the buffer, holds a length below -1 or an over-long varint is counted
+    // as overrun in the buffer: the caller checks it after each record.
+    static KafkaRecord parseFromBuffer(KafkaBuffer& buffer, std::int64_t firstTimestamp, const QString& topic,
+        std::int32_t partition, std::int64_t baseOffset);
+
+    // A zigzag header count, then per header its key and value; a count below 1
+    // means no headers.
+    static QList<KafkaHeader> readHeadersFromBuffer(KafkaBuffer& buffer);
+};
+
+Q_DECLARE_METATYPE(KafkaRecord)

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "Error.h"
+#include "KafkaBuffer.h"
+#include "KafkaRecord.h"
+#include "Result.h"
+
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+
+// One record batch (magic 2) of a fetched record set, with its records
+// decompressed and decoded.
+class KafkaRecordBatch {
+public:
+    // Bytes of the batch header; batchLength counts the header from its 13th byte.
+    static constexpr std::int64_t HeaderSize = 61;
+    static constexpr std::int64_t LengthFieldEnd = 12;
+    // The only batch format read.
+    static constexpr std::int8_t SupportedMagic = 2;
+    // Decompressing one batch never yields more than this many bytes.
+    static constexpr std::int64_t MaxDecompressedSize = 256 * 1024 * 1024;
+
+    static constexpr std::int16_t CompressionMask = 0x07;
+    static constexpr std::int16_t LogAppendTimeFlag = 0x08;
+    static constexpr std::int16_t TransactionalFlag = 0x10;
+    static constexpr std::int16_t ControlFlag = 0x20;
+
+    // Types of the control record that ends a transaction.
+    static constexpr std::int16_t ControlTypeAbort = 0;
+    static constexpr std::int16_t ControlTypeCommit = 1;
+    // No control record was read (not a control batch, or an empty one).
+    static constexpr std::int16_t ControlTypeNone = -1;
+
+    std::int64_t baseOffset = 0;
+    std::int32_t batchLength = 0;
+    std::int32_t partitionLeaderEpoch = 0;
+    std::int8_t magic = 0;
+    std::uint32_t crc = 0;
+    std::int16_t attributes = 0;
+    std::int32_t lastOffsetDelta = 0;
+    std::int64_t firstTimestamp = 0;
+    std::int64_t maxTimestamp = 0;
+    std::int64_t producerId = 0;
+    std::int16_t producerEpoch = 0;
+    std::int32_t baseSequence = 0;
+    // Of a control batch: the type in its first control record's key.
+    std::int16_t controlType = ControlTypeNone;
+    // In wire order; none for a control batch.
+    QList<KafkaRecord> records;
+
+    int compression() const { return attributes & CompressionMask; }
+    bool isTransactional() const { return attributes & TransactionalFlag; }
+    bool isControlBatch() const { return attributes & ControlFlag; }
+    bool hasLogAppendTime() const { return attributes & LogAppendTimeFlag; }
+    bool isAbortMarker() const { return isControlBatch() && controlType == ControlTypeAbort; }
+    // Offset of the batch's last record.
+    std::int64_t lastOffset() const;
+
+    // Reads the batch at the record set's cursor. On success the cursor stands
+    // right after the batch. A batch cut short by the end of the record set
+    // fails with code 37; malformed batches with code 63; the decompressors'
+    // errors are returned unchanged. maxDecompressedSize bounds the bytes one
+    // compressed batch may decompress to.
+    static KafkaResult<KafkaRecordBatch> parseFromBuffer(KafkaBuffer& recordSet, const QString& topic,
+        std::int32_t partition, std::int64_t maxDecompressedSize = MaxDecompressedSize);
+
+    // Each decompresses `size` bytes at the buffer's cursor into a new buffer
+    // (cursor 0) and moves the cursor past the compressed bytes. Output beyond
+    // maxSize bytes fails.
+    static KafkaResult<KafkaBuffer> uncompressGZip(
+        KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize = MaxDecompressedSize);
+    // Framed snappy-java stream when it starts with the framing magic, else one
+    // raw block.
+    static KafkaResult<KafkaBuffer> uncompressSnappy(
+        KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize = MaxDecompressedSize);
+    static KafkaResult<KafkaBuffer> uncompressSnappyJava(
+        KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize = MaxDecompressedSize);
+    static KafkaResult<KafkaBuffer> uncompressSnappyRaw(
+        KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize = MaxDecompressedSize);
+    static KafkaResult<KafkaBuffer> uncompressLZ4(
+        KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize = MaxDecompressedSize);
+    static KafkaResult<KafkaBuffer> uncompressZstd(
+        KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize = MaxDecompressedSize);
+
+private:
+    static KafkaResult<KafkaBuffer> recordsOf(
+        KafkaRecordBatch& batch, KafkaBuffer& recordSet, std::int64_t recordsSize, std::int64_t maxDecompressedSize);
+    static std::optional<KafkaError> readRecords(KafkaRecordBatch& batch, KafkaBuffer& records,
+        std::int32_t recordCount, const QString& topic, std::int32_t partition);
+    static std::optional<KafkaError> readControlType(KafkaRecordBatch& batch, KafkaBuffer& records,
+        std::int32_t recordCount);
+};

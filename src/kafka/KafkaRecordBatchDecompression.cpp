@@ -1,0 +1,327 @@
+#include "KafkaRecordBatch.h"
+
+#include <lz4frame.h>
+#include <snappy.h>
+#include <zlib.h>
+#include <zstd.h>
+
+#include <QtEndian>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+namespace {
+
+// Streaming decompressors produce output in steps of this size.
+constexpr qsizetype ChunkSize = 64 * 1024;
+
+// Window bits that make inflate detect a zlib or a gzip header.
+constexpr int ZlibOrGzipWindowBits = 15 + 32;
+
+// Start of a framed snappy-java stream: magic (8 bytes), version and
+// compatible version (4 bytes each).
+constexpr char SnappyJavaMagic[8] = { '\x82', 'S', 'N', 'A', 'P', 'P', 'Y', '\0' };
+constexpr std::int64_t SnappyJavaHeaderSize = 16;
+
+QString number(std::int64_t value)
+{
+    return QString::number(value);
+}
+
+// The compressed section at the cursor: never beyond the buffer's end, never
+// negative, and at most what an int32 batch length can hold.
+std::int64_t sectionSize(const KafkaBuffer& buffer, std::int64_t size)
+{
+    const std::int64_t largest = std::min<std::int64_t>(buffer.remaining(), std::numeric_limits<std::int32_t>::max());
+    return std::clamp<std::int64_t>(size, 0, largest);
+}
+
+const char* cursor(const KafkaBuffer& buffer)
+{
+    return buffer.data.constData() + buffer.position;
+}
+
+// Appends one chunk of uninitialised space to the output and returns it;
+// finishChunk() trims it to what was produced.
+char* growChunk(QByteArray& output)
+{
+    const qsizetype before = output.size();
+    output.resize(before + ChunkSize);
+    return output.data() + before;
+}
+
+void finishChunk(QByteArray& output, std::size_t produced)
+{
+    output.resize(output.size() - ChunkSize + static_cast<qsizetype>(produced));
+}
+
+KafkaError overLimit(KafkaErrorCode code, const QString& format, std::int64_t position, std::int64_t maxSize)
+{
+    return KafkaError(code,
+        QStringLiteral("%1 data at %2 decompresses to more than the limit of %3 bytes")
+            .arg(format, number(position), number(maxSize)));
+}
+
+KafkaError announcedOverLimit(
+    KafkaErrorCode code, const QString& format, std::int64_t position, std::int64_t announced, std::int64_t maxSize)
+{
+    return KafkaError(code,
+        QStringLiteral("%1 data at %2 announces %3 decompressed bytes, more than the limit of %4 bytes")
+            .arg(format, number(position), number(announced), number(maxSize)));
+}
+
+KafkaErrorCode zlibErrorCode(int status)
+{
+    switch (status) {
+    case Z_VERSION_ERROR:
+        return KafkaErrorCode::ZlibVersionError;
+    case Z_BUF_ERROR:
+        return KafkaErrorCode::ZlibBufError;
+    case Z_MEM_ERROR:
+        return KafkaErrorCode::ZlibMemError;
+    case Z_DATA_ERROR:
+        return KafkaErrorCode::ZlibDataError;
+    case Z_STREAM_ERROR:
+        return KafkaErrorCode::ZlibStreamError;
+    case Z_ERRNO:
+        return KafkaErrorCode::ZlibErrno;
+    case Z_STREAM_END:
+        return KafkaErrorCode::ZlibStreamEnd;
+    case Z_NEED_DICT:
+        return KafkaErrorCode::ZlibNeedDict;
+    default:
+        return KafkaErrorCode::GzipDecompressionError;
+    }
+}
+
+KafkaError inflateFailure(int status)
+{
+    return KafkaError(zlibErrorCode(status), QStringLiteral("Failed to decompress zlib encoded data"));
+}
+
+struct InflateEnd {
+    void operator()(z_stream* stream) const { inflateEnd(stream); }
+};
+
+struct Lz4ContextFree {
+    void operator()(LZ4F_dctx* context) const { LZ4F_freeDecompressionContext(context); }
+};
+
+struct ZstdStreamFree {
+    void operator()(ZSTD_DStream* stream) const { ZSTD_freeDStream(stream); }
+};
+
+// Why a streaming decoder that neither consumed nor produced anything cannot go on.
+QString stalled(bool inputUsedUp)
+{
+    return inputUsedUp ? QStringLiteral("truncated frame") : QStringLiteral("decompression made no progress");
+}
+
+} // namespace
+
+KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressGZip(KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize)
+{
+    const std::int64_t inputSize = sectionSize(buffer, size);
+    z_stream stream {};
+    // zlib's input pointer is not const but inflate never writes through it.
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(cursor(buffer)));
+    stream.avail_in = static_cast<uInt>(inputSize);
+    const int initStatus = inflateInit2(&stream, ZlibOrGzipWindowBits);
+    if (initStatus != Z_OK)
+        return KafkaError(zlibErrorCode(initStatus), QStringLiteral("Failed to initialize zlib decompression"));
+    // Ends the inflate state on every return below.
+    const std::unique_ptr<z_stream, InflateEnd> streamEnd(&stream);
+
+    QByteArray output;
+    output.reserve(static_cast<qsizetype>(std::min(inputSize, maxSize)));
+    for (;;) {
+        const uInt inputBefore = stream.avail_in;
+        stream.next_out = reinterpret_cast<Bytef*>(growChunk(output));
+        stream.avail_out = ChunkSize;
+        const int status = inflate(&stream, Z_SYNC_FLUSH);
+        const std::size_t produced = ChunkSize - stream.avail_out;
+        finishChunk(output, produced);
+        if (status < 0 || status == Z_NEED_DICT)
+            return inflateFailure(status);
+        if (output.size() > maxSize)
+            return overLimit(
+                KafkaErrorCode::GzipDecompressionError, QStringLiteral("zlib encoded"), buffer.position, maxSize);
+        if (status == Z_STREAM_END) {
+            buffer.position += static_cast<std::int64_t>(stream.total_in);
+            return KafkaBuffer(std::move(output));
+        }
+        // inflate reports a stall as Z_BUF_ERROR; never spin should it not.
+        if (produced == 0 && stream.avail_in == inputBefore)
+            return inflateFailure(Z_BUF_ERROR);
+    }
+}
+
+KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappy(
+    KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize)
+{
+    size = sectionSize(buffer, size);
+    if (size > SnappyJavaHeaderSize && std::memcmp(cursor(buffer), SnappyJavaMagic, sizeof SnappyJavaMagic) == 0) {
+        buffer.skip(SnappyJavaHeaderSize);
+        return uncompressSnappyJava(buffer, size - SnappyJavaHeaderSize, maxSize);
+    }
+    return uncompressSnappyRaw(buffer, size, maxSize);
+}
+
+KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappyJava(
+    KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize)
+{
+    std::int64_t remaining = sectionSize(buffer, size);
+    QByteArray output;
+    output.reserve(static_cast<qsizetype>(std::min(remaining, maxSize)));
+    while (remaining >= 1) {
+        // The length field is read within the section only; missing bytes are zeros.
+        uchar lengthField[4] = {};
+        buffer.read(lengthField, std::min<std::int64_t>(remaining, sizeof lengthField));
+        const std::int32_t length = qFromBigEndian<std::int32_t>(lengthField);
+        if (length < 1)
+            return KafkaError(KafkaErrorCode::SnappyJavaChunkSizeError,
+                QStringLiteral("Invalid snappy-java chunk size: %1").arg(number(length)));
+        if (length > remaining - 4)
+            return KafkaError(KafkaErrorCode::SnappyJavaChunkSizeError,
+                QStringLiteral("Invalid snappy-java chunk size: %1 (max %2)")
+                    .arg(number(length), number(remaining - 4)));
+
+        const std::int64_t chunkPosition = buffer.position;
+        const char* chunk = cursor(buffer);
+        std::size_t uncompressedLength = 0;
+        if (!snappy::GetUncompressedLength(chunk, static_cast<std::size_t>(length), &uncompressedLength))
+            return KafkaError(KafkaErrorCode::SnappyUncompressedLengthError,
+                QStringLiteral("Unable to retreive uncompressed snappy-java chunk size at %1 with compressed size %2")
+                    .arg(number(chunkPosition), number(length)));
+        const std::int64_t total = output.size() + static_cast<std::int64_t>(uncompressedLength);
+        if (total > maxSize)
+            return announcedOverLimit(
+                KafkaErrorCode::SnappyDecompressionError, QStringLiteral("snappy-java"), chunkPosition, total, maxSize);
+
+        // Checking the chunk costs one pass without output: garbage that
+        // announces a large length is refused before anything is allocated.
+        if (uncompressedLength != 0 && !snappy::IsValidCompressedBuffer(chunk, static_cast<std::size_t>(length)))
+            return KafkaError(KafkaErrorCode::SnappyDecompressionError,
+                QStringLiteral("Unable to decompress snappy-java chunk at %1 with size %2")
+                    .arg(number(chunkPosition + length), number(length)));
+
+        buffer.position += length;
+        remaining -= 4 + std::int64_t(length);
+        if (uncompressedLength != 0) {
+            const qsizetype before = output.size();
+            output.resize(static_cast<qsizetype>(total));
+            if (!snappy::RawUncompress(chunk, static_cast<std::size_t>(length), output.data() + before))
+                return KafkaError(KafkaErrorCode::SnappyDecompressionError,
+                    QStringLiteral("Unable to decompress snappy-java chunk at %1 with size %2")
+                        .arg(number(buffer.position), number(length)));
+        }
+    }
+    return KafkaBuffer(std::move(output));
+}
+
+KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappyRaw(
+    KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize)
+{
+    size = sectionSize(buffer, size);
+    const char* input = cursor(buffer);
+    std::size_t uncompressedLength = 0;
+    if (!snappy::GetUncompressedLength(input, static_cast<std::size_t>(size), &uncompressedLength))
+        return KafkaError(KafkaErrorCode::SnappyUncompressedLengthError,
+            QStringLiteral("Unable to retreive uncompressed Snappy size at %1 with compressed size %2")
+                .arg(number(buffer.position), number(size)));
+    if (static_cast<std::int64_t>(uncompressedLength) > maxSize)
+        return announcedOverLimit(KafkaErrorCode::SnappyDecompressionError, QStringLiteral("Snappy"), buffer.position,
+            static_cast<std::int64_t>(uncompressedLength), maxSize);
+
+    if (!snappy::IsValidCompressedBuffer(input, static_cast<std::size_t>(size)))
+        return KafkaError(KafkaErrorCode::SnappyDecompressionError,
+            QStringLiteral("Unable to decompress Snappy data at %1 with size %2")
+                .arg(number(buffer.position), number(size)));
+    QByteArray output(static_cast<qsizetype>(uncompressedLength), Qt::Uninitialized);
+    if (!snappy::RawUncompress(input, static_cast<std::size_t>(size), output.data()))
+        return KafkaError(KafkaErrorCode::SnappyDecompressionError,
+            QStringLiteral("Unable to decompress Snappy data at %1 with size %2")
+                .arg(number(buffer.position), number(size)));
+    buffer.position += size;
+    return KafkaBuffer(std::move(output));
+}
+
+KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressLZ4(KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize)
+{
+    size = sectionSize(buffer, size);
+    LZ4F_dctx* createdContext = nullptr;
+    const std::size_t created = LZ4F_createDecompressionContext(&createdContext, LZ4F_VERSION);
+    if (LZ4F_isError(created))
+        return KafkaError(KafkaErrorCode::Lz4ZstdDecompressionError,
+            QStringLiteral("Unable initialize LZ4 decompression: %1")
+                .arg(QString::fromUtf8(LZ4F_getErrorName(created))));
+    const std::unique_ptr<LZ4F_dctx, Lz4ContextFree> context(createdContext);
+
+    const auto failure = [&](const QString& reason) {
+        return KafkaError(KafkaErrorCode::Lz4ZstdDecompressionError,
+            QStringLiteral("Unable decompress LZ4 encoded data at %1 with size %2: %3")
+                .arg(number(buffer.position), number(size), reason));
+    };
+
+    const char* input = cursor(buffer);
+    std::int64_t consumed = 0;
+    QByteArray output;
+    output.reserve(static_cast<qsizetype>(std::min(size, maxSize)));
+    for (;;) {
+        std::size_t produced = ChunkSize;
+        std::size_t taken = static_cast<std::size_t>(size - consumed);
+        const std::size_t hint
+            = LZ4F_decompress(context.get(), growChunk(output), &produced, input + consumed, &taken, nullptr);
+        finishChunk(output, LZ4F_isError(hint) ? 0 : produced);
+        if (LZ4F_isError(hint))
+            return failure(QString::fromUtf8(LZ4F_getErrorName(hint)));
+        consumed += static_cast<std::int64_t>(taken);
+        if (output.size() > maxSize)
+            return overLimit(
+                KafkaErrorCode::Lz4ZstdDecompressionError, QStringLiteral("LZ4 encoded"), buffer.position, maxSize);
+        if (hint == 0) {
+            buffer.position += size;
+            return KafkaBuffer(std::move(output));
+        }
+        if (taken == 0 && produced == 0)
+            return failure(stalled(consumed == size));
+    }
+}
+
+KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressZstd(KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize)
+{
+    size = sectionSize(buffer, size);
+    const std::unique_ptr<ZSTD_DStream, ZstdStreamFree> stream(ZSTD_createDStream());
+    const std::size_t initialized = stream ? ZSTD_initDStream(stream.get()) : std::size_t(0);
+    if (!stream || ZSTD_isError(initialized))
+        return KafkaError(KafkaErrorCode::Lz4ZstdDecompressionError,
+            QStringLiteral("Unable initialize Zstandard decompression: %1")
+                .arg(stream ? QString::fromUtf8(ZSTD_getErrorName(initialized)) : QStringLiteral("out of memory")));
+
+    ZSTD_inBuffer input { cursor(buffer), static_cast<std::size_t>(size), 0 };
+    QByteArray output;
+    output.reserve(static_cast<qsizetype>(std::min(size, maxSize)));
+    for (;;) {
+        const std::size_t inputBefore = input.pos;
+        ZSTD_outBuffer chunk { growChunk(output), ChunkSize, 0 };
+        const std::size_t hint = ZSTD_decompressStream(stream.get(), &chunk, &input);
+        finishChunk(output, ZSTD_isError(hint) ? 0 : chunk.pos);
+        if (ZSTD_isError(hint))
+            return KafkaError(KafkaErrorCode::Lz4ZstdDecompressionError,
+                QStringLiteral("Unable decompress Zstandard encoded data at %1 with size %2: %3")
+                    .arg(number(buffer.position), number(size), QString::fromUtf8(ZSTD_getErrorName(hint))));
+        if (output.size() > maxSize)
+            return overLimit(KafkaErrorCode::Lz4ZstdDecompressionError, QStringLiteral("Zstandard encoded"),
+                buffer.position, maxSize);
+        if (hint == 0) {
+            buffer.position += size;
+            return KafkaBuffer(std::move(output));
+        }
+        if (input.pos == inputBefore && chunk.pos == 0)
+            return KafkaError(KafkaErrorCode::Lz4ZstdDecompressionError,
+                QStringLiteral("Unable decompress Zstandard encoded data at %1 with size %2: %3")
+                    .arg(number(buffer.position), number(size), stalled(input.pos == input.size)));
+    }
+}
