@@ -1,0 +1,94 @@
+#include "FileHelpers.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+namespace {
+
+// The canonical form of a path that need not exist yet: its longest existing
+// ancestor resolved (symbolic links included), the rest appended.
+QString resolvedPath(const QString& path)
+{
+    QString existing = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    QStringList rest;
+    while (!QFileInfo::exists(existing)) {
+        const QString parent = QFileInfo(existing).path();
+        if (parent == existing)
+            break;
+        rest.prepend(QFileInfo(existing).fileName());
+        existing = parent;
+    }
+    const QString canonical = QFileInfo(existing).canonicalFilePath();
+    QString resolved = canonical.isEmpty() ? existing : canonical;
+    for (const QString& name : rest)
+        resolved = resolved.endsWith('/') ? resolved + name : resolved + '/' + name;
+    return resolved;
+}
+
+bool isSameOrInside(const QString& path, const QString& directory)
+{
+    return path == directory || path.startsWith(directory.endsWith('/') ? directory : directory + '/');
+}
+
+// `ancestors` holds the canonical paths of the source directories being copied
+// on the way down; a subdirectory that resolves to one of them is a link back
+// into the tree and is skipped.
+bool copyTree(const QString& source, const QString& destination, QStringList& ancestors)
+{
+    const QFileInfo sourceInfo(source);
+    if (!sourceInfo.isDir())
+        return false;
+    const QString canonicalSource = sourceInfo.canonicalFilePath();
+    if (isSameOrInside(resolvedPath(destination), canonicalSource))
+        return false;
+    if (!QDir().mkpath(destination))
+        return false;
+
+    ancestors.append(canonicalSource);
+    const QString separator = QDir::separator();
+    const QDir sourceDir(source);
+    bool copied = true;
+    for (const QString& name : sourceDir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted)) {
+        const QString path = source + separator + name;
+        if (ancestors.contains(QFileInfo(path).canonicalFilePath()))
+            continue;
+        if (!copyTree(path, destination + separator + name, ancestors)) {
+            copied = false;
+            break;
+        }
+    }
+    if (copied) {
+        for (const QString& name : sourceDir.entryList(QDir::Files, QDir::Unsorted)) {
+            if (!QFile::copy(source + separator + name, destination + separator + name)) {
+                copied = false;
+                break;
+            }
+        }
+    }
+    ancestors.removeLast();
+    return copied;
+}
+
+} // namespace
+
+QString cleanupRelativePath(const QString& path)
+{
+    return path.startsWith("./") ? path.mid(2) : path;
+}
+
+bool copyFile(const QString& source, const QString& destination)
+{
+    if (!QFileInfo(source).isFile())
+        return false;
+    if (!QFileInfo(destination).dir().mkpath("."))
+        return false;
+    return QFile::copy(source, destination);
+}
+
+bool copyPath(const QString& source, const QString& destination)
+{
+    QStringList ancestors;
+    return copyTree(source, destination, ancestors);
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+// Helpers for the files that belong to a cluster configuration.
+
+// Removes one leading "./" from a stored relative path; anything else is
+// returned unchanged.
+QString cleanupRelativePath(const QString& path);
+
+// Copies one file, creating the destination's directory first. False when the
+// source is not a file or the destination exists (it is not overwritten).
+bool copyFile(const QString& source, const QString& destination);
+
+// Copies a directory tree (hidden entries excluded), subdirectories of each
+// level before its files. False when the source is not a directory, the
+// destination is the source or lies inside it, or any copy fails; files copied
+// before a failure stay. Symbolic links to directories are followed, except
+// those that lead back into a directory being copied.
+bool copyPath(const QString& source, const QString& destination);

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+// Protects byte strings with a secret key that belongs to the current user:
+// a random 32-byte key in a file of its own, readable by the user alone.
+// A protected blob is a version byte, a random nonce and the
+// XChaCha20-Poly1305 ciphertext with its tag; the version byte is
+// authenticated with it. The key is created on the first protect, atomically
+// and safely across threads and processes, and is never overwritten.
+// Unprotecting never creates it: a missing, unreadable or malformed key makes
+// unprotect fail. Holds no mutable state; callable from any thread.
+class UserDataProtector {
+public:
+    explicit UserDataProtector(QString keyFilePath);
+
+    // "password.key" in the application's data directory; empty when the
+    // platform names no such directory.
+    static QString defaultKeyFilePath();
+
+    const QString& keyFilePath() const { return m_keyFilePath; }
+
+    // The protected blob, or nothing when no key could be read or created.
+    std::optional<QByteArray> protect(const QByteArray& data) const;
+
+    // The original bytes, or nothing when the blob is damaged, was protected
+    // under another key, or the key is missing or unreadable.
+    std::optional<QByteArray> unprotect(const QByteArray& blob) const;
+
+private:
+    QString m_keyFilePath;
+};
