@@ -18,3 +18,14 @@ function(skelvane_add_test name)
         TIMEOUT ${T_TIMEOUT}
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
 endfunction()
+
+# skelvane_add_unit_tests(<library>): one unit test executable per *Test.cpp of
+# the calling folder, linked with the library.
+function(skelvane_add_unit_tests library)
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Test.cpp)
+    foreach(source ${sources})
+        get_filename_component(name ${source} NAME_WE)
+        skelvane_add_test(${name} LABEL unit SOURCES ${source} LIBS ${library} ${ARGN})
+        target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+    endforeach()
+endfunction()

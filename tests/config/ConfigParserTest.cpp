@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
+#include "TestHome.h"
+
 #include <QTest>
 
 namespace {
@@ -33,7 +35,7 @@ class ConfigParserTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_home;
+    TestHome m_home;
 
     QString writeFile(const QByteArray& content, const QString& name = "cluster.yml")
     {
@@ -47,10 +49,7 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_home.isValid());
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.path() + "/config"));
-        qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path() + "/data"));
-        QCoreApplication::setApplicationName("skelvane");
+        QVERIFY(m_home.setUp());
     }
 
     // Every problem the reader records, whether the load succeeds or not.

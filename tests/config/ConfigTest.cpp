@@ -5,13 +5,15 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include "TestHome.h"
+
 #include <QTest>
 
 class ConfigTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_home;
+    TestHome m_home;
     QString m_clustersDir;
 
     void touch(const QString& name)
@@ -23,10 +25,7 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_home.isValid());
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.path() + "/config"));
-        qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path() + "/data"));
-        QCoreApplication::setApplicationName("skelvane");
+        QVERIFY(m_home.setUp());
         m_clustersDir = Settings::clustersDir();
         QCOMPARE(m_clustersDir, m_home.path() + "/config/skelvane/clusters");
     }

@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include "TestHome.h"
+
 #include <QTest>
 
 namespace {
@@ -50,17 +52,14 @@ class ConfigWriterTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_home;
+    TestHome m_home;
 
     QString path(const QString& name) const { return m_home.path() + "/clusters/" + name; }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_home.isValid());
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.path() + "/config"));
-        qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path() + "/data"));
-        QCoreApplication::setApplicationName("skelvane");
+        QVERIFY(m_home.setUp());
     }
 
     void roundTrip_data()

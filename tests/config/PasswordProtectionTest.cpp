@@ -1,4 +1,5 @@
 #include "PasswordProtection.h"
+#include "TestHome.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -29,17 +30,14 @@ QString protect(const QString& password)
 class PasswordProtectionTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_home;
+    TestHome m_home;
 
     void useDataHome(const QString& path) { qputenv("XDG_DATA_HOME", QFile::encodeName(path)); }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_home.isValid());
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.filePath("config")));
-        useDataHome(m_home.filePath("data"));
-        QCoreApplication::setApplicationName("skelvane");
+        QVERIFY(m_home.setUp());
     }
 
     void init() { useDataHome(m_home.filePath("data")); }
