@@ -4,9 +4,15 @@
 #include <QStringList>
 #include <QTest>
 
-// The test broker as `scripts/kafka env` describes it through SKELVANE_KAFKA_*
-// variables: one listener address (host:port) per security protocol, the CA
-// certificate of the TLS listeners and the SASL users.
+#include <array>
+#include <cstddef>
+
+// The test brokers as `scripts/kafka env` and `scripts/kafka env-cluster`
+// describe them through SKELVANE_KAFKA_* variables: one listener address
+// (host:port) per security protocol of the single broker, the CA certificate
+// of its TLS listeners, its SASL users, its listener that requires a client
+// certificate with the certificates to present there, the script that
+// restarts it, and the addresses of the three-broker cluster.
 class KafkaTestEnvironment {
 public:
     struct Credentials {
@@ -14,13 +20,29 @@ public:
         QString password;
     };
 
+    // A client certificate and its private key, both PEM files.
+    struct ClientCertificate {
+        QString certificateFile;
+        QString keyFile;
+        // Empty when the key is not encrypted.
+        QString keyPassphrase;
+    };
+
+    // What a test may rely on. Each is there when all of its variables are set;
+    // MutualTls and Restart include the variables of Broker.
+    enum class Feature {
+        Broker,
+        MutualTls,
+        Restart,
+        Cluster,
+    };
+
     // Reads the variables of the running process.
     static KafkaTestEnvironment fromProcessEnvironment();
 
-    // True when every variable is set and not empty.
-    bool available() const { return m_missing.isEmpty(); }
-    QStringList missingVariables() const { return m_missing; }
-    QString unavailableReason() const;
+    bool available(Feature feature = Feature::Broker) const { return missingVariables(feature).isEmpty(); }
+    QStringList missingVariables(Feature feature = Feature::Broker) const;
+    QString unavailableReason(Feature feature = Feature::Broker) const;
 
     // SKELVANE_REQUIRE_BROKER=1 turns a missing broker from a skip into a failure.
     static bool brokerRequired();
@@ -40,10 +62,30 @@ public:
     Credentials scram512() const { return m_scram512; }
     Credentials scramOdd() const { return m_scramOdd; }
 
-private:
-    QString read(const char* name);
+    // The TLS listener that accepts only clients presenting a certificate
+    // signed by caFile(); ecClient() has an unencrypted P-256 key, rsaClient()
+    // an RSA key encrypted with its passphrase.
+    QString mtls() const { return m_mtls; }
+    ClientCertificate ecClient() const { return m_ecClient; }
+    ClientCertificate rsaClient() const { return m_rsaClient; }
 
-    QStringList m_missing;
+    QString script() const { return m_script; }
+
+    // Stops the single broker and starts it again on the same ports with the
+    // same data, users and certificates; returns once every listener answers.
+    // Other tests using the broker meanwhile see it go away. Returns an error
+    // text, empty on success.
+    QString restartBroker() const;
+
+    // The cluster's first broker, and all three brokers in node id order.
+    QString clusterBootstrap() const { return m_clusterBootstrap; }
+    QStringList clusterBrokers() const { return m_clusterBrokers; }
+
+private:
+    QString read(const char* name, Feature feature);
+
+    // The unset variables of each feature, indexed by Feature.
+    std::array<QStringList, static_cast<std::size_t>(Feature::Cluster) + 1> m_missing;
     QString m_plaintext;
     QString m_saslPlaintext;
     QString m_ssl;
@@ -53,17 +95,26 @@ private:
     Credentials m_scram256;
     Credentials m_scram512;
     Credentials m_scramOdd;
+    QString m_mtls;
+    ClientCertificate m_ecClient;
+    ClientCertificate m_rsaClient;
+    QString m_script;
+    QString m_clusterBootstrap;
+    QStringList m_clusterBrokers;
 };
 
-// Opens a broker test (typically in initTestCase): without the broker's
+// Opens a test that needs a feature (typically in initTestCase): without its
 // variables the test is skipped, or fails when SKELVANE_REQUIRE_BROKER=1.
-#define SKELVANE_REQUIRE_KAFKA_BROKER(environment)                                          \
-    do {                                                                                    \
-        if (!(environment).available()) {                                                   \
-            const QByteArray skelvaneBrokerReason = (environment).unavailableReason().toUtf8(); \
-            if (KafkaTestEnvironment::brokerRequired()) {                                   \
-                QFAIL(skelvaneBrokerReason.constData());                                    \
-            }                                                                               \
-            QSKIP(skelvaneBrokerReason.constData());                                        \
-        }                                                                                   \
+#define SKELVANE_REQUIRE_KAFKA(environment, feature)                                             \
+    do {                                                                                         \
+        if (!(environment).available(feature)) {                                                 \
+            const QByteArray skelvaneBrokerReason = (environment).unavailableReason(feature).toUtf8(); \
+            if (KafkaTestEnvironment::brokerRequired()) {                                        \
+                QFAIL(skelvaneBrokerReason.constData());                                         \
+            }                                                                                    \
+            QSKIP(skelvaneBrokerReason.constData());                                             \
+        }                                                                                        \
     } while (false)
+
+#define SKELVANE_REQUIRE_KAFKA_BROKER(environment) \
+    SKELVANE_REQUIRE_KAFKA(environment, KafkaTestEnvironment::Feature::Broker)
