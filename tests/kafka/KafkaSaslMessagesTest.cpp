@@ -27,20 +27,10 @@ QByteArray plainImage()
     return hexBytes("00 00 00 07  00 3A  00 03 62 61 64  00 00 00 02 01 02");
 }
 
-// A SaslAuthenticate response with correlation id 7; a null message is written
-// with length -1.
+// A SaslAuthenticate response with correlation id 7.
 QByteArray authenticateImage(std::int16_t errorCode, const QString& errorMessage, const QByteArray& authBytes)
 {
-    KafkaBuffer buffer;
-    buffer.writeS32(7);
-    buffer.writeS16(errorCode);
-    if (errorMessage.isNull())
-        buffer.writeS16(-1);
-    else
-        buffer.writeString(errorMessage);
-    buffer.writeS32(static_cast<std::int32_t>(authBytes.size()));
-    buffer.write(authBytes.constData(), authBytes.size());
-    return buffer.data;
+    return ResponseImage().s32(7).raw(saslAuthenticatePayload(errorCode, errorMessage, authBytes)).data();
 }
 
 QByteArray scramFirstImage()

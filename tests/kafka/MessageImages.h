@@ -68,6 +68,19 @@ private:
     KafkaBuffer m_buffer;
 };
 
+// The body of a SaslAuthenticate v0 response (after the correlation id): error
+// code, nullable message and the mechanism bytes.
+inline QByteArray saslAuthenticatePayload(std::int16_t errorCode, const QString& message, const QByteArray& authBytes)
+{
+    ResponseImage image;
+    image.s16(errorCode);
+    if (message.isNull())
+        image.nullString();
+    else
+        image.string(message);
+    return image.bytes(authBytes).data();
+}
+
 // A complete request frame (size, header, body) as the request writes it.
 inline QByteArray requestFrame(const KafkaRequest& request, std::int16_t version)
 {

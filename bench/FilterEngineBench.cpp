@@ -1,0 +1,234 @@
+// Filter-engine throughput on its own thread for a key condition, a header
+// condition and a Body regular expression, over JSON values (recognised by
+// their content) and over Protocol Buffers values (decoded by a rule through
+// a schema compiled at run time; both come out as JSON). Beside each: the composite deserializer
+// alone over the same records on the calling thread. The ratio is the
+// engine's time over the deserializer's; below 1 where the condition does not
+// need the value decoded.
+//
+//   bench_filter_engine [records per batch] [batches] [rounds]
+#include "CompositeDeserializer.h"
+#include "FilterEngine.h"
+#include "ProtobufDeserializer.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSemaphore>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <limits>
+
+namespace {
+
+const char* const Schema = R"(syntax = "proto3";
+package bench;
+message Item {
+  string sku = 1;
+  int32 qty = 2;
+}
+message Order {
+  int64 id = 1;
+  string name = 2;
+  string status = 3;
+  double amount = 4;
+  repeated Item items = 5;
+}
+)";
+
+QByteArray varint(quint64 value)
+{
+    QByteArray bytes;
+    while (value >= 0x80) {
+        bytes.append(char((value & 0x7F) | 0x80));
+        value >>= 7;
+    }
+    bytes.append(char(value));
+    return bytes;
+}
+
+QByteArray tag(int field, int wireType)
+{
+    return varint(quint64(field) << 3 | quint64(wireType));
+}
+
+QByteArray lengthDelimited(int field, const QByteArray& content)
+{
+    return tag(field, 2) + varint(quint64(content.size())) + content;
+}
+
+QByteArray encodedOrder(int i, const QByteArray& name, double amount)
+{
+    QByteArray amountBytes(8, Qt::Uninitialized);
+    qToLittleEndian(amount, amountBytes.data());
+    const QByteArray item1 = lengthDelimited(1, "A-" + QByteArray::number(i % 97)) + tag(2, 0) + varint(2);
+    const QByteArray item2 = lengthDelimited(1, "B-" + QByteArray::number(i % 13)) + tag(2, 0) + varint(1);
+    return tag(1, 0) + varint(quint64(i)) + lengthDelimited(2, name) + lengthDelimited(3, "shipped") + tag(4, 1)
+        + amountBytes + lengthDelimited(5, item1) + lengthDelimited(5, item2);
+}
+
+// Records of one topic with a key, two headers and an order as value.
+QList<QList<KafkaRecord>> makeBatches(bool protobuf, int recordsPerBatch, int batches)
+{
+    QList<QList<KafkaRecord>> all;
+    for (int b = 0; b < batches; ++b) {
+        QList<KafkaRecord> batch;
+        for (int n = 0; n < recordsPerBatch; ++n) {
+            const int i = b * recordsPerBatch + n;
+            KafkaRecord r;
+            r.topic = QStringLiteral("orders");
+            r.partition = i % 6;
+            r.offset = i;
+            r.timestamp = 1'700'000'000'000 + i;
+            r.key = "key-" + QByteArray::number(i);
+            const QByteArray name = "customer-" + QByteArray::number(i);
+            const double amount = 10 + (i % 1000) / 8.0;
+            r.headers = { { "trace-id", "trace-" + QByteArray::number(i % 1000) },
+                { "source", "checkout" } };
+            if (protobuf) {
+                r.value = encodedOrder(i, name, amount);
+                r.headers.append(KafkaHeader { "proto-type", "bench.Order" });
+            } else {
+                r.value = "{\"id\":" + QByteArray::number(i) + ",\"name\":\"" + name
+                    + "\",\"status\":\"shipped\",\"amount\":" + QByteArray::number(amount)
+                    + ",\"items\":[{\"sku\":\"A-" + QByteArray::number(i % 97) + "\",\"qty\":2},{\"sku\":\"B-"
+                    + QByteArray::number(i % 13) + "\",\"qty\":1}]}";
+            }
+            batch.append(r);
+        }
+        all.append(batch);
+    }
+    return all;
+}
+
+FilterCondition condition(FilterCondition::Target target, FilterCondition::Operator operation, const QString& text)
+{
+    FilterCondition c;
+    c.target = target;
+    c.operation = operation;
+    c.headerName = QStringLiteral("trace-id");
+    c.expectedString = text;
+    c.regex = QRegularExpression(text);
+    return c;
+}
+
+qint64 bestOf(int rounds, const std::function<void()>& work)
+{
+    qint64 best = std::numeric_limits<qint64>::max();
+    for (int round = 0; round < rounds; ++round) {
+        QElapsedTimer timer;
+        timer.start();
+        work();
+        best = std::min(best, timer.nsecsElapsed());
+    }
+    return best;
+}
+
+// Posts every batch to a fresh engine and waits for the last answer.
+qint64 runEngine(const RecordDeserializer& deserializer, const Filter& filter,
+    const QList<QList<KafkaRecord>>& batches, qint64& passed)
+{
+    FilterEngine engine;
+    engine.deserializer = &deserializer;
+    engine.updateFilter(filter);
+    std::atomic<qint64> passedRecords = 0;
+    QSemaphore answers;
+    QObject::connect(&engine, &FilterEngine::recordsFiltered, &engine,
+        [&](const QList<KafkaRecord>& records) {
+            passedRecords += records.size();
+            answers.release();
+        },
+        Qt::DirectConnection);
+    QElapsedTimer timer;
+    timer.start();
+    for (const QList<KafkaRecord>& batch : batches) {
+        QMetaObject::invokeMethod(&engine, [&engine, batch]() mutable { engine.filterRecords(std::move(batch)); },
+            Qt::QueuedConnection);
+    }
+    answers.acquire(int(batches.size()));
+    const qint64 elapsed = timer.nsecsElapsed();
+    passed = passedRecords;
+    return elapsed;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int recordsPerBatch = argc > 1 ? std::atoi(argv[1]) : 500;
+    const int batches = argc > 2 ? std::atoi(argv[2]) : 200;
+    const int rounds = argc > 3 ? std::atoi(argv[3]) : 5;
+    const qint64 records = qint64(recordsPerBatch) * batches;
+
+    QTemporaryDir schemas;
+    QFile schema(schemas.filePath(QStringLiteral("order.proto")));
+    if (!schemas.isValid() || !schema.open(QIODevice::WriteOnly) || schema.write(Schema) < 0) {
+        std::fprintf(stderr, "cannot write the schema\n");
+        return 1;
+    }
+    schema.close();
+    auto created = ProtobufRecordDeserializer::create(Config::ProtobufDeserializer { { schemas.path() } });
+    if (created.isError()) {
+        std::fprintf(stderr, "%s\n", qPrintable(created.error().value(0).message));
+        return 1;
+    }
+    const std::unique_ptr<ProtobufRecordDeserializer> protobuf = std::move(created).value();
+    Config::Deserializer rule;
+    rule.headerName = QStringLiteral("proto-type");
+    rule.headerPattern = QRegularExpression(QStringLiteral("."));
+    rule.contentType = Config::ContentType::Protobuf;
+    rule.protobufMessageTypeHeader = QStringLiteral("proto-type");
+    const CompositeDeserializer composite({ ConfigurableDeserializer(rule, protobuf.get()) });
+
+    using Target = FilterCondition::Target;
+    using Operator = FilterCondition::Operator;
+    const std::pair<const char*, FilterCondition> conditions[] = {
+        { "key matching", condition(Target::Key, Operator::Matching, QStringLiteral("^key-[0-9]*7$")) },
+        { "header equal", condition(Target::Header, Operator::EqualTo, QStringLiteral("trace-77")) },
+        { "body matching",
+            condition(Target::Body, Operator::Matching, QStringLiteral("\"name\":\"customer-[0-9]*7\"")) },
+    };
+
+    std::printf("%d batches of %d records, best of %d rounds; engine on its thread, deserializer alone on the caller\n",
+        batches, recordsPerBatch, rounds);
+    std::printf("%-9s %-14s %8s %14s %16s %8s\n", "values", "condition", "passed", "engine rec/s", "deserializer rec/s",
+        "ratio");
+    for (const bool isProtobuf : { false, true }) {
+        const QList<QList<KafkaRecord>> workload = makeBatches(isProtobuf, recordsPerBatch, batches);
+
+        qint64 decoded = 0;
+        const qint64 deserializerNs = bestOf(rounds, [&] {
+            decoded = 0;
+            for (const QList<KafkaRecord>& batch : workload) {
+                for (const KafkaRecord& r : batch) {
+                    auto result = composite.deserializeRecord(r);
+                    decoded += result.hasValue() && result.value().contentType == Config::ContentType::Json;
+                }
+            }
+        });
+        if (decoded != records) {
+            std::fprintf(stderr, "decoded %lld of %lld records as JSON\n", decoded, records);
+            return 1;
+        }
+
+        for (const auto& [name, c] : conditions) {
+            const Filter filter { 0, QStringLiteral("orders"), { c } };
+            qint64 passed = 0;
+            const qint64 engineNs = bestOf(rounds, [&] { runEngine(composite, filter, workload, passed); });
+            if (passed == 0) {
+                std::fprintf(stderr, "%s: no record passed\n", name);
+                return 1;
+            }
+            std::printf("%-9s %-14s %8lld %14.0f %16.0f %8.2f\n", isProtobuf ? "protobuf" : "json", name, passed,
+                records / (engineNs / 1e9), records / (deserializerNs / 1e9), double(engineNs) / double(deserializerNs));
+        }
+    }
+    return 0;
+}

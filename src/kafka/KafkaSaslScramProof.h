@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QByteArray>
+#include <QCryptographicHash>
+
+// The client's proof and the server signature it expects, computed as SCRAM
+// (RFC 5802) defines them from the password, the salt and iteration count the
+// server sent and the auth message of the exchange.
+struct KafkaSaslScramProof {
+    QByteArray clientProof;
+    QByteArray serverSignature;
+
+    // `password` is used as it is (no SASLprep). `authMessage` is
+    // client-first-message-bare + "," + server-first-message + "," +
+    // client-final-message-without-proof.
+    static KafkaSaslScramProof compute(QCryptographicHash::Algorithm algorithm, const QByteArray& password,
+        const QByteArray& salt, int iterationCount, const QByteArray& authMessage);
+};

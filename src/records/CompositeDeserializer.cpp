@@ -1,0 +1,99 @@
+#include "CompositeDeserializer.h"
+
+#include <QByteArrayView>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+// Sniffing looks at no more than this many leading bytes.
+constexpr qsizetype SniffLength = 200;
+
+bool isPrintable(char byte)
+{
+    const auto value = static_cast<unsigned char>(byte);
+    return (value >= 0x20 && value <= 0x7F) || value == '\t' || value == '\n' || value == '\r';
+}
+
+// Empty, a zero byte, or at least a fifth of non-printable bytes among the
+// first SniffLength bytes.
+bool isProbablyBinary(const QByteArray& value)
+{
+    if (value.isEmpty()) {
+        return true;
+    }
+    const qsizetype scanned = std::min(value.size(), SniffLength);
+    qsizetype printable = 0;
+    for (qsizetype i = 0; i < scanned; ++i) {
+        const char byte = value.at(i);
+        if (byte == '\0') {
+            return true;
+        }
+        if (isPrintable(byte)) {
+            ++printable;
+        }
+    }
+    return (scanned - printable) * 100 >= scanned * 20;
+}
+
+bool isProbablyJson(QByteArrayView bytes)
+{
+    if (bytes.isEmpty()) {
+        return false;
+    }
+    const char first = bytes.front();
+    const char last = bytes.back();
+    return (first == '{' && last == '}') || (first == '[' && last == ']');
+}
+
+bool isProbablyXml(QByteArrayView bytes)
+{
+    if (bytes.startsWith("<?xml")) {
+        return true;
+    }
+    return !bytes.isEmpty() && bytes.front() == '<' && bytes.back() == '>';
+}
+
+Config::ContentType sniffTextType(const QByteArray& value)
+{
+    if (isProbablyJson(value)) {
+        return Config::ContentType::Json;
+    }
+    if (isProbablyXml(value)) {
+        return Config::ContentType::Xml;
+    }
+    const QByteArrayView trimmed = QByteArrayView(value).trimmed();
+    if (isProbablyJson(trimmed)) {
+        return Config::ContentType::Json;
+    }
+    if (isProbablyXml(trimmed)) {
+        return Config::ContentType::Xml;
+    }
+    return Config::ContentType::Text;
+}
+
+} // namespace
+
+CompositeDeserializer::CompositeDeserializer(QList<ConfigurableDeserializer> deserializers)
+    : m_deserializers(std::move(deserializers))
+{
+}
+
+void CompositeDeserializer::setDeserializers(QList<ConfigurableDeserializer> deserializers)
+{
+    m_deserializers = std::move(deserializers);
+}
+
+Result<DeserializedRecord, KafkaError> CompositeDeserializer::deserializeRecord(const KafkaRecord& record) const
+{
+    for (const ConfigurableDeserializer& deserializer : m_deserializers) {
+        if (deserializer.supportsRecord(record)) {
+            return deserializer.deserializeRecord(record);
+        }
+    }
+    if (isProbablyBinary(record.value)) {
+        return DeserializedRecord {Config::ContentType::Binary, record.value, QString()};
+    }
+    return DeserializedRecord {sniffTextType(record.value), QByteArray(), QString::fromUtf8(record.value)};
+}

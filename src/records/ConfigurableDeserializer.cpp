@@ -1,0 +1,80 @@
+#include "ConfigurableDeserializer.h"
+
+#include "KafkaErrorCode.h"
+#include "ProtobufDeserializer.h"
+
+#include <QStringDecoder>
+
+#include <optional>
+#include <utility>
+
+namespace {
+
+QStringConverter::Encoding encodingFromName(const QString& name)
+{
+    if (name.isEmpty()) {
+        return QStringConverter::Utf8;
+    }
+    const QByteArray utf8Name = name.toUtf8();
+    const std::optional<QStringConverter::Encoding> encoding = QStringConverter::encodingForName(utf8Name.constData());
+    return encoding.value_or(QStringConverter::Utf8);
+}
+
+} // namespace
+
+ConfigurableDeserializer::ConfigurableDeserializer(
+    Config::Deserializer config, ProtobufRecordDeserializer* protobufDeserializer)
+    : m_config(std::move(config))
+    , m_protobufDeserializer(protobufDeserializer)
+    , m_encoding(encodingFromName(m_config.textEncoding))
+{
+    // Compile both patterns now: afterwards they are only read, possibly from
+    // several threads at once.
+    m_config.topicPattern.optimize();
+    m_config.headerPattern.optimize();
+}
+
+bool ConfigurableDeserializer::supportsRecord(const KafkaRecord& record) const
+{
+    if (!m_config.topicPattern.match(record.topic).hasMatch()) {
+        return false;
+    }
+    if (m_config.headerName.isEmpty()) {
+        return true;
+    }
+    for (const KafkaHeader& header : record.headers) {
+        if (header.key == m_config.headerName) {
+            // Only the first header of that name counts.
+            return !header.value.isEmpty()
+                && m_config.headerPattern.match(QString::fromUtf8(header.value)).hasMatch();
+        }
+    }
+    return false;
+}
+
+Result<DeserializedRecord, KafkaError> ConfigurableDeserializer::deserializeRecord(const KafkaRecord& record) const
+{
+    switch (m_config.contentType) {
+    case Config::ContentType::Binary:
+        return DeserializedRecord {Config::ContentType::Binary, record.value, QString()};
+    case Config::ContentType::Text:
+    case Config::ContentType::Json:
+    case Config::ContentType::Xml: {
+        // A fresh decoder per call; it is not flushed, so the bytes of a
+        // character cut off at the very end are left out.
+        QStringDecoder decoder(m_encoding);
+        QString text = decoder.decode(record.value);
+        return DeserializedRecord {m_config.contentType, QByteArray(), std::move(text)};
+    }
+    case Config::ContentType::Protobuf:
+        if (m_protobufDeserializer == nullptr) {
+            return KafkaError(KafkaErrorCode::RecordDeserializationError,
+                QStringLiteral("No Protocol Buffers deserializer available"));
+        }
+        return m_protobufDeserializer->deserializeRecord(
+            record, m_config.protobufMessageType, m_config.protobufMessageTypeHeader);
+    }
+    return KafkaError(KafkaErrorCode::RecordDeserializationError,
+        QStringLiteral("Unhandled content type %1")
+            .arg(QString::fromUtf8(Config::contentTypeName(m_config.contentType))));
+}

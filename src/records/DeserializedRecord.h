@@ -1,0 +1,17 @@
+#pragma once
+
+#include "Config.h"
+
+#include <QByteArray>
+#include <QString>
+
+// A record value as it is to be shown: its content type and either its text
+// (Text, Json, Xml) or its raw bytes (Binary). Protocol Buffers values come
+// back as Json with their JSON rendering as text.
+struct DeserializedRecord {
+    Config::ContentType contentType = Config::ContentType::Text;
+    // The value's bytes, set only for Binary; null otherwise.
+    QByteArray data;
+    // The decoded text for Text, Json and Xml; null for Binary.
+    QString text;
+};

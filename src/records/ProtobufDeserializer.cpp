@@ -1,0 +1,225 @@
+#include "ProtobufDeserializer.h"
+
+#include "CompilerErrorCollector.h"
+#include "FileHelpers.h"
+#include "Settings.h"
+
+#include <google/protobuf/compiler/importer.h>
+#include <google/protobuf/descriptor.h>
+#include <google/protobuf/descriptor.pb.h>
+#include <google/protobuf/io/zero_copy_stream.h>
+#include <google/protobuf/io/zero_copy_stream_impl_lite.h>
+#include <google/protobuf/util/json_util.h>
+#include <google/protobuf/util/type_resolver.h>
+#include <google/protobuf/util/type_resolver_util.h>
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <algorithm>
+#include <string>
+
+namespace protobuf = google::protobuf;
+
+namespace {
+
+// Builds one schema file into the pool after the files it imports. The file's
+// name in the pool is schemaDir + "/" + relativePath, so equal relative names
+// in two schema directories stay apart; imports keep their bare names inside
+// the file, and the lazily built pool resolves the imported types by name.
+// importChain holds the files whose build is under way (relative paths, outermost
+// first). An import cycle stops at the file that is already being built and is
+// reported as the compiler reports it: the types of a file in a cycle could not
+// be resolved and would vanish from the output.
+void buildSchemaAndDependencies(QString schemaDir, QString relativePath, protobuf::compiler::DiskSourceTree& tree,
+    protobuf::compiler::SourceTreeDescriptorDatabase& database, protobuf::DescriptorPool& pool,
+    QList<QString>& importChain, protobuf::compiler::MultiFileErrorCollector& collector)
+{
+    const QString poolName = schemaDir + "/" + relativePath;
+    const std::string poolFileName = poolName.toStdString();
+    if (pool.FindFileByName(poolFileName) != nullptr)
+        return;
+    if (const qsizetype start = importChain.indexOf(relativePath); start >= 0) {
+        const QString cycle = QStringList(importChain.mid(start)).join(" -> ") + " -> " + relativePath;
+        collector.AddError(relativePath.toStdString(), -1, 0, "File recursively imports itself: " + cycle.toStdString());
+        return;
+    }
+
+    const std::string virtualPath = relativePath.toStdString();
+    // Imports that do not exist below this schema directory are skipped: their
+    // types may come from another directory or from the library's own pool.
+    if (std::unique_ptr<protobuf::io::ZeroCopyInputStream>(tree.Open(virtualPath)) == nullptr)
+        return;
+
+    protobuf::FileDescriptorProto proto;
+    if (!database.FindFileByName(virtualPath, &proto))
+        return;
+
+    importChain.append(relativePath);
+    for (const std::string& import : proto.dependency()) {
+        buildSchemaAndDependencies(
+            schemaDir, QString::fromStdString(import), tree, database, pool, importChain, collector);
+    }
+    importChain.removeLast();
+
+    proto.set_name(poolFileName);
+    pool.BuildFileCollectingErrors(proto, database.GetValidationErrorCollector());
+}
+
+// The schema files below dir (plain files, hidden ones and directory links
+// excluded), relative to dir, in a stable order.
+QList<QString> findSchemaFiles(const QString& dir)
+{
+    QList<QString> files;
+    const QDir root(dir);
+    QDirIterator it(dir, { QStringLiteral("*.proto") }, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files.append(root.relativeFilePath(it.next()));
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+QString resolveSchemaPath(const QString& path)
+{
+    if (QDir::isRelativePath(path))
+        return QDir::cleanPath(QString("%1/%2").arg(Settings::clustersDir(), cleanupRelativePath(path)));
+    return QDir::cleanPath(path);
+}
+
+KafkaErrorCode errorCodeForStatus(protobuf::util::StatusCode code)
+{
+    using protobuf::util::StatusCode;
+    switch (code) {
+    case StatusCode::kCancelled:
+        return KafkaErrorCode::ProtobufCancelled;
+    case StatusCode::kUnknown:
+        return KafkaErrorCode::ProtobufUnknown;
+    case StatusCode::kInvalidArgument:
+        return KafkaErrorCode::ProtobufInvalidArgument;
+    case StatusCode::kDeadlineExceeded:
+        return KafkaErrorCode::ProtobufDeadlineExceeded;
+    case StatusCode::kNotFound:
+        return KafkaErrorCode::ProtobufNotFound;
+    case StatusCode::kAlreadyExists:
+        return KafkaErrorCode::ProtobufAlreadyExists;
+    case StatusCode::kPermissionDenied:
+        return KafkaErrorCode::ProtobufPermissionDenied;
+    case StatusCode::kUnauthenticated:
+        return KafkaErrorCode::ProtobufUnauthenticated;
+    case StatusCode::kResourceExhausted:
+        return KafkaErrorCode::ProtobufResourceExhausted;
+    case StatusCode::kFailedPrecondition:
+        return KafkaErrorCode::ProtobufFailedPrecondition;
+    case StatusCode::kAborted:
+        return KafkaErrorCode::ProtobufAborted;
+    case StatusCode::kOutOfRange:
+        return KafkaErrorCode::ProtobufOutOfRange;
+    case StatusCode::kUnimplemented:
+        return KafkaErrorCode::ProtobufUnimplemented;
+    case StatusCode::kInternal:
+        return KafkaErrorCode::ProtobufInternal;
+    case StatusCode::kUnavailable:
+        return KafkaErrorCode::ProtobufUnavailable;
+    case StatusCode::kDataLoss:
+        return KafkaErrorCode::ProtobufDataLoss;
+    default:
+        return KafkaErrorCode::ProtobufUnknown;
+    }
+}
+
+} // namespace
+
+Result<std::unique_ptr<ProtobufRecordDeserializer>, QList<KafkaError>> ProtobufRecordDeserializer::create(
+    const Config::ProtobufDeserializer& config)
+{
+    // The library's own pool lies underneath, so that schemas may import the
+    // well-known types (google/protobuf/timestamp.proto and the like) without
+    // shipping them. Dependencies are built lazily and not enforced: a type is
+    // looked up by its full name in the whole pool when first needed.
+    auto pool = std::make_unique<protobuf::DescriptorPool>(protobuf::DescriptorPool::generated_pool());
+    pool->InternalSetLazilyBuildDependencies();
+
+    CompilerErrorCollector collector;
+    QList<KafkaError> errors;
+
+    for (const QString& schemaPath : config.schemaPaths) {
+        const QString dir = resolveSchemaPath(schemaPath);
+        if (!QFileInfo(dir).isDir()) {
+            errors.append(KafkaError(KafkaErrorCode::ProtobufSchemaError,
+                QString("The Protocol Buffers schema path '%1' does not exist").arg(dir)));
+            continue;
+        }
+
+        protobuf::compiler::DiskSourceTree tree;
+        tree.MapPath("", dir.toStdString());
+        protobuf::compiler::SourceTreeDescriptorDatabase database(&tree);
+        database.RecordErrorsTo(&collector);
+        // Asking for the validation collector makes the parser record source
+        // locations, so that build errors carry their line.
+        database.GetValidationErrorCollector();
+
+        QList<QString> importChain;
+        for (const QString& relativePath : findSchemaFiles(dir))
+            buildSchemaAndDependencies(dir, relativePath, tree, database, *pool, importChain, collector);
+    }
+
+    for (const QString& message : collector.messages())
+        errors.append(KafkaError(KafkaErrorCode::ProtobufSchemaError, message));
+
+    if (!errors.isEmpty())
+        return errors;
+    return std::make_unique<ProtobufRecordDeserializer>(std::move(pool));
+}
+
+ProtobufRecordDeserializer::ProtobufRecordDeserializer(std::unique_ptr<protobuf::DescriptorPool> pool)
+    : m_pool(std::move(pool))
+    , m_typeResolver(protobuf::util::NewTypeResolverForDescriptorPool("", m_pool.get()))
+{
+}
+
+ProtobufRecordDeserializer::~ProtobufRecordDeserializer()
+{
+    // The resolver reads the pool: it goes first.
+    m_typeResolver.reset();
+    m_pool.reset();
+}
+
+Result<DeserializedRecord, KafkaError> ProtobufRecordDeserializer::deserializeRecord(
+    const KafkaRecord& record, const QString& messageType, const QString& messageTypeHeader)
+{
+    QString typeName = messageType;
+    if (!messageTypeHeader.isEmpty()) {
+        const auto header = std::find_if(record.headers.cbegin(), record.headers.cend(),
+            [&](const KafkaHeader& candidate) { return candidate.key == messageTypeHeader; });
+        if (header == record.headers.cend() || header->value.isEmpty()) {
+            return KafkaError(KafkaErrorCode::RecordDeserializationError,
+                QString("The Protocol Buffers message type header was not found: %1").arg(messageTypeHeader));
+        }
+        typeName = QString::fromUtf8(header->value);
+    }
+    if (typeName.isEmpty()) {
+        return KafkaError(KafkaErrorCode::RecordDeserializationError,
+            QString("No Protocol Buffers message type was found when attempting to deserialize the record"));
+    }
+
+    const std::string typeUrl = "/" + typeName.toStdString();
+    protobuf::io::ArrayInputStream input(record.value.constData(), static_cast<int>(record.value.size()));
+    std::string json;
+    protobuf::util::Status status;
+    {
+        protobuf::io::StringOutputStream output(&json);
+        status = protobuf::util::BinaryToJsonStream(
+            m_typeResolver.get(), typeUrl, &input, &output, protobuf::util::JsonPrintOptions());
+    }
+
+    if (!status.ok()) {
+        const auto statusMessage = status.message();
+        KafkaError cause(errorCodeForStatus(status.code()),
+            QString::fromUtf8(statusMessage.data(), static_cast<qsizetype>(statusMessage.size())));
+        return KafkaError(KafkaErrorCode::RecordDeserializationError,
+            QString("Protobuf deserialization failed for record with message type %1").arg(typeName), { cause });
+    }
+    return DeserializedRecord { Config::ContentType::Json, QByteArray(), QString::fromStdString(json) };
+}

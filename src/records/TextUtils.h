@@ -1,0 +1,17 @@
+#pragma once
+
+#include "Error.h"
+#include "Result.h"
+
+#include <QString>
+
+// Re-indents a JSON document (an object or an array at the top level) by two
+// spaces per level, keeping the keys in document order. Fails with
+// KafkaErrorCode::JsonParseError.
+Result<QString, KafkaError> prettyPrintJson(const QString& json);
+
+// Re-indents an XML document by two spaces per level where elements hold only
+// elements; existing whitespace text is kept. The result starts with an XML
+// declaration (UTF-8) and ends with a newline; non-ASCII characters stay
+// characters. Fails with KafkaErrorCode::XmlParseError or XmlWriteError.
+Result<QString, KafkaError> prettyPrintXml(const QString& xml);

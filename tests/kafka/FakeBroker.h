@@ -1,0 +1,276 @@
+#pragma once
+
+#include "KafkaApiKey.h"
+#include "KafkaBuffer.h"
+#include "KafkaRequest.h"
+#include "MessageImages.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+// A request with a chosen API key and version range and a fixed body, for
+// exercising a connection without a message class.
+class TestRequest final : public KafkaRequest {
+public:
+    TestRequest(std::int16_t apiKey, std::int32_t correlationId, std::int16_t minVersion, std::int16_t maxVersion,
+        QByteArray body = QByteArray("body"))
+        : KafkaRequest(static_cast<KafkaApiKey>(apiKey), correlationId, QStringLiteral("fake-test"))
+        , m_minVersion(minVersion)
+        , m_maxVersion(maxVersion)
+        , m_body(std::move(body))
+    {
+    }
+
+    std::int16_t minSupportedVersion() const override { return m_minVersion; }
+    std::int16_t maxSupportedVersion() const override { return m_maxVersion; }
+    std::int16_t firstFlexibleVersion() const override { return -1; }
+    void writePayloadToBuffer(KafkaBuffer& buffer, std::int16_t) const override
+    {
+        buffer.write(m_body.constData(), m_body.size());
+    }
+
+private:
+    std::int16_t m_minVersion;
+    std::int16_t m_maxVersion;
+    QByteArray m_body;
+};
+
+// A stand-in for a broker on 127.0.0.1 serving the test's own thread: it
+// accepts connections, splits what arrives on each into request frames,
+// records them and lets the test answer them byte by byte. ApiVersions is
+// answered from `apiVersions` unless autoApiVersions is off. Made for a
+// cluster, it also answers Metadata v1 from `brokers` and `topics`, announces
+// only the versions it speaks and leaves every other request unanswered.
+class FakeBroker {
+public:
+    enum class Mode { Frames, Cluster };
+
+    struct ApiRange {
+        std::int16_t apiKey;
+        std::int16_t minVersion;
+        std::int16_t maxVersion;
+    };
+
+    struct Frame {
+        std::int16_t apiKey = 0;
+        std::int16_t apiVersion = 0;
+        std::int32_t correlationId = 0;
+        QString clientId;
+        QByteArray body; // after the header
+    };
+
+    struct Broker {
+        std::int32_t nodeId = 0;
+        std::int32_t port = 0; // 0: this fake's own port
+    };
+
+    struct Topic {
+        QString name;
+        QList<std::int32_t> partitionLeaders; // leader of partition i
+    };
+
+    bool autoApiVersions = true;
+    QList<ApiRange> apiVersions { { 3, 0, 12 }, { 17, 0, 1 }, { 18, 0, 3 }, { 36, 0, 2 } };
+    bool autoMetadata = false; // on for Mode::Cluster
+    // The metadata the broker describes; by default broker 1 on this port.
+    QList<Broker> brokers { Broker { 1, 0 } };
+    QList<Topic> topics;
+    // The next n ApiVersions or Metadata requests are answered by closing
+    // their connection.
+    int hangUpOnApiVersions = 0;
+    int hangUpOnMetadata = 0;
+    // Called for every frame after it was recorded, unless it was answered
+    // automatically or by a hang-up.
+    std::function<void(const Frame&)> onFrame;
+
+    explicit FakeBroker(Mode mode = Mode::Frames)
+    {
+        if (mode == Mode::Cluster) {
+            autoMetadata = true;
+            apiVersions = { { 18, 0, 1 }, { 3, 1, 1 }, { 17, 1, 1 } };
+        }
+        QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this]() { acceptConnections(); });
+        m_server.listen(QHostAddress::LocalHost);
+    }
+
+    quint16 port() const { return m_server.serverPort(); }
+    QTcpServer& server() { return m_server; }
+    // The connection accepted last; null once it was closed and deleted.
+    QTcpSocket* peer() const { return m_peers.empty() ? nullptr : m_peers.back().data(); }
+    int acceptedConnections() const { return static_cast<int>(m_peers.size()); }
+    int openConnections() const
+    {
+        return static_cast<int>(std::count_if(m_peers.begin(), m_peers.end(), [](const QPointer<QTcpSocket>& peer) {
+            return peer && peer->state() == QAbstractSocket::ConnectedState;
+        }));
+    }
+    const QList<Frame>& frames() const { return m_frames; }
+    int requestCount(KafkaApiKey apiKey) const
+    {
+        return static_cast<int>(std::count_if(m_frames.begin(), m_frames.end(),
+            [apiKey](const Frame& frame) { return frame.apiKey == static_cast<std::int16_t>(apiKey); }));
+    }
+
+    bool waitForFrames(qsizetype count, int timeout = 5000)
+    {
+        return QTest::qWaitFor([&]() { return m_frames.size() >= count; }, timeout);
+    }
+
+    // size + correlation id + payload.
+    static QByteArray frameBytes(std::int32_t correlationId, const QByteArray& payload)
+    {
+        KafkaBuffer buffer;
+        buffer.writeS32(static_cast<std::int32_t>(payload.size() + 4));
+        buffer.writeS32(correlationId);
+        buffer.write(payload.constData(), payload.size());
+        return buffer.data;
+    }
+
+    // Answers on the connection accepted last.
+    void reply(std::int32_t correlationId, const QByteArray& payload) { writeRaw(frameBytes(correlationId, payload)); }
+    void writeRaw(const QByteArray& bytes) { write(peer(), bytes); }
+
+    // Closes the connection accepted last.
+    void hangUp() { close(peer()); }
+
+    // Closes every accepted connection, as a broker going away does.
+    void closeAll()
+    {
+        for (const QPointer<QTcpSocket>& peer : m_peers)
+            close(peer);
+    }
+
+    static QByteArray apiVersionsPayload(const QList<ApiRange>& ranges, std::int16_t errorCode = 0)
+    {
+        KafkaBuffer buffer;
+        buffer.writeS16(errorCode);
+        buffer.writeS32(static_cast<std::int32_t>(ranges.size()));
+        for (const ApiRange& range : ranges) {
+            buffer.writeS16(range.apiKey);
+            buffer.writeS16(range.minVersion);
+            buffer.writeS16(range.maxVersion);
+        }
+        buffer.writeS32(0); // throttle time
+        return buffer.data;
+    }
+
+    // Metadata v1 of `brokers` and `topics`: the first broker is the
+    // controller, each partition lives on its leader alone.
+    QByteArray metadataPayload() const
+    {
+        ResponseImage response;
+        response.s32(static_cast<std::int32_t>(brokers.size()));
+        for (const Broker& broker : brokers)
+            response.s32(broker.nodeId).string(QStringLiteral("127.0.0.1")).s32(broker.port ? broker.port : port()).nullString();
+        response.s32(brokers.isEmpty() ? -1 : brokers.first().nodeId);
+        response.s32(static_cast<std::int32_t>(topics.size()));
+        for (const Topic& topic : topics) {
+            response.s16(0).string(topic.name).s8(0);
+            response.s32(static_cast<std::int32_t>(topic.partitionLeaders.size()));
+            for (int index = 0; index < topic.partitionLeaders.size(); ++index) {
+                const std::int32_t leader = topic.partitionLeaders[index];
+                response.s16(0).s32(index).s32(leader).int32Array({ leader }).int32Array({ leader });
+            }
+        }
+        return response.data();
+    }
+
+    static QByteArray handshakePayload(std::int16_t errorCode, const QList<QString>& mechanisms)
+    {
+        KafkaBuffer buffer;
+        buffer.writeS16(errorCode);
+        buffer.writeS32(static_cast<std::int32_t>(mechanisms.size()));
+        for (const QString& mechanism : mechanisms)
+            buffer.writeString(mechanism);
+        return buffer.data;
+    }
+
+    // The mechanism bytes of a SaslAuthenticate request body.
+    static QByteArray authBytes(const Frame& frame)
+    {
+        KafkaBuffer buffer(frame.body);
+        return buffer.readBytes();
+    }
+
+private:
+    void acceptConnections()
+    {
+        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+            m_peers.emplace_back(socket);
+            auto pending = std::make_shared<QByteArray>();
+            QObject::connect(socket, &QIODevice::readyRead, socket, [this, socket, pending]() { readFrames(*socket, *pending); });
+            QObject::connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+        }
+    }
+
+    // Records and answers every complete frame in `pending` while the
+    // connection stays open.
+    void readFrames(QTcpSocket& socket, QByteArray& pending)
+    {
+        pending.append(socket.readAll());
+        while (pending.size() >= 4 && socket.state() == QAbstractSocket::ConnectedState) {
+            const auto size = qFromBigEndian<std::int32_t>(pending.constData());
+            if (pending.size() < 4 + size)
+                return;
+            KafkaBuffer buffer(pending.mid(4, size));
+            pending.remove(0, 4 + size);
+            Frame frame;
+            frame.apiKey = buffer.readS16();
+            frame.apiVersion = buffer.readS16();
+            frame.correlationId = buffer.readS32();
+            frame.clientId = buffer.readString();
+            frame.body = buffer.readRawBytes(buffer.remaining());
+            m_frames.append(frame);
+            answer(socket, frame);
+        }
+    }
+
+    void answer(QTcpSocket& socket, const Frame& frame)
+    {
+        const bool versions = frame.apiKey == static_cast<std::int16_t>(KafkaApiKey::ApiVersions);
+        const bool metadata = frame.apiKey == static_cast<std::int16_t>(KafkaApiKey::Metadata);
+        int& hangUps = versions ? hangUpOnApiVersions : hangUpOnMetadata;
+        if ((versions || metadata) && hangUps > 0) {
+            --hangUps;
+            close(&socket);
+        } else if (versions && autoApiVersions) {
+            write(&socket, frameBytes(frame.correlationId, apiVersionsPayload(apiVersions)));
+        } else if (metadata && autoMetadata) {
+            write(&socket, frameBytes(frame.correlationId, metadataPayload()));
+        } else if (onFrame) {
+            onFrame(frame);
+        }
+    }
+
+    static void write(QTcpSocket* socket, const QByteArray& bytes)
+    {
+        if (socket) {
+            socket->write(bytes);
+            socket->flush();
+        }
+    }
+
+    static void close(QTcpSocket* socket)
+    {
+        if (socket)
+            socket->close();
+    }
+
+    QTcpServer m_server;
+    std::vector<QPointer<QTcpSocket>> m_peers;
+    QList<Frame> m_frames;
+};
