@@ -4,6 +4,7 @@
 // variables, a bootstrapped cluster client, topics filled with the test
 // support's producer, and kcat as the peer.
 
+#include "BenchSupport.h"
 #include "Config.h"
 #include "KafkaClusterClient.h"
 #include "KafkaTestEnvironment.h"
@@ -19,6 +20,18 @@
 #include <memory>
 
 namespace FetcherBench {
+
+// The plaintext listener of the test broker; empty, after saying why, when
+// the variables do not describe one.
+inline QString brokerAddress()
+{
+    const KafkaTestEnvironment environment = KafkaTestEnvironment::fromProcessEnvironment();
+    if (!environment.available()) {
+        std::fprintf(stderr, "%s\n", qPrintable(environment.unavailableReason()));
+        return QString();
+    }
+    return environment.plaintext();
+}
 
 // Runs the event loop until `done` holds or `timeoutMs` has passed.
 inline bool waitUntil(const std::function<bool()>& done, int timeoutMs)
@@ -70,11 +83,7 @@ inline QString fillTopic(const QString& bootstrap, const QString& topic, int par
     constexpr qint64 Slice = 50000;
     for (qint64 from = 0; from < count; from += Slice) {
         for (qint64 i = from; i < std::min(count, from + Slice); ++i) {
-            // Text of mixed letters, as typical payloads are.
-            QByteArray value = "{\"id\":" + QByteArray::number(i) + ",\"data\":\"";
-            while (value.size() < valueSize - 2)
-                value += char('a' + (value.size() * 7 + i) % 26);
-            value += "\"}";
+            const QByteArray value = Bench::textValue(i, valueSize);
             if (QString error = producer.produce({ topic, int(i % partitions), std::nullopt, value, {}, 0 });
                 !error.isEmpty())
                 return error;

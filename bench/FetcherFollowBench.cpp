@@ -148,15 +148,12 @@ Delays delaysOf(const QList<Clock::time_point>& produced, const QList<Clock::tim
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const KafkaTestEnvironment environment = KafkaTestEnvironment::fromProcessEnvironment();
-    if (!environment.available()) {
-        std::fprintf(stderr, "%s\n", qPrintable(environment.unavailableReason()));
+    const QString bootstrap = brokerAddress();
+    if (bootstrap.isEmpty())
         return 2;
-    }
-    const int partitions = argc > 1 ? QByteArray(argv[1]).toInt() : 12;
-    const int idleSeconds = argc > 2 ? QByteArray(argv[2]).toInt() : 10;
-    const int count = argc > 3 ? QByteArray(argv[3]).toInt() : 100;
-    const QString bootstrap = environment.plaintext();
+    const int partitions = Bench::argument(argc, argv, 1, 12);
+    const int idleSeconds = Bench::argument(argc, argv, 2, 10);
+    const int count = Bench::argument(argc, argv, 3, 100);
     const QString topic = KafkaTestEnvironment::uniqueTopicName(QStringLiteral("bench-follow"));
     if (QString error = fillTopic(bootstrap, topic, partitions, partitions * 100, 100, QStringLiteral("lz4"));
         !error.isEmpty()) {

@@ -94,15 +94,12 @@ double median(QList<double> values)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const KafkaTestEnvironment environment = KafkaTestEnvironment::fromProcessEnvironment();
-    if (!environment.available()) {
-        std::fprintf(stderr, "%s\n", qPrintable(environment.unavailableReason()));
+    const QString bootstrap = brokerAddress();
+    if (bootstrap.isEmpty())
         return 2;
-    }
     const qint64 records = argc > 1 ? QByteArray(argv[1]).toLongLong() : 2'000'000;
-    const int rounds = argc > 2 ? QByteArray(argv[2]).toInt() : 3;
+    const int rounds = Bench::argument(argc, argv, 2, 3);
     QString topic = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
-    const QString bootstrap = environment.plaintext();
 
     if (topic.isEmpty()) {
         topic = KafkaTestEnvironment::uniqueTopicName(QStringLiteral("bench-fetch-lz4"));

@@ -7,9 +7,11 @@
 // need the value decoded.
 //
 //   bench_filter_engine [records per batch] [batches] [rounds]
+#include "BenchSupport.h"
 #include "CompositeDeserializer.h"
 #include "FilterEngine.h"
 #include "ProtobufDeserializer.h"
+#include "ProtobufWire.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -18,12 +20,11 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <cstring>
-#include <functional>
-#include <limits>
+
+using namespace Bench;
+using namespace ProtobufWire;
 
 namespace {
 
@@ -41,27 +42,6 @@ message Order {
   repeated Item items = 5;
 }
 )";
-
-QByteArray varint(quint64 value)
-{
-    QByteArray bytes;
-    while (value >= 0x80) {
-        bytes.append(char((value & 0x7F) | 0x80));
-        value >>= 7;
-    }
-    bytes.append(char(value));
-    return bytes;
-}
-
-QByteArray tag(int field, int wireType)
-{
-    return varint(quint64(field) << 3 | quint64(wireType));
-}
-
-QByteArray lengthDelimited(int field, const QByteArray& content)
-{
-    return tag(field, 2) + varint(quint64(content.size())) + content;
-}
 
 QByteArray encodedOrder(int i, const QByteArray& name, double amount)
 {
@@ -118,18 +98,6 @@ FilterCondition condition(FilterCondition::Target target, FilterCondition::Opera
     return c;
 }
 
-qint64 bestOf(int rounds, const std::function<void()>& work)
-{
-    qint64 best = std::numeric_limits<qint64>::max();
-    for (int round = 0; round < rounds; ++round) {
-        QElapsedTimer timer;
-        timer.start();
-        work();
-        best = std::min(best, timer.nsecsElapsed());
-    }
-    return best;
-}
-
 // Posts every batch to a fresh engine and waits for the last answer.
 qint64 runEngine(const RecordDeserializer& deserializer, const Filter& filter,
     const QList<QList<KafkaRecord>>& batches, qint64& passed)
@@ -162,9 +130,9 @@ qint64 runEngine(const RecordDeserializer& deserializer, const Filter& filter,
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const int recordsPerBatch = argc > 1 ? std::atoi(argv[1]) : 500;
-    const int batches = argc > 2 ? std::atoi(argv[2]) : 200;
-    const int rounds = argc > 3 ? std::atoi(argv[3]) : 5;
+    const int recordsPerBatch = argument(argc, argv, 1, 500);
+    const int batches = argument(argc, argv, 2, 200);
+    const int rounds = argument(argc, argv, 3, 5);
     const qint64 records = qint64(recordsPerBatch) * batches;
 
     QTemporaryDir schemas;

@@ -4,22 +4,22 @@
 // the peer's: what decoding records costs on top of getting their bytes.
 //
 //   bench_record_set_parsing [records per batch] [batches] [rounds]
+#include "BenchSupport.h"
 #include "KafkaRecordBatch.h"
 #include "TestRecordBatchBuilder.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 
 #include <lz4frame.h>
 #include <snappy.h>
 #include <zlib.h>
 #include <zstd.h>
 
-#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <functional>
 
+using namespace Bench;
 using namespace TestBatches;
 
 namespace {
@@ -43,11 +43,7 @@ Workload makeWorkload(Codec codec, int recordsPerBatch, int batches)
             record.offsetDelta = i;
             record.timestampDelta = i;
             record.key = "key-" + QByteArray::number(b * recordsPerBatch + i);
-            // 100-byte values of mixed text, as typical payloads are.
-            QByteArray value = "{\"id\":" + QByteArray::number(b * recordsPerBatch + i) + ",\"name\":\"record\",\"data\":\"";
-            while (value.size() < 98)
-                value += char('a' + (value.size() * 7 + i) % 26);
-            record.value = value + "\"}";
+            record.value = textValue(qint64(b) * recordsPerBatch + i, 100);
             record.headers = { { "source", "bench" } };
             batch.records.append(record);
         }
@@ -104,27 +100,14 @@ qint64 decompressWithLibrary(Codec codec, const QByteArray& section, QByteArray&
     }
 }
 
-// Best of `rounds` timings, in nanoseconds.
-qint64 bestOf(int rounds, const std::function<void()>& work)
-{
-    qint64 best = std::numeric_limits<qint64>::max();
-    for (int round = 0; round < rounds; ++round) {
-        QElapsedTimer timer;
-        timer.start();
-        work();
-        best = std::min(best, timer.nsecsElapsed());
-    }
-    return best;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const int recordsPerBatch = argc > 1 ? std::atoi(argv[1]) : 500;
-    const int batches = argc > 2 ? std::atoi(argv[2]) : 400;
-    const int rounds = argc > 3 ? std::atoi(argv[3]) : 5;
+    const int recordsPerBatch = argument(argc, argv, 1, 500);
+    const int batches = argument(argc, argv, 2, 400);
+    const int rounds = argument(argc, argv, 3, 5);
 
     std::printf("%d batches of %d records of ~100-byte values, best of %d rounds\n", batches, recordsPerBatch, rounds);
     std::printf("%-7s %12s %10s %10s %12s %8s\n", "codec", "records/s", "MB/s in", "MB/s out", "peer MB/s", "ratio");

@@ -3,6 +3,7 @@
 #include "Error.h"
 #include "KafkaProtocolError.h"
 #include "KafkaResponse.h"
+#include "Result.h"
 
 #include <QByteArray>
 #include <QString>
@@ -33,4 +34,21 @@ protected:
     // The broker's refusal as an error (its code mapped, its message kept),
     // or nothing when it accepted.
     std::optional<KafkaError> brokerError() const;
+
+    // Parses a mechanism's answer: the fields, the broker's refusal, then the
+    // mechanism's attributes read out of authBytes by `parseAttributes`; the
+    // first failure is the result.
+    template <typename Response>
+    static KafkaResult<Response> parseWithAttributes(KafkaRawResponse& raw, const QString& failureMessage,
+        std::optional<KafkaError> (Response::*parseAttributes)())
+    {
+        Response response;
+        if (std::optional<KafkaError> error = response.readFields(raw, failureMessage))
+            return std::move(*error);
+        if (std::optional<KafkaError> error = response.brokerError())
+            return std::move(*error);
+        if (std::optional<KafkaError> error = (response.*parseAttributes)())
+            return std::move(*error);
+        return response;
+    }
 };

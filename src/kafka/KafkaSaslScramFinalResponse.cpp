@@ -4,14 +4,8 @@
 
 KafkaResult<KafkaSaslScramFinalResponse> KafkaSaslScramFinalResponse::parseFromRaw(KafkaRawResponse& raw)
 {
-    KafkaSaslScramFinalResponse response;
-    if (std::optional<KafkaError> error = response.readFields(raw, QStringLiteral("Invalid SaslScramFinal response")))
-        return std::move(*error);
-    if (std::optional<KafkaError> error = response.brokerError())
-        return std::move(*error);
-    if (std::optional<KafkaError> error = response.parseAttributes())
-        return std::move(*error);
-    return response;
+    return parseWithAttributes(
+        raw, QStringLiteral("Invalid SaslScramFinal response"), &KafkaSaslScramFinalResponse::parseAttributes);
 }
 
 std::optional<KafkaError> KafkaSaslScramFinalResponse::parseAttributes()

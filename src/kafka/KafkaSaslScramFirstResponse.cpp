@@ -13,14 +13,8 @@ KafkaError corrupt(const QString& message)
 
 KafkaResult<KafkaSaslScramFirstResponse> KafkaSaslScramFirstResponse::parseFromRaw(KafkaRawResponse& raw)
 {
-    KafkaSaslScramFirstResponse response;
-    if (std::optional<KafkaError> error = response.readFields(raw, QStringLiteral("Invalid SaslScramFirst response")))
-        return std::move(*error);
-    if (std::optional<KafkaError> error = response.brokerError())
-        return std::move(*error);
-    if (std::optional<KafkaError> error = response.parseAttributes())
-        return std::move(*error);
-    return response;
+    return parseWithAttributes(
+        raw, QStringLiteral("Invalid SaslScramFirst response"), &KafkaSaslScramFirstResponse::parseAttributes);
 }
 
 std::optional<KafkaError> KafkaSaslScramFirstResponse::parseAttributes()

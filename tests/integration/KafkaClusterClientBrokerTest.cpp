@@ -8,6 +8,7 @@
 #include "KafkaListOffsetsRequest.h"
 #include "KafkaListOffsetsResponse.h"
 #include "KafkaTestEnvironment.h"
+#include "TestClusterSettings.h"
 #include "TestTopicAdmin.h"
 
 #include <QElapsedTimer>
@@ -58,29 +59,13 @@ Config::Cluster clusterFor(const Listener& listener, const QString& caFile)
     cluster.protocol = listener.protocol;
     if (listener.protocol == Config::Protocol::Ssl) {
         cluster.ssl.serverCaCertificatePaths = { caFile };
-        cluster.ssl.clientCertificatePath = listener.clientCertificate.certificateFile;
-        cluster.ssl.clientKeyPath = listener.clientCertificate.keyFile;
-        cluster.ssl.clientKeyPassphrase = listener.clientCertificate.keyPassphrase;
+        cluster = withClientCertificate(std::move(cluster), listener.clientCertificate);
     }
     if (listener.sasl) {
         cluster.authentication = Config::Authentication::Sasl;
         cluster.authenticationSasl = listener.sasl;
     }
     return cluster;
-}
-
-Config::SaslAuthentication sasl(Config::SaslMechanism mechanism, const KafkaTestEnvironment::Credentials& credentials)
-{
-    Config::SaslAuthentication authentication;
-    authentication.mechanism = mechanism;
-    if (mechanism == Config::SaslMechanism::Plain) {
-        authentication.plainUsername = credentials.user;
-        authentication.plainPassword = credentials.password;
-    } else {
-        authentication.scramUsername = credentials.user;
-        authentication.scramPassword = credentials.password;
-    }
-    return authentication;
 }
 
 template <typename T>
@@ -168,18 +153,18 @@ private:
         const auto& e = m_environment;
         QTest::newRow("PLAINTEXT") << makeListener(e.plaintext());
         QTest::newRow("SASL_PLAINTEXT PLAIN")
-            << makeListener(e.saslPlaintext(), Config::Protocol::Plaintext, sasl(Config::SaslMechanism::Plain, e.plain()));
+            << makeListener(e.saslPlaintext(), Config::Protocol::Plaintext, saslAuthentication(Config::SaslMechanism::Plain, e.plain()));
         QTest::newRow("SASL_PLAINTEXT SCRAM-SHA-256") << makeListener(e.saslPlaintext(), Config::Protocol::Plaintext,
-            sasl(Config::SaslMechanism::ScramSha256, e.scram256()));
+            saslAuthentication(Config::SaslMechanism::ScramSha256, e.scram256()));
         QTest::newRow("SASL_PLAINTEXT SCRAM-SHA-512") << makeListener(e.saslPlaintext(), Config::Protocol::Plaintext,
-            sasl(Config::SaslMechanism::ScramSha512, e.scram512()));
+            saslAuthentication(Config::SaslMechanism::ScramSha512, e.scram512()));
         QTest::newRow("SASL_PLAINTEXT SCRAM escaped user") << makeListener(e.saslPlaintext(), Config::Protocol::Plaintext,
-            sasl(Config::SaslMechanism::ScramSha256, e.scramOdd()));
+            saslAuthentication(Config::SaslMechanism::ScramSha256, e.scramOdd()));
         QTest::newRow("SSL") << makeListener(e.ssl(), Config::Protocol::Ssl);
         QTest::newRow("SASL_SSL PLAIN")
-            << makeListener(e.saslSsl(), Config::Protocol::Ssl, sasl(Config::SaslMechanism::Plain, e.plain()));
+            << makeListener(e.saslSsl(), Config::Protocol::Ssl, saslAuthentication(Config::SaslMechanism::Plain, e.plain()));
         QTest::newRow("SASL_SSL SCRAM-SHA-512")
-            << makeListener(e.saslSsl(), Config::Protocol::Ssl, sasl(Config::SaslMechanism::ScramSha512, e.scram512()));
+            << makeListener(e.saslSsl(), Config::Protocol::Ssl, saslAuthentication(Config::SaslMechanism::ScramSha512, e.scram512()));
         if (e.available(KafkaTestEnvironment::Feature::MutualTls)) {
             QTest::newRow("SSL client certificate EC")
                 << makeListener(e.mtls(), Config::Protocol::Ssl, std::nullopt, e.ecClient());
@@ -249,13 +234,13 @@ private slots:
             return credentials;
         };
         QTest::newRow("PLAIN wrong password")
-            << makeListener(e.saslPlaintext(), Config::Protocol::Plaintext, sasl(Config::SaslMechanism::Plain, wrongPassword(e.plain())))
+            << makeListener(e.saslPlaintext(), Config::Protocol::Plaintext, saslAuthentication(Config::SaslMechanism::Plain, wrongPassword(e.plain())))
             << false << int(KafkaErrorCode::SaslAuthenticationFailed);
         QTest::newRow("SCRAM-SHA-512 wrong password")
-            << makeListener(e.saslPlaintext(), Config::Protocol::Plaintext, sasl(Config::SaslMechanism::ScramSha512, wrongPassword(e.scram512())))
+            << makeListener(e.saslPlaintext(), Config::Protocol::Plaintext, saslAuthentication(Config::SaslMechanism::ScramSha512, wrongPassword(e.scram512())))
             << false << -1;
         QTest::newRow("SASL_SSL SCRAM-SHA-256 wrong password")
-            << makeListener(e.saslSsl(), Config::Protocol::Ssl, sasl(Config::SaslMechanism::ScramSha256, wrongPassword(e.scram256())))
+            << makeListener(e.saslSsl(), Config::Protocol::Ssl, saslAuthentication(Config::SaslMechanism::ScramSha256, wrongPassword(e.scram256())))
             << false << -1;
         QTest::newRow("SSL without the CA") << makeListener(e.ssl(), Config::Protocol::Ssl) << true
                                             << int(KafkaErrorCode::SslHandshakeFailedError);
@@ -300,7 +285,7 @@ private slots:
     {
         QFETCH(int, delayMs);
         const Listener listener = makeListener(m_environment.saslSsl(), Config::Protocol::Ssl,
-            sasl(Config::SaslMechanism::ScramSha512, m_environment.scram512()));
+            saslAuthentication(Config::SaslMechanism::ScramSha512, m_environment.scram512()));
         auto client = std::make_unique<KafkaClusterClient>(ClientId, clusterFor(listener, m_environment.caFile()));
         client->bootstrap();
         QTest::qWait(delayMs);
@@ -314,7 +299,7 @@ private slots:
     void destroyWithLongPollOutstanding()
     {
         const Listener listener = makeListener(m_environment.saslPlaintext(), Config::Protocol::Plaintext,
-            sasl(Config::SaslMechanism::ScramSha256, m_environment.scram256()));
+            saslAuthentication(Config::SaslMechanism::ScramSha256, m_environment.scram256()));
         QString failure;
         auto client = bootstrapped(clusterFor(listener, m_environment.caFile()), failure);
         QVERIFY2(client, qPrintable(failure));

@@ -61,7 +61,9 @@ private slots:
         TestTopicAdmin admin(m_env.plaintext());
         QCOMPARE(admin.createTopic(m_topic, 3), QString());
         TestProducer producer;
-        QCOMPARE(producer.open({ m_env.plaintext() }), QString());
+        TestProducer::Options options;
+        options.bootstrap = m_env.plaintext();
+        QCOMPARE(producer.open(options), QString());
         for (qint64 timestamp : m_timestamps)
             QCOMPARE(producer.produce({ m_topic, 0, QByteArray("k"), QByteArray("v"), {}, timestamp }), QString());
         for (const auto& delivery : producer.flush())

@@ -7,6 +7,7 @@
 #include "KafkaMetadataRequest.h"
 #include "KafkaMetadataResponse.h"
 #include "KafkaTestEnvironment.h"
+#include "TestClusterSettings.h"
 #include "TestTopicAdmin.h"
 
 #include <QElapsedTimer>
@@ -73,16 +74,7 @@ Config::Cluster saslCluster(Config::SaslMechanism mechanism, const KafkaTestEnvi
 {
     Config::Cluster cluster;
     cluster.authentication = Config::Authentication::Sasl;
-    Config::SaslAuthentication sasl;
-    sasl.mechanism = mechanism;
-    if (mechanism == Config::SaslMechanism::Plain) {
-        sasl.plainUsername = credentials.user;
-        sasl.plainPassword = credentials.password;
-    } else {
-        sasl.scramUsername = credentials.user;
-        sasl.scramPassword = credentials.password;
-    }
-    cluster.authenticationSasl = sasl;
+    cluster.authenticationSasl = saslAuthentication(mechanism, credentials);
     return cluster;
 }
 
@@ -92,14 +84,6 @@ Config::Cluster withTls(Config::Cluster cluster, const QString& caFile)
     cluster.ssl.serverCertificateValidation = Config::SslCertificateValidation::Full;
     if (!caFile.isEmpty())
         cluster.ssl.serverCaCertificatePaths = { caFile };
-    return cluster;
-}
-
-Config::Cluster withClientCertificate(Config::Cluster cluster, const KafkaTestEnvironment::ClientCertificate& client)
-{
-    cluster.ssl.clientCertificatePath = client.certificateFile;
-    cluster.ssl.clientKeyPath = client.keyFile;
-    cluster.ssl.clientKeyPassphrase = client.keyPassphrase;
     return cluster;
 }
 

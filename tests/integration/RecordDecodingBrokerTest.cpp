@@ -9,6 +9,7 @@
 #include "KafkaFetchResponse.h"
 #include "KafkaRecordBatch.h"
 #include "ProtobufDeserializer.h"
+#include "ProtobufWire.h"
 #include "TestProducer.h"
 #include "TestTopicAdmin.h"
 
@@ -38,27 +39,12 @@ message Order {
 }
 )";
 
-QByteArray varint(quint64 value)
-{
-    QByteArray bytes;
-    while (value >= 0x80) {
-        bytes.append(char((value & 0x7F) | 0x80));
-        value >>= 7;
-    }
-    bytes.append(char(value));
-    return bytes;
-}
-
-QByteArray lengthDelimited(int field, const QByteArray& content)
-{
-    return varint(quint64(field) << 3 | 2) + varint(quint64(content.size())) + content;
-}
-
 // skv.Order { id: n, name: "été", created: 2023-11-14T22:13:20Z + n s }
 QByteArray encodedOrder(int n)
 {
-    const QByteArray timestamp = varint(1 << 3) + varint(1'700'000'000 + quint64(n));
-    return varint(1 << 3) + varint(quint64(n)) + lengthDelimited(2, QByteArray("\xC3\xA9t\xC3\xA9"))
+    using namespace ProtobufWire;
+    const QByteArray timestamp = tag(1, 0) + varint(1'700'000'000 + quint64(n));
+    return tag(1, 0) + varint(quint64(n)) + lengthDelimited(2, QByteArray("\xC3\xA9t\xC3\xA9"))
         + lengthDelimited(3, timestamp);
 }
 

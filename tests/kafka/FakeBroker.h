@@ -71,6 +71,7 @@ public:
         std::int32_t correlationId = 0;
         QString clientId;
         QByteArray body; // after the header
+        QPointer<QTcpSocket> peer; // the connection it came on
     };
 
     struct Broker {
@@ -142,6 +143,8 @@ public:
 
     // Answers on the connection accepted last.
     void reply(std::int32_t correlationId, const QByteArray& payload) { writeRaw(frameBytes(correlationId, payload)); }
+    // Answers on the connection the frame came on, unless it is gone.
+    void reply(const Frame& frame, const QByteArray& payload) { write(frame.peer, frameBytes(frame.correlationId, payload)); }
     void writeRaw(const QByteArray& bytes) { write(peer(), bytes); }
 
     // Closes the connection accepted last.
@@ -234,6 +237,7 @@ private:
             frame.correlationId = buffer.readS32();
             frame.clientId = buffer.readString();
             frame.body = buffer.readRawBytes(buffer.remaining());
+            frame.peer = &socket;
             m_frames.append(frame);
             answer(socket, frame);
         }

@@ -2,6 +2,7 @@
 // which records of the returned batches are kept.
 #include "KafkaFetchedRecordSet.h"
 #include "TestRecordBatchBuilder.h"
+#include "TestRecordOffsets.h"
 
 #include <QTest>
 
@@ -27,22 +28,6 @@ TestBatch batchOf(Codec codec, std::int64_t baseOffset, int count)
     TestBatch batch = plainBatch(baseOffset, count);
     batch.codec = codec;
     return batch;
-}
-
-QList<std::int64_t> offsetsOf(const QList<KafkaRecord>& records)
-{
-    QList<std::int64_t> offsets;
-    for (const KafkaRecord& record : records)
-        offsets.append(record.offset);
-    return offsets;
-}
-
-QList<std::int64_t> range(std::int64_t first, std::int64_t last)
-{
-    QList<std::int64_t> offsets;
-    for (std::int64_t offset = first; offset <= last; ++offset)
-        offsets.append(offset);
-    return offsets;
 }
 
 } // namespace
@@ -77,11 +62,11 @@ void KafkaFetchedRecordSetTest::rangesWithinBatches_data()
     for (const auto& [name, codec] : codecs) {
         const QList<TestBatch> three { batchOf(codec, 0, 10), batchOf(codec, 10, 10), batchOf(codec, 20, 10) };
         const auto row = [&](const char* what) -> QTestData& { return QTest::addRow("%s %s", name, what) << int(codec) << three; };
-        row("whole set") << qsizetype(0) << std::int64_t(0) << std::int64_t(-1) << range(0, 29) << std::int64_t(30) << false;
-        row("inside batches") << qsizetype(0) << std::int64_t(5) << std::int64_t(24) << range(5, 24) << std::int64_t(30) << false;
-        row("last record") << qsizetype(0) << std::int64_t(29) << std::int64_t(29) << range(29, 29) << std::int64_t(30) << false;
-        row("end in the first batch") << qsizetype(0) << std::int64_t(3) << std::int64_t(6) << range(3, 6) << std::int64_t(10) << false;
-        row("last batch cut short") << qsizetype(7) << std::int64_t(12) << std::int64_t(-1) << range(12, 19) << std::int64_t(20) << false;
+        row("whole set") << qsizetype(0) << std::int64_t(0) << std::int64_t(-1) << offsetRange(0, 29) << std::int64_t(30) << false;
+        row("inside batches") << qsizetype(0) << std::int64_t(5) << std::int64_t(24) << offsetRange(5, 24) << std::int64_t(30) << false;
+        row("last record") << qsizetype(0) << std::int64_t(29) << std::int64_t(29) << offsetRange(29, 29) << std::int64_t(30) << false;
+        row("end in the first batch") << qsizetype(0) << std::int64_t(3) << std::int64_t(6) << offsetRange(3, 6) << std::int64_t(10) << false;
+        row("last batch cut short") << qsizetype(7) << std::int64_t(12) << std::int64_t(-1) << offsetRange(12, 19) << std::int64_t(20) << false;
     }
     // The beginning of one batch larger than the limits.
     QTest::newRow("cut first batch") << int(Codec::None) << QList<TestBatch> { plainBatch(40, 10) } << qsizetype(20)
@@ -95,7 +80,7 @@ void KafkaFetchedRecordSetTest::rangesWithinBatches_data()
     QTest::newRow("gap past the end") << int(Codec::None) << QList<TestBatch> { plainBatch(20, 5) } << qsizetype(0)
                                       << std::int64_t(6) << std::int64_t(12) << QList<std::int64_t>() << std::int64_t(13) << false;
     QTest::newRow("gap then range") << int(Codec::None) << QList<TestBatch> { plainBatch(20, 5) } << qsizetype(0)
-                                    << std::int64_t(6) << std::int64_t(22) << range(20, 22) << std::int64_t(25) << false;
+                                    << std::int64_t(6) << std::int64_t(22) << offsetRange(20, 22) << std::int64_t(25) << false;
 }
 
 void KafkaFetchedRecordSetTest::rangesWithinBatches()

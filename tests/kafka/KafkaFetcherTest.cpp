@@ -2,17 +2,15 @@
 // jobs of one broker share one long-polling Fetch request, which answers
 // count, how broken or incomplete answers fail a job, and what pause, resume
 // and a lost connection do to requests under way.
+#include "FakeBroker.h"
 #include "KafkaClusterClient.h"
 #include "KafkaFetcher.h"
 #include "MessageImages.h"
 #include "TestRecordBatchBuilder.h"
+#include "TestRecordOffsets.h"
 
 #include <QSignalSpy>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
-
-#include <QtEndian>
 
 #include <functional>
 #include <list>
@@ -25,247 +23,78 @@ namespace {
 
 constexpr int WaitMs = 5000;
 
-// A broker on loopback serving the test's thread. It announces ApiVersions
-// 0-1, Metadata 1, Fetch 4-7 and ListOffsets 1, describes itself as node 1
-// leading every partition of its topics, and keeps the Fetch and ListOffsets
-// requests it receives for the test to answer.
-class FakeFetchBroker {
-public:
-    struct FetchPartition {
-        QString topic;
-        std::int32_t partition = 0;
-        std::int64_t offset = 0;
-    };
-
-    struct Request {
-        QPointer<QTcpSocket> socket;
-        std::int16_t apiKey = 0;
-        std::int32_t correlationId = 0;
-        std::int32_t maxWaitMs = 0;
-        std::int32_t minBytes = 0;
-        std::int8_t isolationLevel = 0;
-        QList<FetchPartition> partitions; // ListOffsets: offset holds the timestamp
-        bool answered = false;
-    };
-
-    // The partition of a Fetch answer.
-    struct FetchAnswer {
-        QString topic;
-        std::int32_t partition = 0;
-        std::int16_t errorCode = 0;
-        std::int64_t highWatermark = 0;
-        QByteArray records;
-    };
-
-    explicit FakeFetchBroker(QMap<QString, int> topicPartitions)
-        : topics(std::move(topicPartitions))
-    {
-        QObject::connect(&server, &QTcpServer::newConnection, &server, [this] {
-            while (QTcpSocket* socket = server.nextPendingConnection()) {
-                auto buffer = std::make_shared<QByteArray>();
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, buffer] {
-                    buffer->append(socket->readAll());
-                    serve(socket, *buffer);
-                });
-                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-                peers.append(socket);
-            }
-        });
-        server.listen(QHostAddress::LocalHost, 0);
-    }
-
-    Config::Cluster cluster() const
-    {
-        Config::Cluster settings;
-        settings.brokers = { Config::Broker { QStringLiteral("127.0.0.1"), server.serverPort() } };
-        return settings;
-    }
-
-    QList<Request*> pending(KafkaApiKey apiKey)
-    {
-        QList<Request*> list;
-        for (Request& request : requests) {
-            if (request.apiKey == std::int16_t(apiKey) && !request.answered)
-                list.append(&request);
-        }
-        return list;
-    }
-
-    int count(KafkaApiKey apiKey) const
-    {
-        return int(std::count_if(requests.cbegin(), requests.cend(),
-            [apiKey](const Request& request) { return request.apiKey == std::int16_t(apiKey); }));
-    }
-
-    void answerFetch(Request* request, const QList<FetchAnswer>& partitions, std::int16_t errorCode = 0)
-    {
-        ResponseImage image;
-        image.s32(request->correlationId).s32(0).s16(errorCode).s32(0);
-        QMap<QString, QList<FetchAnswer>> byTopic;
-        for (const FetchAnswer& answer : partitions)
-            byTopic[answer.topic].append(answer);
-        image.s32(std::int32_t(byTopic.size()));
-        for (auto topic = byTopic.cbegin(); topic != byTopic.cend(); ++topic) {
-            image.string(topic.key()).s32(std::int32_t(topic->size()));
-            for (const FetchAnswer& answer : *topic) {
-                image.s32(answer.partition).s16(answer.errorCode).s64(answer.highWatermark).s64(answer.highWatermark);
-                image.s64(0).s32(-1).bytes(answer.records);
-            }
-        }
-        send(request, image);
-    }
-
-    // Answers every partition of the request with no records; a negative
-    // high watermark stands for each partition's fetch offset (caught up).
-    void answerFetchEmpty(Request* request, std::int64_t highWatermark = -1)
-    {
-        QList<FetchAnswer> answers;
-        for (const FetchPartition& partition : request->partitions)
-            answers.append({ partition.topic, partition.partition, 0,
-                highWatermark < 0 ? partition.offset : highWatermark, QByteArray() });
-        answerFetch(request, answers);
-    }
-
-    // Answers with the given offset for each partition, or leaves them out.
-    void answerListOffsets(Request* request, std::optional<std::int64_t> offset)
-    {
-        ResponseImage image;
-        image.s32(request->correlationId);
-        if (!offset) {
-            image.s32(0);
-        } else {
-            image.s32(1).string(request->partitions[0].topic).s32(1);
-            image.s32(request->partitions[0].partition).s16(0).s64(-1).s64(*offset);
-        }
-        send(request, image);
-    }
-
-    void closeAll()
-    {
-        for (const QPointer<QTcpSocket>& peer : peers) {
-            if (peer)
-                peer->abort();
-        }
-    }
-
-    QTcpServer server;
-    QMap<QString, int> topics;
-    std::list<Request> requests;
-    QList<QPointer<QTcpSocket>> peers;
-
-private:
-    void send(Request* request, const ResponseImage& image)
-    {
-        request->answered = true;
-        if (!request->socket)
-            return;
-        KafkaBuffer frame;
-        frame.writeS32(std::int32_t(image.data().size()));
-        frame.write(image.data().constData(), image.data().size());
-        request->socket->write(frame.data);
-    }
-
-    void serve(QTcpSocket* socket, QByteArray& buffer)
-    {
-        while (buffer.size() >= 4) {
-            const std::int32_t size = qFromBigEndian<std::int32_t>(buffer.constData());
-            if (buffer.size() < 4 + size)
-                return;
-            KafkaBuffer frame(buffer.mid(4, size));
-            buffer.remove(0, 4 + size);
-            Request request;
-            request.socket = socket;
-            request.apiKey = frame.readS16();
-            frame.readS16();
-            request.correlationId = frame.readS32();
-            frame.readString(); // client id
-            switch (static_cast<KafkaApiKey>(request.apiKey)) {
-            case KafkaApiKey::ApiVersions:
-                answerApiVersions(socket, request.correlationId);
-                continue;
-            case KafkaApiKey::Metadata:
-                answerMetadata(socket, request.correlationId);
-                continue;
-            case KafkaApiKey::Fetch:
-                readFetch(frame, request);
-                break;
-            case KafkaApiKey::ListOffsets:
-                readListOffsets(frame, request);
-                break;
-            default:
-                break;
-            }
-            requests.push_back(request);
-        }
-    }
-
-    static void readFetch(KafkaBuffer& frame, Request& request)
-    {
-        frame.readS32(); // replica id
-        request.maxWaitMs = frame.readS32();
-        request.minBytes = frame.readS32();
-        frame.readS32(); // max bytes
-        request.isolationLevel = frame.readS8();
-        frame.readS32(); // session id
-        frame.readS32(); // session epoch
-        const std::int32_t topicCount = frame.readS32();
-        for (std::int32_t t = 0; t < topicCount; ++t) {
-            const QString topic = frame.readString();
-            const std::int32_t partitionCount = frame.readS32();
-            for (std::int32_t p = 0; p < partitionCount; ++p) {
-                FetchPartition partition { topic, frame.readS32(), frame.readS64() };
-                frame.readS64(); // log start offset
-                frame.readS32(); // partition max bytes
-                request.partitions.append(partition);
-            }
-        }
-    }
-
-    static void readListOffsets(KafkaBuffer& frame, Request& request)
-    {
-        frame.readS32(); // replica id
-        const std::int32_t topicCount = frame.readS32();
-        for (std::int32_t t = 0; t < topicCount; ++t) {
-            const QString topic = frame.readString();
-            const std::int32_t partitionCount = frame.readS32();
-            for (std::int32_t p = 0; p < partitionCount; ++p)
-                request.partitions.append({ topic, frame.readS32(), frame.readS64() });
-        }
-    }
-
-    void answerApiVersions(QTcpSocket* socket, std::int32_t correlationId)
-    {
-        ResponseImage image;
-        image.s32(correlationId).s16(0).s32(4);
-        image.s16(std::int16_t(KafkaApiKey::ApiVersions)).s16(0).s16(1);
-        image.s16(std::int16_t(KafkaApiKey::Metadata)).s16(1).s16(1);
-        image.s16(std::int16_t(KafkaApiKey::Fetch)).s16(4).s16(7);
-        image.s16(std::int16_t(KafkaApiKey::ListOffsets)).s16(1).s16(1);
-        image.s32(0);
-        write(socket, image);
-    }
-
-    void answerMetadata(QTcpSocket* socket, std::int32_t correlationId)
-    {
-        ResponseImage image;
-        image.s32(correlationId).s32(1).s32(1).string(QStringLiteral("127.0.0.1")).s32(server.serverPort()).nullString();
-        image.s32(1).s32(std::int32_t(topics.size()));
-        for (auto topic = topics.cbegin(); topic != topics.cend(); ++topic) {
-            image.s16(0).string(topic.key()).s8(0).s32(topic.value());
-            for (int index = 0; index < topic.value(); ++index)
-                image.s16(0).s32(index).s32(1).int32Array({ 1 }).int32Array({ 1 });
-        }
-        write(socket, image);
-    }
-
-    static void write(QTcpSocket* socket, const ResponseImage& image)
-    {
-        KafkaBuffer frame;
-        frame.writeS32(std::int32_t(image.data().size()));
-        frame.write(image.data().constData(), image.data().size());
-        socket->write(frame.data);
-    }
+struct FetchPartition {
+    QString topic;
+    std::int32_t partition = 0;
+    std::int64_t offset = 0;
 };
+
+// A Fetch or ListOffsets request the broker kept for the test to answer.
+struct Request {
+    FakeBroker::Frame frame;
+    std::int32_t maxWaitMs = 0;
+    std::int32_t minBytes = 0;
+    std::int8_t isolationLevel = 0;
+    QList<FetchPartition> partitions; // ListOffsets: offset holds the timestamp
+    bool answered = false;
+};
+
+// The partition of a Fetch answer.
+struct FetchAnswer {
+    QString topic;
+    std::int32_t partition = 0;
+    std::int16_t errorCode = 0;
+    std::int64_t highWatermark = 0;
+    QByteArray records;
+};
+
+// A Fetch body of versions 4 to 7.
+void readFetch(KafkaBuffer& body, Request& request)
+{
+    body.readS32(); // replica id
+    request.maxWaitMs = body.readS32();
+    request.minBytes = body.readS32();
+    body.readS32(); // max bytes
+    request.isolationLevel = body.readS8();
+    body.readS32(); // session id
+    body.readS32(); // session epoch
+    const std::int32_t topicCount = body.readS32();
+    for (std::int32_t t = 0; t < topicCount; ++t) {
+        const QString topic = body.readString();
+        const std::int32_t partitionCount = body.readS32();
+        for (std::int32_t p = 0; p < partitionCount; ++p) {
+            FetchPartition partition { topic, body.readS32(), body.readS64() };
+            body.readS64(); // log start offset
+            body.readS32(); // partition max bytes
+            request.partitions.append(partition);
+        }
+    }
+}
+
+// A ListOffsets v1 body.
+void readListOffsets(KafkaBuffer& body, Request& request)
+{
+    body.readS32(); // replica id
+    const std::int32_t topicCount = body.readS32();
+    for (std::int32_t t = 0; t < topicCount; ++t) {
+        const QString topic = body.readString();
+        const std::int32_t partitionCount = body.readS32();
+        for (std::int32_t p = 0; p < partitionCount; ++p)
+            request.partitions.append({ topic, body.readS32(), body.readS64() });
+    }
+}
+
+Request readRequest(const FakeBroker::Frame& frame)
+{
+    Request request;
+    request.frame = frame;
+    KafkaBuffer body(frame.body);
+    if (frame.apiKey == std::int16_t(KafkaApiKey::Fetch))
+        readFetch(body, request);
+    else if (frame.apiKey == std::int16_t(KafkaApiKey::ListOffsets))
+        readListOffsets(body, request);
+    return request;
+}
 
 struct Progress {
     qint64 fetched = 0;
@@ -273,22 +102,6 @@ struct Progress {
     bool caughtUp = false;
     bool done = false;
 };
-
-QList<std::int64_t> offsetsOf(const QList<KafkaRecord>& records)
-{
-    QList<std::int64_t> offsets;
-    for (const KafkaRecord& record : records)
-        offsets.append(record.offset);
-    return offsets;
-}
-
-QList<std::int64_t> range(std::int64_t first, std::int64_t last)
-{
-    QList<std::int64_t> offsets;
-    for (std::int64_t offset = first; offset <= last; ++offset)
-        offsets.append(offset);
-    return offsets;
-}
 
 } // namespace
 
@@ -310,14 +123,26 @@ private slots:
     void offsetAnswerWithoutThePartitionFails();
 
 private:
-    // Starts the fetcher over a bootstrapped client of the fake broker.
-    void startFetcher(QMap<QString, int> topics);
-    FakeFetchBroker::Request* nextFetch();
+    // Starts the fetcher over a bootstrapped client of a fake broker that
+    // announces ApiVersions 0-1, Metadata 1, Fetch 4-7 and ListOffsets 1,
+    // describes itself as node 1 leading every partition of `topics`, and
+    // keeps every other request for the test to answer.
+    void startFetcher(const QMap<QString, int>& topics);
+    QList<Request*> pending(KafkaApiKey apiKey);
+    void reply(Request* request, const QByteArray& payload);
+    void answerFetch(Request* request, const QList<FetchAnswer>& partitions, std::int16_t errorCode = 0);
+    // Answers every partition of the request with no records; a negative
+    // high watermark stands for each partition's fetch offset (caught up).
+    void answerFetchEmpty(Request* request, std::int64_t highWatermark = -1);
+    // Answers with the given offset for the asked partition, or leaves it out.
+    void answerListOffsets(Request* request, std::optional<std::int64_t> offset);
+    Request* nextFetch();
     // Answers Fetch requests with nothing new until one is `wanted`.
-    FakeFetchBroker::Request* answerEmptyUntil(const std::function<bool(const FakeFetchBroker::Request&)>& wanted);
-    FakeFetchBroker::Request* fetchNaming(int partitions);
+    Request* answerEmptyUntil(const std::function<bool(const Request&)>& wanted);
+    Request* fetchNaming(int partitions);
 
-    std::unique_ptr<FakeFetchBroker> broker;
+    std::unique_ptr<FakeBroker> broker;
+    std::list<Request> requests;
     std::unique_ptr<KafkaClusterClient> client;
     std::unique_ptr<KafkaFetcher> fetcher;
     QHash<int, QList<KafkaRecord>> records;
@@ -327,6 +152,7 @@ private:
 
 void KafkaFetcherTest::init()
 {
+    requests.clear();
     records.clear();
     failures.clear();
     progress.clear();
@@ -337,12 +163,21 @@ void KafkaFetcherTest::cleanup()
     fetcher.reset();
     client.reset();
     broker.reset();
+    requests.clear();
 }
 
-void KafkaFetcherTest::startFetcher(QMap<QString, int> topics)
+void KafkaFetcherTest::startFetcher(const QMap<QString, int>& topics)
 {
-    broker = std::make_unique<FakeFetchBroker>(std::move(topics));
-    client = std::make_unique<KafkaClusterClient>(QStringLiteral("fetcher-test"), broker->cluster());
+    broker = std::make_unique<FakeBroker>(FakeBroker::Mode::Cluster);
+    broker->apiVersions = { { std::int16_t(KafkaApiKey::ApiVersions), 0, 1 },
+        { std::int16_t(KafkaApiKey::Metadata), 1, 1 }, { std::int16_t(KafkaApiKey::Fetch), 4, 7 },
+        { std::int16_t(KafkaApiKey::ListOffsets), 1, 1 } };
+    for (auto topic = topics.cbegin(); topic != topics.cend(); ++topic)
+        broker->topics.append({ topic.key(), QList<std::int32_t>(topic.value(), 1) });
+    broker->onFrame = [this](const FakeBroker::Frame& frame) { requests.push_back(readRequest(frame)); };
+    Config::Cluster cluster;
+    cluster.brokers = { Config::Broker { QStringLiteral("127.0.0.1"), broker->port() } };
+    client = std::make_unique<KafkaClusterClient>(QStringLiteral("fetcher-test"), cluster);
     client->bootstrap();
     QTRY_COMPARE_WITH_TIMEOUT(client->bootstrapState(), KafkaClusterClient::BootstrapState::Complete, WaitMs);
     fetcher = std::make_unique<KafkaFetcher>(*client);
@@ -356,29 +191,84 @@ void KafkaFetcherTest::startFetcher(QMap<QString, int> topics)
         });
 }
 
-FakeFetchBroker::Request* KafkaFetcherTest::nextFetch()
+QList<Request*> KafkaFetcherTest::pending(KafkaApiKey apiKey)
 {
-    if (!QTest::qWaitFor([this] { return !broker->pending(KafkaApiKey::Fetch).isEmpty(); }, WaitMs))
-        return nullptr;
-    return broker->pending(KafkaApiKey::Fetch).first();
+    QList<Request*> list;
+    for (Request& request : requests) {
+        if (request.frame.apiKey == std::int16_t(apiKey) && !request.answered)
+            list.append(&request);
+    }
+    return list;
 }
 
-FakeFetchBroker::Request* KafkaFetcherTest::answerEmptyUntil(
-    const std::function<bool(const FakeFetchBroker::Request&)>& wanted)
+void KafkaFetcherTest::reply(Request* request, const QByteArray& payload)
+{
+    request->answered = true;
+    broker->reply(request->frame, payload);
+}
+
+void KafkaFetcherTest::answerFetch(Request* request, const QList<FetchAnswer>& partitions, std::int16_t errorCode)
+{
+    ResponseImage image;
+    image.s32(0).s16(errorCode).s32(0);
+    QMap<QString, QList<FetchAnswer>> byTopic;
+    for (const FetchAnswer& answer : partitions)
+        byTopic[answer.topic].append(answer);
+    image.s32(std::int32_t(byTopic.size()));
+    for (auto topic = byTopic.cbegin(); topic != byTopic.cend(); ++topic) {
+        image.string(topic.key()).s32(std::int32_t(topic->size()));
+        for (const FetchAnswer& answer : *topic) {
+            image.s32(answer.partition).s16(answer.errorCode).s64(answer.highWatermark).s64(answer.highWatermark);
+            image.s64(0).s32(-1).bytes(answer.records);
+        }
+    }
+    reply(request, image.data());
+}
+
+void KafkaFetcherTest::answerFetchEmpty(Request* request, std::int64_t highWatermark)
+{
+    QList<FetchAnswer> answers;
+    for (const FetchPartition& partition : request->partitions)
+        answers.append({ partition.topic, partition.partition, 0, highWatermark < 0 ? partition.offset : highWatermark,
+            QByteArray() });
+    answerFetch(request, answers);
+}
+
+void KafkaFetcherTest::answerListOffsets(Request* request, std::optional<std::int64_t> offset)
+{
+    ResponseImage image;
+    if (!offset) {
+        image.s32(0);
+    } else {
+        image.s32(1).string(request->partitions[0].topic).s32(1);
+        image.s32(request->partitions[0].partition).s16(0).s64(-1).s64(*offset);
+    }
+    reply(request, image.data());
+}
+
+Request* KafkaFetcherTest::nextFetch()
+{
+    if (!QTest::qWaitFor([this] { return !pending(KafkaApiKey::Fetch).isEmpty(); }, WaitMs))
+        return nullptr;
+    return pending(KafkaApiKey::Fetch).first();
+}
+
+Request* KafkaFetcherTest::answerEmptyUntil(
+    const std::function<bool(const Request&)>& wanted)
 {
     for (int round = 0; round < 20; ++round) {
-        FakeFetchBroker::Request* request = nextFetch();
+        Request* request = nextFetch();
         if (!request || wanted(*request))
             return request;
-        broker->answerFetchEmpty(request);
+        answerFetchEmpty(request);
     }
     return nullptr;
 }
 
-FakeFetchBroker::Request* KafkaFetcherTest::fetchNaming(int partitions)
+Request* KafkaFetcherTest::fetchNaming(int partitions)
 {
     return answerEmptyUntil(
-        [partitions](const FakeFetchBroker::Request& request) { return request.partitions.size() == partitions; });
+        [partitions](const Request& request) { return request.partitions.size() == partitions; });
 }
 
 // One request at a time goes to the broker, naming every due partition once,
@@ -393,13 +283,13 @@ void KafkaFetcherTest::jobsOfOneBrokerShareOneLongPoll()
     // Two jobs on one partition: asked one after the other.
     const int twin = fetcher->fetchRecords("t", 2, 0, -1);
 
-    FakeFetchBroker::Request* request = nextFetch();
+    Request* request = nextFetch();
     QVERIFY(request);
     QCOMPARE(request->maxWaitMs, KafkaFetcher::MaxWaitMs);
     QCOMPARE(request->minBytes, 1);
     QCOMPARE(request->isolationLevel, 1);
     QTest::qWait(100);
-    QCOMPARE(broker->pending(KafkaApiKey::Fetch).size(), 1);
+    QCOMPARE(pending(KafkaApiKey::Fetch).size(), 1);
 
     request = fetchNaming(3);
     QVERIFY(request);
@@ -409,14 +299,14 @@ void KafkaFetcherTest::jobsOfOneBrokerShareOneLongPoll()
     QCOMPARE(offsets.value(0), 10);
     QCOMPARE(offsets.value(1), 20);
     QVERIFY(offsets.value(2) == 30 || offsets.value(2) == 0);
-    broker->answerFetch(request,
+    answerFetch(request,
         { { "t", 0, 0, 10, {} }, { "t", 1, 0, 22, plainBatch(20, 2).bytes() }, { "t", 2, 0, 40, {} } });
     QTRY_COMPARE_WITH_TIMEOUT(records.value(second).size(), 2, WaitMs);
-    QCOMPARE(offsetsOf(records.value(second)), range(20, 21));
+    QCOMPARE(offsetsOf(records.value(second)), offsetRange(20, 21));
     QVERIFY(records.value(first).isEmpty());
     QVERIFY(records.value(third).isEmpty());
     QVERIFY(records.value(twin).isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(broker->pending(KafkaApiKey::Fetch).size(), 1, WaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(pending(KafkaApiKey::Fetch).size(), 1, WaitMs);
     QVERIFY(failures.isEmpty());
 }
 
@@ -428,10 +318,10 @@ void KafkaFetcherTest::recordsOutsideTheRangeAreNotDelivered_data()
     QTest::addColumn<QList<std::int64_t>>("expected");
     QTest::addColumn<qint64>("total");
 
-    QTest::newRow("inside one batch") << std::int64_t(5) << std::int64_t(14) << std::int64_t(20) << range(5, 14) << qint64(10);
-    QTest::newRow("single offset") << std::int64_t(19) << std::int64_t(19) << std::int64_t(20) << range(19, 19) << qint64(1);
+    QTest::newRow("inside one batch") << std::int64_t(5) << std::int64_t(14) << std::int64_t(20) << offsetRange(5, 14) << qint64(10);
+    QTest::newRow("single offset") << std::int64_t(19) << std::int64_t(19) << std::int64_t(20) << offsetRange(19, 19) << qint64(1);
     QTest::newRow("end beyond the high watermark")
-        << std::int64_t(5) << std::int64_t(100) << std::int64_t(20) << range(5, 19) << qint64(15);
+        << std::int64_t(5) << std::int64_t(100) << std::int64_t(20) << offsetRange(5, 19) << qint64(15);
 }
 
 // A bounded job finishes in one answer that returns a whole batch around its
@@ -446,17 +336,17 @@ void KafkaFetcherTest::recordsOutsideTheRangeAreNotDelivered()
 
     startFetcher({ { "t", 1 } });
     const int job = fetcher->fetchRecords("t", 0, start, end);
-    FakeFetchBroker::Request* request = nextFetch();
+    Request* request = nextFetch();
     QVERIFY(request);
     TestBatch batch = plainBatch(0, 20);
     batch.codec = Codec::Lz4;
-    broker->answerFetch(request, { { "t", 0, 0, highWatermark, batch.bytes() } });
+    answerFetch(request, { { "t", 0, 0, highWatermark, batch.bytes() } });
     QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty() && progress.last().done, WaitMs);
     QCOMPARE(offsetsOf(records.value(job)), expected);
     QCOMPARE(progress.last().fetched, total);
     QCOMPARE(progress.last().total, total);
     QTest::qWait(50);
-    QCOMPARE(broker->count(KafkaApiKey::Fetch), 1);
+    QCOMPARE(broker->requestCount(KafkaApiKey::Fetch), 1);
 }
 
 void KafkaFetcherTest::brokenAnswersFailTheirJobs_data()
@@ -487,7 +377,7 @@ void KafkaFetcherTest::brokenAnswersFailTheirJobs()
     startFetcher({ { "t", 2 } });
     const int broken = fetcher->fetchRecords("t", 0, 5, -1);
     const int healthy = fetcher->fetchRecords("t", 1, 0, -1);
-    FakeFetchBroker::Request* request = fetchNaming(2);
+    Request* request = fetchNaming(2);
     QVERIFY(request);
 
     const QByteArray good = plainBatch(0, 3).bytes();
@@ -495,13 +385,13 @@ void KafkaFetcherTest::brokenAnswersFailTheirJobs()
     corrupt.codec = Codec::Zstd;
     corrupt.section = QByteArray("not zstd");
     if (answer == "missing")
-        broker->answerFetch(request, { { "t", 1, 0, 3, good } });
+        answerFetch(request, { { "t", 1, 0, 3, good } });
     else if (answer == "partition error")
-        broker->answerFetch(request, { { "t", 0, 1, 5, {} }, { "t", 1, 0, 3, good } });
+        answerFetch(request, { { "t", 0, 1, 5, {} }, { "t", 1, 0, 3, good } });
     else if (answer == "top-level error")
-        broker->answerFetch(request, {}, 71);
+        answerFetch(request, {}, 71);
     else
-        broker->answerFetch(request, { { "t", 0, 0, 7, corrupt.bytes() }, { "t", 1, 0, 3, good } });
+        answerFetch(request, { { "t", 0, 0, 7, corrupt.bytes() }, { "t", 1, 0, 3, good } });
 
     QTRY_COMPARE_WITH_TIMEOUT(failures.value(broken).size(), 1, WaitMs);
     QCOMPARE(int(failures.value(broken).first().code), code);
@@ -525,9 +415,9 @@ void KafkaFetcherTest::brokenAnswersFailTheirJobs()
     // Resume asks for the failed job again from where it stood (an answer
     // for a request that left before the failure does not count).
     fetcher->resumeAllFetchJobs();
-    request = answerEmptyUntil([](const FakeFetchBroker::Request& candidate) {
+    request = answerEmptyUntil([](const Request& candidate) {
         return std::any_of(candidate.partitions.cbegin(), candidate.partitions.cend(),
-            [](const FakeFetchBroker::FetchPartition& partition) { return partition.partition == 0 && partition.offset == 5; });
+            [](const FetchPartition& partition) { return partition.partition == 0 && partition.offset == 5; });
     });
     QVERIFY(request);
     for (const auto& partition : request->partitions)
@@ -543,11 +433,11 @@ void KafkaFetcherTest::stalledPartitionIsAskedFirst()
     startFetcher({ { "t", 3 } });
     for (int partition = 0; partition < 3; ++partition)
         fetcher->fetchRecords("t", partition, 0, -1);
-    FakeFetchBroker::Request* request = fetchNaming(3);
+    Request* request = fetchNaming(3);
     QVERIFY(request);
 
     const QByteArray large = plainBatch(0, 50).bytes();
-    broker->answerFetch(request, { { "t", 0, 0, 50, {} }, { "t", 1, 0, 50, {} }, { "t", 2, 0, 50, large.left(80) } });
+    answerFetch(request, { { "t", 0, 0, 50, {} }, { "t", 1, 0, 50, {} }, { "t", 2, 0, 50, large.left(80) } });
     request = nextFetch();
     QVERIFY(request);
     QCOMPARE(request->partitions.first().partition, 2);
@@ -560,21 +450,21 @@ void KafkaFetcherTest::pauseDropsAnswersAndResumeAsksAgain()
 {
     startFetcher({ { "t", 1 } });
     const int job = fetcher->fetchRecords("t", 0, 0, -1);
-    FakeFetchBroker::Request* request = nextFetch();
+    Request* request = nextFetch();
     QVERIFY(request);
     fetcher->pauseAllFetchJobs();
     QTest::qWait(50);
-    broker->answerFetch(request, { { "t", 0, 0, 4, plainBatch(0, 4).bytes() } });
+    answerFetch(request, { { "t", 0, 0, 4, plainBatch(0, 4).bytes() } });
     QTest::qWait(300);
     QVERIFY(records.value(job).isEmpty());
-    QCOMPARE(broker->count(KafkaApiKey::Fetch), 1);
+    QCOMPARE(broker->requestCount(KafkaApiKey::Fetch), 1);
 
     fetcher->resumeAllFetchJobs();
     request = nextFetch();
     QVERIFY(request);
     QCOMPARE(request->partitions.first().offset, 0);
-    broker->answerFetch(request, { { "t", 0, 0, 4, plainBatch(0, 4).bytes() } });
-    QTRY_COMPARE_WITH_TIMEOUT(offsetsOf(records.value(job)), range(0, 3), WaitMs);
+    answerFetch(request, { { "t", 0, 0, 4, plainBatch(0, 4).bytes() } });
+    QTRY_COMPARE_WITH_TIMEOUT(offsetsOf(records.value(job)), offsetRange(0, 3), WaitMs);
     QVERIFY(!progress.isEmpty());
     QVERIFY(progress.last().caughtUp);
     QVERIFY(!progress.last().done);
@@ -591,11 +481,11 @@ void KafkaFetcherTest::lostConnectionFailsJobAwaitingFirstAnswer()
     QTRY_COMPARE_WITH_TIMEOUT(failures.value(job).size(), 1, WaitMs);
 
     fetcher->resumeAllFetchJobs();
-    QTRY_VERIFY_WITH_TIMEOUT(broker->pending(KafkaApiKey::Fetch).size() == 2, WaitMs);
-    FakeFetchBroker::Request* request = broker->pending(KafkaApiKey::Fetch).last();
+    QTRY_VERIFY_WITH_TIMEOUT(pending(KafkaApiKey::Fetch).size() == 2, WaitMs);
+    Request* request = pending(KafkaApiKey::Fetch).last();
     QCOMPARE(request->partitions.first().offset, 7);
-    broker->answerFetch(request, { { "t", 0, 0, 9, plainBatch(7, 2).bytes() } });
-    QTRY_COMPARE_WITH_TIMEOUT(offsetsOf(records.value(job)), range(7, 8), WaitMs);
+    answerFetch(request, { { "t", 0, 0, 9, plainBatch(7, 2).bytes() } });
+    QTRY_COMPARE_WITH_TIMEOUT(offsetsOf(records.value(job)), offsetRange(7, 8), WaitMs);
     QCOMPARE(failures.value(job).size(), 1);
 }
 
@@ -606,14 +496,14 @@ void KafkaFetcherTest::offsetAnswerWithoutThePartitionFails()
     std::optional<KafkaResult<KafkaFetcher::OffsetsResult>> result;
     fetcher->fetchOffsetsFromTimestamps("t", 0, 1000, -1, this,
         [&result](KafkaResult<KafkaFetcher::OffsetsResult> resolved) { result = std::move(resolved); });
-    QTRY_COMPARE_WITH_TIMEOUT(broker->pending(KafkaApiKey::ListOffsets).size(), 1, WaitMs);
-    FakeFetchBroker::Request* request = broker->pending(KafkaApiKey::ListOffsets).first();
+    QTRY_COMPARE_WITH_TIMEOUT(pending(KafkaApiKey::ListOffsets).size(), 1, WaitMs);
+    Request* request = pending(KafkaApiKey::ListOffsets).first();
     QCOMPARE(request->partitions.first().offset, 1000);
-    broker->answerListOffsets(request, 3);
-    QTRY_COMPARE_WITH_TIMEOUT(broker->pending(KafkaApiKey::ListOffsets).size(), 1, WaitMs);
-    request = broker->pending(KafkaApiKey::ListOffsets).first();
+    answerListOffsets(request, 3);
+    QTRY_COMPARE_WITH_TIMEOUT(pending(KafkaApiKey::ListOffsets).size(), 1, WaitMs);
+    request = pending(KafkaApiKey::ListOffsets).first();
     QCOMPARE(request->partitions.first().offset, -1);
-    broker->answerListOffsets(request, std::nullopt);
+    answerListOffsets(request, std::nullopt);
     QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), WaitMs);
     QVERIFY(result->isError());
     QCOMPARE(result->error().code, KafkaErrorCode::ListOffsetsError);

@@ -1,5 +1,6 @@
 #include "KafkaRecordBatch.h"
 #include "TestBytes.h"
+#include "TestCodecRows.h"
 #include "TestRecordBatchBuilder.h"
 
 #include <QTest>
@@ -7,8 +8,6 @@
 #include <limits>
 
 using namespace TestBatches;
-
-Q_DECLARE_METATYPE(Codec)
 
 namespace {
 
@@ -346,17 +345,7 @@ private slots:
         }
     }
 
-    void backToBackBatches_data()
-    {
-        QTest::addColumn<Codec>("codec");
-        QTest::newRow("none") << Codec::None;
-        QTest::newRow("gzip") << Codec::Gzip;
-        QTest::newRow("zlib") << Codec::Zlib;
-        QTest::newRow("snappy") << Codec::Snappy;
-        QTest::newRow("snappy-java") << Codec::SnappyJava;
-        QTest::newRow("lz4") << Codec::Lz4;
-        QTest::newRow("zstd") << Codec::Zstd;
-    }
+    void backToBackBatches_data() { addCodecRows(CodecRows::All); }
 
     void backToBackBatches()
     {
