@@ -10,10 +10,6 @@
 
 namespace {
 
-// Where the header fields that the scan reads lie within a batch.
-constexpr std::int64_t BatchLengthAt = 8;
-constexpr std::int64_t LastOffsetDeltaAt = 23;
-
 template <typename T>
 T readBigEndian(const QByteArray& bytes, std::int64_t at)
 {
@@ -45,12 +41,10 @@ std::optional<KafkaError> KafkaFetchedRecordSet::scan()
     std::int64_t position = 0;
     while (size - position >= KafkaRecordBatch::HeaderSize) {
         const std::int64_t baseOffset = readBigEndian<std::int64_t>(m_records, position);
-        const std::int32_t batchLength = readBigEndian<std::int32_t>(m_records, position + BatchLengthAt);
-        if (batchLength < KafkaRecordBatch::HeaderSize - KafkaRecordBatch::LengthFieldEnd)
-            return KafkaError(KafkaErrorCode::CorruptMessage,
-                QStringLiteral("Invalid record batch length %1 at offset %2, the header alone takes %3")
-                    .arg(QString::number(batchLength), QString::number(baseOffset),
-                        QString::number(KafkaRecordBatch::HeaderSize - KafkaRecordBatch::LengthFieldEnd)));
+        const std::int32_t batchLength
+            = readBigEndian<std::int32_t>(m_records, position + KafkaRecordBatch::BatchLengthPosition);
+        if (std::optional<KafkaError> error = KafkaRecordBatch::checkBatchLength(batchLength, baseOffset))
+            return error;
         if (m_endOffset >= 0 && baseOffset > m_endOffset) {
             // Nothing lies between the last batch and this one: the range is read.
             m_nextOffset = std::max(m_nextOffset, m_endOffset + 1);
@@ -59,7 +53,7 @@ std::optional<KafkaError> KafkaFetchedRecordSet::scan()
         const std::int64_t batchSize = KafkaRecordBatch::LengthFieldEnd + std::int64_t(batchLength);
         if (size - position < batchSize)
             break;
-        const std::int32_t lastOffsetDelta = readBigEndian<std::int32_t>(m_records, position + LastOffsetDeltaAt);
+        const std::int32_t lastOffsetDelta = readBigEndian<std::int32_t>(m_records, position + KafkaRecordBatch::LastOffsetDeltaPosition);
         m_nextOffset = std::max(m_nextOffset, addWrapping(addWrapping(baseOffset, lastOffsetDelta), 1));
         position += batchSize;
         m_scannedSize = position;

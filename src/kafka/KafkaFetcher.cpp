@@ -26,28 +26,16 @@ QString number(std::int64_t value)
     return QString::number(value);
 }
 
-// The partition of a Fetch response that answers for `topic` and `partition`.
-const KafkaFetchResponse::Partition* findPartition(
-    const KafkaFetchResponse& response, const QString& topic, std::int32_t partition)
+// The partition of a Fetch or ListOffsets response that answers for `topic`
+// and `partition`; `name` is the member holding a response topic's name.
+template <typename Topic>
+auto findPartition(const QList<Topic>& topics, QString Topic::*name, const QString& topic, std::int32_t partition)
+    -> const typename decltype(Topic::partitions)::value_type*
 {
-    for (const KafkaFetchResponse::Topic& answered : response.topics) {
-        if (answered.topic != topic)
+    for (const Topic& answered : topics) {
+        if (answered.*name != topic)
             continue;
-        for (const KafkaFetchResponse::Partition& candidate : answered.partitions) {
-            if (candidate.partitionIndex == partition)
-                return &candidate;
-        }
-    }
-    return nullptr;
-}
-
-const KafkaListOffsetsResponse::Partition* findPartition(
-    const KafkaListOffsetsResponse& response, const QString& topic, std::int32_t partition)
-{
-    for (const KafkaListOffsetsResponse::Topic& answered : response.topics) {
-        if (answered.name != topic)
-            continue;
-        for (const KafkaListOffsetsResponse::Partition& candidate : answered.partitions) {
+        for (const auto& candidate : answered.partitions) {
             if (candidate.partitionIndex == partition)
                 return &candidate;
         }
@@ -326,7 +314,8 @@ void KafkaFetcher::handleFetchResponse(
         FetchJob* job = findRunningFetchJobById(requested.jobId);
         if (!job)
             continue;
-        const KafkaFetchResponse::Partition* partition = findPartition(response, job->topic, job->partition);
+        const KafkaFetchResponse::Partition* partition
+            = findPartition(response.topics, &KafkaFetchResponse::Topic::topic, job->topic, job->partition);
         if (!partition) {
             failFetchJob(*job,
                 KafkaError(KafkaErrorCode::FetchError,
@@ -632,7 +621,8 @@ Result<long long, Error<KafkaErrorCode>> KafkaFetcher::readTopicPartitionOffset(
         return std::move(parsed).error().wrap(KafkaErrorCode::ListOffsetsError,
             QStringLiteral("Received a corrupt OffsetFetch response while fetching the offset at timestamp %1 for %2-%3")
                 .arg(timestamp, job.topic, partitionIndex));
-    const KafkaListOffsetsResponse::Partition* partition = findPartition(parsed.value(), job.topic, job.partition);
+    const KafkaListOffsetsResponse::Partition* partition
+        = findPartition(parsed.value().topics, &KafkaListOffsetsResponse::Topic::name, job.topic, job.partition);
     if (!partition)
         return KafkaError(KafkaErrorCode::ListOffsetsError,
             QStringLiteral("The offset response for the timestamp %1 does not hold the partition %2-%3")

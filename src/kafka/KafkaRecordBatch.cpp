@@ -34,6 +34,15 @@ std::int64_t KafkaRecordBatch::lastOffset() const
         static_cast<std::uint64_t>(baseOffset) + static_cast<std::uint64_t>(std::int64_t(lastOffsetDelta)));
 }
 
+std::optional<KafkaError> KafkaRecordBatch::checkBatchLength(std::int32_t batchLength, std::int64_t baseOffset)
+{
+    if (batchLength >= HeaderSize - LengthFieldEnd)
+        return std::nullopt;
+    return KafkaError(KafkaErrorCode::CorruptMessage,
+        QStringLiteral("Invalid record batch length %1 at offset %2, the header alone takes %3")
+            .arg(number(batchLength), number(baseOffset), number(HeaderSize - LengthFieldEnd)));
+}
+
 KafkaResult<KafkaRecordBatch> KafkaRecordBatch::parseFromBuffer(
     KafkaBuffer& recordSet, const QString& topic, std::int32_t partition, std::int64_t maxDecompressedSize)
 {
@@ -63,10 +72,8 @@ KafkaResult<KafkaRecordBatch> KafkaRecordBatch::parseFromBuffer(
         return KafkaError(KafkaErrorCode::CorruptMessage,
             QStringLiteral("Unsupported record batch format (magic %1) at offset %2")
                 .arg(number(batch.magic), number(batch.baseOffset)));
-    if (batch.batchLength < HeaderSize - LengthFieldEnd)
-        return KafkaError(KafkaErrorCode::CorruptMessage,
-            QStringLiteral("Invalid record batch length %1 at offset %2, the header alone takes %3")
-                .arg(number(batch.batchLength), number(batch.baseOffset), number(HeaderSize - LengthFieldEnd)));
+    if (std::optional<KafkaError> error = checkBatchLength(batch.batchLength, batch.baseOffset))
+        return std::move(*error);
 
     const std::int64_t batchSize = LengthFieldEnd + std::int64_t(batch.batchLength);
     if (available < batchSize)

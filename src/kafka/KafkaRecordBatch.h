@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 // One record batch (magic 2) of a fetched record set, with its records
 // decompressed and decoded.
@@ -17,6 +18,9 @@ public:
     // Bytes of the batch header; batchLength counts the header from its 13th byte.
     static constexpr std::int64_t HeaderSize = 61;
     static constexpr std::int64_t LengthFieldEnd = 12;
+    // Where header fields lie, for reading them without parsing the batch.
+    static constexpr std::int64_t BatchLengthPosition = 8;
+    static constexpr std::int64_t LastOffsetDeltaPosition = 23;
     // The only batch format read.
     static constexpr std::int8_t SupportedMagic = 2;
     // Decompressing one batch never yields more than this many bytes.
@@ -63,6 +67,9 @@ public:
     // fails with code 37; malformed batches with code 63; the decompressors'
     // errors are returned unchanged. maxDecompressedSize bounds the bytes one
     // compressed batch may decompress to.
+    // A batchLength too small for the header fails the batch.
+    static std::optional<KafkaError> checkBatchLength(std::int32_t batchLength, std::int64_t baseOffset);
+
     static KafkaResult<KafkaRecordBatch> parseFromBuffer(KafkaBuffer& recordSet, const QString& topic,
         std::int32_t partition, std::int64_t maxDecompressedSize = MaxDecompressedSize);
 
