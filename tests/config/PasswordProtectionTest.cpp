@@ -1,29 +1,37 @@
 #include "PasswordProtection.h"
 #include "TestHome.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
+
+#include <latch>
+#include <thread>
+#include <vector>
+
+#include <sys/stat.h>
 
 namespace {
 
-const QString decryptFailure = QStringLiteral("Unable to decrypt password as DPAPI returned an error");
-const QString encryptFailure = QStringLiteral("Unable to encrypt password as DPAPI returned an error");
+enum KeySetup { OwnKey, OtherKey, NoKey, ShortKey };
 
-// Arbitrary bytes in the shape of a Windows data protection blob.
-const QString windowsStored = QString::fromLatin1(
-    QByteArray::fromHex("01000000d08c9ddf0115d1118c7a00c04fc297eb0100000011223344556677889900aabbccddeeff")
-        .toBase64());
+QString outcome(const Result<QString, KafkaError>& result)
+{
+    return result.isError() ? describe({ result.error() }).join('\n') : "ok: " + result.value();
+}
 
 QString protect(const QString& password)
 {
-    Result<QString, Error<KafkaErrorCode>> stored = encryptWithDPApi(password);
+    const Result<QString, KafkaError> stored = encryptWithDPApi(password);
     return stored.isError() ? QString() : stored.value();
 }
+
+unsigned modeOf(const QString& path)
+{
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+void useDataHome(const QString& path) { qputenv("XDG_DATA_HOME", QFile::encodeName(path)); }
 
 } // namespace
 
@@ -32,121 +40,97 @@ class PasswordProtectionTest : public QObject {
 
     TestHome m_home;
 
-    void useDataHome(const QString& path) { qputenv("XDG_DATA_HOME", QFile::encodeName(path)); }
-
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_home.setUp());
-    }
-
+    void initTestCase() { QVERIFY(m_home.setUp()); }
     void init() { useDataHome(m_home.filePath("data")); }
 
     void roundTrip_data()
     {
         QTest::addColumn<QString>("password");
         QTest::newRow("empty") << QString();
-        QTest::newRow("ascii") << QStringLiteral("hunter2");
         QTest::newRow("non-ascii") << QStringLiteral("Grüße, Ωμέγα, 🔑");
         QTest::newRow("long") << QString(5000, QChar(u'é'));
     }
 
+    // Two blobs of one password differ and both unprotect, also with
+    // characters outside the Base64 alphabet in between.
     void roundTrip()
     {
         QFETCH(QString, password);
-        const Result<QString, Error<KafkaErrorCode>> stored = encryptWithDPApi(password);
-        QVERIFY(!stored.isError());
+        const QString first = protect(password);
+        QString second = protect(password);
         static const QRegularExpression base64(QStringLiteral("^(?:[A-Za-z0-9+/]{4})+(?:[A-Za-z0-9+/]{2}==|[A-Za-z0-9+/]{3}=)?$"));
-        QVERIFY2(base64.match(stored.value()).hasMatch(), qPrintable(stored.value()));
-        if (!password.isEmpty())
-            QVERIFY(!stored.value().contains(password));
-
-        const Result<QString, Error<KafkaErrorCode>> back = decryptWithDPApi(stored.value());
-        QVERIFY(!back.isError());
-        QCOMPARE(back.value(), password);
-        QVERIFY(QFileInfo(m_home.filePath("data/skelvane/password.key")).isFile());
-    }
-
-    void storedTextsDiffer()
-    {
-        const QString first = protect("secret");
-        const QString second = protect("secret");
-        QVERIFY(!first.isEmpty() && first != second);
-        QCOMPARE(decryptWithDPApi(first).value(), QStringLiteral("secret"));
-        QCOMPARE(decryptWithDPApi(second).value(), QStringLiteral("secret"));
-    }
-
-    void charactersOutsideBase64AreSkipped()
-    {
-        const QString stored = protect("secret");
-        QString noisy = stored;
-        noisy.insert(8, QStringLiteral("\n"));
-        noisy.insert(3, QStringLiteral(" *\r\n"));
-        const Result<QString, Error<KafkaErrorCode>> back = decryptWithDPApi(noisy);
-        QVERIFY(!back.isError());
-        QCOMPARE(back.value(), QStringLiteral("secret"));
+        QVERIFY2(base64.match(first).hasMatch(), qPrintable(first));
+        QVERIFY(first != second && (password.isEmpty() || !first.contains(password)));
+        second.insert(8, QStringLiteral(" *\r\n"));
+        QCOMPARE(outcome(decryptWithDPApi(first)), "ok: " + password);
+        QCOMPARE(outcome(decryptWithDPApi(second)), "ok: " + password);
     }
 
     void decryptFails_data()
     {
         QTest::addColumn<QString>("stored");
-        QTest::addColumn<bool>("otherKey");
+        QTest::addColumn<int>("key");
         useDataHome(m_home.filePath("data"));
         const QString stored = protect("secret");
         QByteArray flipped = QByteArray::fromBase64(stored.toLatin1());
         flipped[30] = static_cast<char>(flipped[30] ^ 0x80);
-
-        QTest::newRow("another key") << stored << true;
-        QTest::newRow("flipped byte") << QString::fromLatin1(flipped.toBase64()) << false;
-        QTest::newRow("windows blob") << windowsStored << false;
-        QTest::newRow("empty") << QString() << false;
-        QTest::newRow("not base64") << QStringLiteral("!!!") << false;
+        const QByteArray windows = QByteArray::fromHex("01000000d08c9ddf0115d1118c7a00c04fc297eb0100000011223344556677889900aabbccddeeff");
+        QTest::newRow("flipped byte") << QString::fromLatin1(flipped.toBase64()) << int(OwnKey);
+        QTest::newRow("windows blob") << QString::fromLatin1(windows.toBase64()) << int(OwnKey);
+        QTest::newRow("another key") << stored << int(OtherKey);
+        QTest::newRow("no key") << stored << int(NoKey);
+        QTest::newRow("key of 31 bytes") << stored << int(ShortKey);
     }
 
+    // Unprotecting never creates a key, and an unusable key is never replaced.
     void decryptFails()
     {
         QFETCH(QString, stored);
-        QFETCH(bool, otherKey);
+        QFETCH(int, key);
         QTemporaryDir other;
-        if (otherKey) {
+        const QString keyFile = other.filePath("skelvane/password.key");
+        if (key != OwnKey)
             useDataHome(other.path());
+        if (key == OtherKey)
             QVERIFY(!protect("x").isEmpty());
+        if (key == ShortKey)
+            QVERIFY(writeFile(keyFile, QByteArray(31, 'k')));
+        const QByteArray keyBefore = readFile(keyFile);
+        QCOMPARE(outcome(decryptWithDPApi(stored)), QString("57 Unable to decrypt password as DPAPI returned an error"));
+        if (key == ShortKey)
+            QCOMPARE(outcome(encryptWithDPApi("x")), QString("57 Unable to encrypt password as DPAPI returned an error"));
+        QCOMPARE(readFile(keyFile), keyBefore);
+    }
+
+    // Threads racing to create the key agree on one private key file, which no
+    // later protection changes; no temporary file is left behind.
+    void concurrentKeyCreation()
+    {
+        constexpr std::size_t threadCount = 8;
+        for (int round = 0; round < 10; ++round) {
+            QTemporaryDir fresh;
+            useDataHome(fresh.path());
+            const QString keyDir = fresh.filePath("skelvane");
+            std::vector<QString> stored(threadCount);
+            std::latch start(threadCount);
+            {
+                std::vector<std::jthread> threads;
+                for (std::size_t i = 0; i < threadCount; ++i)
+                    threads.emplace_back([&, i] { start.arrive_and_wait(); stored[i] = protect(QString::number(i)); });
+            }
+            QCOMPARE(QDir(keyDir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList { "password.key" });
+            QCOMPARE(modeOf(keyDir + "/password.key"), 0600u);
+            QCOMPARE(modeOf(keyDir), 0700u);
+            const QByteArray key = readFile(keyDir + "/password.key");
+            QCOMPARE(key.size(), 32);
+            for (std::size_t i = 0; i < threadCount; ++i)
+                QCOMPARE(outcome(decryptWithDPApi(stored[i])), "ok: " + QString::number(i));
+            QVERIFY(!protect("again").isEmpty());
+            QCOMPARE(readFile(keyDir + "/password.key"), key);
         }
-        const Result<QString, Error<KafkaErrorCode>> result = decryptWithDPApi(stored);
-        QVERIFY(result.isError());
-        QCOMPARE(result.error().code, KafkaErrorCode::DpapiError);
-        QCOMPARE(result.error().message, decryptFailure);
-        QVERIFY(result.error().causes.isEmpty());
-    }
-
-    // Without a key nothing can be unprotected, and unprotecting never
-    // creates one.
-    void decryptWithoutKeyFails()
-    {
-        const QString stored = protect("secret");
-        QTemporaryDir fresh;
-        useDataHome(fresh.path());
-        const Result<QString, Error<KafkaErrorCode>> result = decryptWithDPApi(stored);
-        QVERIFY(result.isError());
-        QCOMPARE(result.error().message, decryptFailure);
-        QVERIFY(QDir(fresh.path()).isEmpty());
-    }
-
-    void encryptFailsWithoutKeyLocation()
-    {
-        QTemporaryDir other;
-        QFile blocker(other.filePath("file"));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
-        useDataHome(blocker.fileName());
-        const Result<QString, Error<KafkaErrorCode>> result = encryptWithDPApi("secret");
-        QVERIFY(result.isError());
-        QCOMPARE(result.error().code, KafkaErrorCode::DpapiError);
-        QCOMPARE(result.error().message, encryptFailure);
-        QVERIFY(result.error().causes.isEmpty());
     }
 };
 
 QTEST_GUILESS_MAIN(PasswordProtectionTest)
-
 #include "PasswordProtectionTest.moc"

@@ -1,24 +1,22 @@
 #pragma once
 
+#include "Error.h"
+
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
-#include <QString>
 #include <QTemporaryDir>
 
-// A private home for a test: the configuration and data directories of
-// "skelvane" lie in a temporary directory, so nothing touches the real home.
+// A private home for a test, set up before anything asks QStandardPaths:
+// nothing touches the real home.
 class TestHome {
 public:
-    // Points XDG_CONFIG_HOME at path()/config and XDG_DATA_HOME at
-    // path()/data; call before anything asks QStandardPaths.
     bool setUp()
     {
-        if (!m_dir.isValid())
-            return false;
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.path() + "/config"));
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir.path() + "/data"));
         QCoreApplication::setApplicationName("skelvane");
-        return true;
+        return m_dir.isValid();
     }
 
     QString path() const { return m_dir.path(); }
@@ -27,3 +25,28 @@ public:
 private:
     QTemporaryDir m_dir;
 };
+
+inline bool writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+inline QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// "code message", then " <- code message" for each cause.
+inline QStringList describe(const QList<KafkaError>& errors)
+{
+    QStringList lines;
+    for (const KafkaError& error : errors) {
+        lines.append(QString("%1 %2").arg(QString::number(static_cast<int>(error.code)), error.message));
+        for (const KafkaError& cause : error.causes)
+            lines.append(QString(" <- %1 %2").arg(QString::number(static_cast<int>(cause.code)), cause.message));
+    }
+    return lines;
+}

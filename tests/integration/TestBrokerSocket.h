@@ -1,6 +1,8 @@
 #pragma once
 
 #include "KafkaRawResponse.h"
+#include "KafkaRecord.h"
+#include "KafkaRecordBatch.h"
 #include "KafkaRequest.h"
 #include "Result.h"
 
@@ -15,16 +17,25 @@
 // the program's connection logic is involved.
 class TestBrokerSocket {
 public:
-    // address is "host:port".
-    explicit TestBrokerSocket(const QString& address);
+    static constexpr auto ClientId = "skelvane-codec-test";
 
-    bool isConnected() const;
-    QString errorString() const;
+    // A partition read from offset 0 to its high watermark.
+    struct Fetched {
+        QList<KafkaRecord> records; // without those of aborted transactions
+        QList<KafkaRecordBatch> batches; // without their records
+        std::int64_t nextOffset = 0;
+        std::int64_t highWatermark = -1;
+        QString error;
+    };
 
-    // Sends the request at the given version and waits for the answer.
+    explicit TestBrokerSocket(const QString& address); // "host:port"
+
+    bool isConnected() const { return m_socket->state() == QAbstractSocket::ConnectedState; }
+    std::int32_t nextCorrelationId() { return ++m_correlationId; }
+
+    // Sends the request at the version and waits for the answer.
     KafkaResult<KafkaRawResponse> exchange(const KafkaRequest& request, std::int16_t version);
 
-    // Sends a request and parses its answer with Response::parseFromRaw.
     template <typename Response>
     KafkaResult<Response> roundTrip(const KafkaRequest& request, std::int16_t version)
     {
@@ -34,7 +45,8 @@ public:
         return Response::parseFromRaw(raw.value());
     }
 
-    std::int32_t nextCorrelationId() { return ++m_correlationId; }
+    // Reads the partition with Fetch requests at the version, read committed.
+    Fetched fetchAll(const QString& topic, std::int32_t partition, std::int16_t version = 11);
 
 private:
     bool readExactly(char* destination, qint64 size);

@@ -4,21 +4,28 @@
 
 #include "Config.h"
 #include "KafkaTestEnvironment.h"
+#include "Result.h"
 
 // A SASL login as `credentials` with `mechanism`.
-inline Config::SaslAuthentication saslAuthentication(
-    Config::SaslMechanism mechanism, const KafkaTestEnvironment::Credentials& credentials)
+inline Config::Cluster saslCluster(Config::SaslMechanism mechanism, const KafkaTestEnvironment::Credentials& credentials)
 {
-    Config::SaslAuthentication authentication;
-    authentication.mechanism = mechanism;
-    if (mechanism == Config::SaslMechanism::Plain) {
-        authentication.plainUsername = credentials.user;
-        authentication.plainPassword = credentials.password;
-    } else {
-        authentication.scramUsername = credentials.user;
-        authentication.scramPassword = credentials.password;
-    }
-    return authentication;
+    Config::Cluster cluster;
+    cluster.authentication = Config::Authentication::Sasl;
+    Config::SaslAuthentication& sasl = cluster.authenticationSasl.emplace();
+    sasl.mechanism = mechanism;
+    (mechanism == Config::SaslMechanism::Plain ? sasl.plainUsername : sasl.scramUsername) = credentials.user;
+    (mechanism == Config::SaslMechanism::Plain ? sasl.plainPassword : sasl.scramPassword) = credentials.password;
+    return cluster;
+}
+
+// TLS with full verification, against the CA file when given.
+inline Config::Cluster withTls(Config::Cluster cluster, const QString& caFile)
+{
+    cluster.protocol = Config::Protocol::Ssl;
+    cluster.ssl.serverCertificateValidation = Config::SslCertificateValidation::Full;
+    if (!caFile.isEmpty())
+        cluster.ssl.serverCaCertificatePaths = { caFile };
+    return cluster;
 }
 
 // The cluster presenting `client` on its TLS connections.
@@ -28,4 +35,19 @@ inline Config::Cluster withClientCertificate(Config::Cluster cluster, const Kafk
     cluster.ssl.clientKeyPath = client.keyFile;
     cluster.ssl.clientKeyPassphrase = client.keyPassphrase;
     return cluster;
+}
+
+inline QString errorText(const KafkaError& error)
+{
+    QStringList parts { error.message };
+    for (const KafkaError& cause : error.causes)
+        parts.append(cause.message);
+    return parts.join(QStringLiteral(" / "));
+}
+
+// The error of a result, empty for a value.
+template <typename T>
+QString errorText(const KafkaResult<T>& result)
+{
+    return result.isError() ? errorText(result.error()) : QString();
 }

@@ -5,80 +5,59 @@
 #include "KafkaRequest.h"
 #include "MessageImages.h"
 
-#include <QByteArray>
 #include <QHostAddress>
-#include <QList>
-#include <QObject>
 #include <QPointer>
-#include <QString>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QtEndian>
 
 #include <algorithm>
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
 
-// A request with a chosen API key and version range and a fixed body, for
-// exercising a connection without a message class.
+// A request with a chosen API key and version range and a fixed body.
 class TestRequest final : public KafkaRequest {
 public:
-    TestRequest(std::int16_t apiKey, std::int32_t correlationId, std::int16_t minVersion, std::int16_t maxVersion,
-        QByteArray body = QByteArray("body"))
+    TestRequest(std::int16_t apiKey, std::int32_t correlationId, std::int16_t minVersion, std::int16_t maxVersion)
         : KafkaRequest(static_cast<KafkaApiKey>(apiKey), correlationId, QStringLiteral("fake-test"))
         , m_minVersion(minVersion)
         , m_maxVersion(maxVersion)
-        , m_body(std::move(body))
     {
     }
-
     std::int16_t minSupportedVersion() const override { return m_minVersion; }
     std::int16_t maxSupportedVersion() const override { return m_maxVersion; }
     std::int16_t firstFlexibleVersion() const override { return -1; }
-    void writePayloadToBuffer(KafkaBuffer& buffer, std::int16_t) const override
-    {
-        buffer.write(m_body.constData(), m_body.size());
-    }
+    void writePayloadToBuffer(KafkaBuffer& buffer, std::int16_t) const override { buffer.write("body", 4); }
 
 private:
     std::int16_t m_minVersion;
     std::int16_t m_maxVersion;
-    QByteArray m_body;
 };
 
-// A stand-in for a broker on 127.0.0.1 serving the test's own thread: it
-// accepts connections, splits what arrives on each into request frames,
-// records them and lets the test answer them byte by byte. ApiVersions is
-// answered from `apiVersions` unless autoApiVersions is off. Made for a
-// cluster, it also answers Metadata v1 from `brokers` and `topics`, announces
-// only the versions it speaks and leaves every other request unanswered.
+// A stand-in broker on 127.0.0.1 serving the test's thread: it splits what
+// arrives into request frames, records them and answers ApiVersions from
+// `apiVersions`. In Cluster mode it also answers Metadata v1 from `brokers`
+// and `topics`. Every other frame goes to onFrame.
 class FakeBroker {
 public:
     enum class Mode { Frames, Cluster };
-
     struct ApiRange {
-        std::int16_t apiKey;
-        std::int16_t minVersion;
-        std::int16_t maxVersion;
+        std::int16_t apiKey, minVersion, maxVersion;
     };
-
     struct Frame {
         std::int16_t apiKey = 0;
         std::int16_t apiVersion = 0;
         std::int32_t correlationId = 0;
         QString clientId;
         QByteArray body; // after the header
-        QPointer<QTcpSocket> peer; // the connection it came on
+        QPointer<QTcpSocket> peer;
     };
-
     struct Broker {
         std::int32_t nodeId = 0;
         std::int32_t port = 0; // 0: this fake's own port
     };
-
     struct Topic {
         QString name;
         QList<std::int32_t> partitionLeaders; // leader of partition i
@@ -86,16 +65,12 @@ public:
 
     bool autoApiVersions = true;
     QList<ApiRange> apiVersions { { 3, 0, 12 }, { 17, 0, 1 }, { 18, 0, 3 }, { 36, 0, 2 } };
-    bool autoMetadata = false; // on for Mode::Cluster
-    // The metadata the broker describes; by default broker 1 on this port.
+    bool autoMetadata = false;
     QList<Broker> brokers { Broker { 1, 0 } };
     QList<Topic> topics;
-    // The next n ApiVersions or Metadata requests are answered by closing
-    // their connection.
+    // The next n ApiVersions or Metadata requests are answered by hanging up.
     int hangUpOnApiVersions = 0;
     int hangUpOnMetadata = 0;
-    // Called for every frame after it was recorded, unless it was answered
-    // automatically or by a hang-up.
     std::function<void(const Frame&)> onFrame;
 
     explicit FakeBroker(Mode mode = Mode::Frames)
@@ -110,14 +85,12 @@ public:
 
     quint16 port() const { return m_server.serverPort(); }
     QTcpServer& server() { return m_server; }
-    // The connection accepted last; null once it was closed and deleted.
-    QTcpSocket* peer() const { return m_peers.empty() ? nullptr : m_peers.back().data(); }
+    QTcpSocket* peer() const { return m_peers.empty() ? nullptr : m_peers.back().data(); } // the last accepted
     int acceptedConnections() const { return static_cast<int>(m_peers.size()); }
     int openConnections() const
     {
-        return static_cast<int>(std::count_if(m_peers.begin(), m_peers.end(), [](const QPointer<QTcpSocket>& peer) {
-            return peer && peer->state() == QAbstractSocket::ConnectedState;
-        }));
+        return static_cast<int>(std::count_if(m_peers.begin(), m_peers.end(),
+            [](const QPointer<QTcpSocket>& p) { return p && p->state() == QAbstractSocket::ConnectedState; }));
     }
     const QList<Frame>& frames() const { return m_frames; }
     int requestCount(KafkaApiKey apiKey) const
@@ -125,32 +98,17 @@ public:
         return static_cast<int>(std::count_if(m_frames.begin(), m_frames.end(),
             [apiKey](const Frame& frame) { return frame.apiKey == static_cast<std::int16_t>(apiKey); }));
     }
-
-    bool waitForFrames(qsizetype count, int timeout = 5000)
-    {
-        return QTest::qWaitFor([&]() { return m_frames.size() >= count; }, timeout);
-    }
+    bool waitForFrames(qsizetype count) { return QTest::qWaitFor([&]() { return m_frames.size() >= count; }, 5000); }
 
     // size + correlation id + payload.
     static QByteArray frameBytes(std::int32_t correlationId, const QByteArray& payload)
     {
-        KafkaBuffer buffer;
-        buffer.writeS32(static_cast<std::int32_t>(payload.size() + 4));
-        buffer.writeS32(correlationId);
-        buffer.write(payload.constData(), payload.size());
-        return buffer.data;
+        return ResponseImage().s32(static_cast<std::int32_t>(payload.size() + 4)).s32(correlationId).data() + payload;
     }
-
-    // Answers on the connection accepted last.
     void reply(std::int32_t correlationId, const QByteArray& payload) { writeRaw(frameBytes(correlationId, payload)); }
-    // Answers on the connection the frame came on, unless it is gone.
     void reply(const Frame& frame, const QByteArray& payload) { write(frame.peer, frameBytes(frame.correlationId, payload)); }
     void writeRaw(const QByteArray& bytes) { write(peer(), bytes); }
-
-    // Closes the connection accepted last.
     void hangUp() { close(peer()); }
-
-    // Closes every accepted connection, as a broker going away does.
     void closeAll()
     {
         for (const QPointer<QTcpSocket>& peer : m_peers)
@@ -159,55 +117,42 @@ public:
 
     static QByteArray apiVersionsPayload(const QList<ApiRange>& ranges, std::int16_t errorCode = 0)
     {
-        KafkaBuffer buffer;
-        buffer.writeS16(errorCode);
-        buffer.writeS32(static_cast<std::int32_t>(ranges.size()));
-        for (const ApiRange& range : ranges) {
-            buffer.writeS16(range.apiKey);
-            buffer.writeS16(range.minVersion);
-            buffer.writeS16(range.maxVersion);
-        }
-        buffer.writeS32(0); // throttle time
-        return buffer.data;
+        ResponseImage image;
+        image.s16(errorCode).s32(static_cast<std::int32_t>(ranges.size()));
+        for (const ApiRange& range : ranges)
+            image.s16(range.apiKey).s16(range.minVersion).s16(range.maxVersion);
+        return image.s32(0).data();
     }
 
-    // Metadata v1 of `brokers` and `topics`: the first broker is the
-    // controller, each partition lives on its leader alone.
+    // The first broker is the controller; each partition lives on its leader alone.
     QByteArray metadataPayload() const
     {
-        ResponseImage response;
-        response.s32(static_cast<std::int32_t>(brokers.size()));
+        ResponseImage image;
+        image.s32(static_cast<std::int32_t>(brokers.size()));
         for (const Broker& broker : brokers)
-            response.s32(broker.nodeId).string(QStringLiteral("127.0.0.1")).s32(broker.port ? broker.port : port()).nullString();
-        response.s32(brokers.isEmpty() ? -1 : brokers.first().nodeId);
-        response.s32(static_cast<std::int32_t>(topics.size()));
+            image.s32(broker.nodeId).string(QStringLiteral("127.0.0.1")).s32(broker.port ? broker.port : port()).nullString();
+        image.s32(brokers.isEmpty() ? -1 : brokers.first().nodeId).s32(static_cast<std::int32_t>(topics.size()));
         for (const Topic& topic : topics) {
-            response.s16(0).string(topic.name).s8(0);
-            response.s32(static_cast<std::int32_t>(topic.partitionLeaders.size()));
+            image.s16(0).string(topic.name).s8(0).s32(static_cast<std::int32_t>(topic.partitionLeaders.size()));
             for (int index = 0; index < topic.partitionLeaders.size(); ++index) {
                 const std::int32_t leader = topic.partitionLeaders[index];
-                response.s16(0).s32(index).s32(leader).int32Array({ leader }).int32Array({ leader });
+                image.s16(0).s32(index).s32(leader).int32Array({ leader }).int32Array({ leader });
             }
         }
-        return response.data();
+        return image.data();
     }
 
     static QByteArray handshakePayload(std::int16_t errorCode, const QList<QString>& mechanisms)
     {
-        KafkaBuffer buffer;
-        buffer.writeS16(errorCode);
-        buffer.writeS32(static_cast<std::int32_t>(mechanisms.size()));
+        ResponseImage image;
+        image.s16(errorCode).s32(static_cast<std::int32_t>(mechanisms.size()));
         for (const QString& mechanism : mechanisms)
-            buffer.writeString(mechanism);
-        return buffer.data;
+            image.string(mechanism);
+        return image.data();
     }
 
-    // The mechanism bytes of a SaslAuthenticate request body.
-    static QByteArray authBytes(const Frame& frame)
-    {
-        KafkaBuffer buffer(frame.body);
-        return buffer.readBytes();
-    }
+    // The mechanism bytes of a SaslAuthenticate request.
+    static QByteArray authBytes(const Frame& frame) { return KafkaBuffer(frame.body).readBytes(); }
 
 private:
     void acceptConnections()
@@ -220,8 +165,6 @@ private:
         }
     }
 
-    // Records and answers every complete frame in `pending` while the
-    // connection stays open.
     void readFrames(QTcpSocket& socket, QByteArray& pending)
     {
         pending.append(socket.readAll());
@@ -262,17 +205,10 @@ private:
 
     static void write(QTcpSocket* socket, const QByteArray& bytes)
     {
-        if (socket) {
-            socket->write(bytes);
+        if (socket && socket->write(bytes) >= 0)
             socket->flush();
-        }
     }
-
-    static void close(QTcpSocket* socket)
-    {
-        if (socket)
-            socket->close();
-    }
+    static void close(QTcpSocket* socket) { socket ? socket->close() : void(); }
 
     QTcpServer m_server;
     std::vector<QPointer<QTcpSocket>> m_peers;

@@ -1,33 +1,30 @@
-// The broker connection against a local stand-in broker: queueing until
-// Ready, version choice, framing, failures, context objects and teardown.
+// The broker connection against a local stand-in broker: framing, version
+// choice, failures, context objects, teardown, the TLS settings, and the SASL
+// exchange (SCRAM against the RFC 7677 example, failures no real broker shows).
 #include "FakeBroker.h"
 #include "KafkaConnection.h"
+#include "KafkaSaslScramFinalRequest.h"
+#include "KafkaSaslScramFirstRequest.h"
+#include "KafkaSaslScramProof.h"
+#include "Settings.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSignalSpy>
-#include <QTest>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <atomic>
-#include <memory>
 
 namespace {
 
 constexpr std::int16_t Metadata = 3;
 
-// What a request's callback received.
 struct Outcome {
     int calls = 0;
     KafkaResult<KafkaRawResponse> result;
 };
-
-auto recordInto(const std::shared_ptr<Outcome>& outcome)
-{
-    return [outcome](KafkaResult<KafkaRawResponse> result) {
-        ++outcome->calls;
-        outcome->result = std::move(result);
-    };
-}
 
 bool waitForCall(const std::shared_ptr<Outcome>& outcome)
 {
@@ -39,156 +36,84 @@ KafkaErrorCode errorCode(const std::shared_ptr<Outcome>& outcome)
     return outcome->result.isError() ? outcome->result.error().code : KafkaErrorCode {};
 }
 
+// The mechanism bytes a SASL request writes.
+QByteArray requestAuthBytes(const KafkaRequest& request)
+{
+    KafkaBuffer buffer;
+    request.writeToBuffer(buffer, 0);
+    buffer.position = 4 + 2 + 2 + 4;
+    buffer.readString(); // client id
+    return buffer.readBytes();
+}
+
+std::unique_ptr<KafkaConnection> connectionTo(quint16 port, const Config::Cluster& cluster)
+{
+    return std::make_unique<KafkaConnection>(QStringLiteral("127.0.0.1"), port, QStringLiteral("fake-test"), cluster);
+}
+
 } // namespace
 
 class KafkaConnectionTest : public QObject {
     Q_OBJECT
 
-private:
     Config::Cluster m_cluster;
-
-    std::unique_ptr<KafkaConnection> connectionTo(quint16 port, const Config::Cluster& cluster)
-    {
-        return std::make_unique<KafkaConnection>(QStringLiteral("127.0.0.1"), port, QStringLiteral("fake-test"), cluster);
-    }
+    QTemporaryDir m_dir;
 
     std::unique_ptr<KafkaConnection> readyConnection(FakeBroker& broker)
     {
         auto connection = connectionTo(broker.port(), m_cluster);
         QSignalSpy ready(connection.get(), &KafkaConnection::connectionReady);
         connection->connectToHost();
-        if (!ready.wait(5000))
-            return nullptr;
-        return connection;
+        return ready.wait(5000) ? std::move(connection) : nullptr;
     }
 
-    std::shared_ptr<Outcome> sendTest(KafkaConnection& connection, std::int16_t minVersion = 0,
-        std::int16_t maxVersion = 12, QObject* context = nullptr)
+    std::shared_ptr<Outcome> sendTest(KafkaConnection& connection, std::int16_t apiKey = Metadata,
+        std::int16_t minVersion = 0, std::int16_t maxVersion = 12)
     {
         auto outcome = std::make_shared<Outcome>();
-        connection.send(std::make_unique<TestRequest>(Metadata, connection.nextCorrelationId(), minVersion, maxVersion),
-            context != nullptr ? context : this, recordInto(outcome));
+        connection.send(std::make_unique<TestRequest>(apiKey, connection.nextCorrelationId(), minVersion, maxVersion),
+            this, [outcome](KafkaResult<KafkaRawResponse> result) {
+                ++outcome->calls;
+                outcome->result = std::move(result);
+            });
         return outcome;
     }
 
 private slots:
-    void requestsWaitForReadyAndKeepTheirOrder()
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(m_dir.isValid());
+        QFile garbage(m_dir.filePath("garbage.pem"));
+        QVERIFY(garbage.open(QIODevice::WriteOnly) && garbage.write("not PEM\n") > 0);
+    }
+
+    // Requests sent before Ready wait for the versions; answers arrive
+    // split, joined, out of order and mixed with one nobody asked for.
+    void framesAreQueuedSplitJoinedAndMatched()
     {
         FakeBroker broker;
-        broker.autoApiVersions = false;
         auto connection = connectionTo(broker.port(), m_cluster);
-        QSignalSpy ready(connection.get(), &KafkaConnection::connectionReady);
-
         QList<std::shared_ptr<Outcome>> outcomes;
         for (int i = 0; i < 3; ++i)
             outcomes.append(sendTest(*connection));
         connection->connectToHost();
-
-        // While the versions are negotiated only ApiVersions goes out.
-        QVERIFY(broker.waitForFrames(1));
-        QTest::qWait(50);
-        QCOMPARE(broker.frames().size(), 1);
-        QCOMPARE(broker.frames()[0].apiKey, std::int16_t(18));
-        QCOMPARE(connection->state(), KafkaConnection::State::Initializing);
-        QCOMPARE(connection->queuedRequestCount(), 3);
-
-        broker.reply(broker.frames()[0].correlationId, FakeBroker::apiVersionsPayload(broker.apiVersions));
-        QVERIFY(ready.wait(5000));
-        QCOMPARE(connection->state(), KafkaConnection::State::Ready);
         QVERIFY(broker.waitForFrames(4));
-        QCOMPARE(connection->inFlightRequestCount(), 3);
+        QCOMPARE(broker.frames()[0].apiKey, std::int16_t(18));
         for (int i = 1; i <= 3; ++i) {
-            QCOMPARE(broker.frames()[i].apiKey, Metadata);
             QCOMPARE(broker.frames()[i].apiVersion, std::int16_t(12));
-            QCOMPARE(broker.frames()[i].correlationId, std::int32_t(i - 1));
             QCOMPARE(broker.frames()[i].clientId, QStringLiteral("fake-test"));
         }
-
-        // Answered out of order; each answer reaches its own request.
-        for (int i : { 3, 1, 2 })
-            broker.reply(broker.frames()[i].correlationId, QByteArray::number(i));
-        for (int i = 0; i < 3; ++i) {
-            QVERIFY(waitForCall(outcomes[i]));
-            QVERIFY(outcomes[i]->result.hasValue());
-            KafkaRawResponse& response = outcomes[i]->result.value();
-            QCOMPARE(response.apiKey, Metadata);
-            QCOMPARE(response.apiVersion, std::int16_t(12));
-            QCOMPARE(response.buffer.position, 0);
-            QCOMPARE(response.buffer.readS32(), std::int32_t(i));
-            QCOMPARE(response.buffer.readRawBytes(response.buffer.remaining()), QByteArray::number(i + 1));
-        }
-        QCOMPARE(connection->inFlightRequestCount(), 0);
-    }
-
-    void versionNegotiation_data()
-    {
-        QTest::addColumn<int>("clientMin");
-        QTest::addColumn<int>("clientMax");
-        QTest::addColumn<int>("apiKey");
-        QTest::addColumn<int>("sentVersion");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("message");
-
-        // The stand-in broker speaks Metadata 0..12.
-        QTest::newRow("broker range wider") << 4 << 11 << 3 << 11 << 0 << QString();
-        QTest::newRow("broker max lower") << 1 << 13 << 3 << 12 << 0 << QString();
-        QTest::newRow("touching at the broker max") << 12 << 20 << 3 << 12 << 0 << QString();
-        QTest::newRow("client above the broker")
-            << 13 << 15 << 3 << -1 << int(KafkaErrorCode::UnsupportedVersion)
-            << "No common supported versions for api key 3. The client suported versions are 13 to 15. The broker "
-               "supported versions are 0 to 12";
-        QTest::newRow("key unknown to the broker") << 0 << 4 << 1 << -1 << int(KafkaErrorCode::InvalidRequest)
-                                                    << "The broker does no support api key 1";
-    }
-
-    void versionNegotiation()
-    {
-        QFETCH(int, clientMin);
-        QFETCH(int, clientMax);
-        QFETCH(int, apiKey);
-        QFETCH(int, sentVersion);
-        QFETCH(int, code);
-        QFETCH(QString, message);
-
-        FakeBroker broker;
-        auto connection = readyConnection(broker);
-        QVERIFY(connection);
-        auto outcome = std::make_shared<Outcome>();
-        connection->send(std::make_unique<TestRequest>(static_cast<std::int16_t>(apiKey), connection->nextCorrelationId(),
-                             static_cast<std::int16_t>(clientMin), static_cast<std::int16_t>(clientMax)),
-            this, recordInto(outcome));
-        if (sentVersion >= 0) {
-            QVERIFY(broker.waitForFrames(2));
-            QCOMPARE(int(broker.frames()[1].apiVersion), sentVersion);
-            return;
-        }
-        QVERIFY(waitForCall(outcome));
-        QCOMPARE(int(errorCode(outcome)), code);
-        QCOMPARE(outcome->result.error().message, message);
-        QVERIFY(outcome->result.error().causes.isEmpty());
-        QCOMPARE(connection->state(), KafkaConnection::State::Ready);
-    }
-
-    void framesAreSplitJoinedAndMatched()
-    {
-        FakeBroker broker;
-        auto connection = readyConnection(broker);
-        QVERIFY(connection);
-        QList<std::shared_ptr<Outcome>> outcomes;
-        for (int i = 0; i < 3; ++i)
-            outcomes.append(sendTest(*connection));
-        QVERIFY(broker.waitForFrames(4));
         const std::int32_t first = broker.frames()[1].correlationId;
 
-        // An answer nobody asked for, then two frames in one write.
-        broker.writeRaw(FakeBroker::frameBytes(999, "stray") + FakeBroker::frameBytes(first, "one")
-            + FakeBroker::frameBytes(first + 1, QByteArray(5000, 'x')));
-        QVERIFY(waitForCall(outcomes[0]));
-        QVERIFY(waitForCall(outcomes[1]));
+        broker.writeRaw(FakeBroker::frameBytes(999, "stray") + FakeBroker::frameBytes(first + 1, QByteArray(5000, 'x'))
+            + FakeBroker::frameBytes(first, "one"));
+        QVERIFY(waitForCall(outcomes[0]) && waitForCall(outcomes[1]));
         QCOMPARE(outcomes[0]->result.value().buffer.data, FakeBroker::frameBytes(first, "one").mid(4));
+        QCOMPARE(outcomes[0]->result.value().apiKey, Metadata);
+        QCOMPARE(outcomes[0]->result.value().apiVersion, std::int16_t(12));
         QCOMPARE(outcomes[1]->result.value().buffer.size(), 4 + 5000);
 
-        // A frame arriving a byte at a time.
         const QByteArray split = FakeBroker::frameBytes(first + 2, "split");
         for (char byte : split) {
             broker.writeRaw(QByteArray(1, byte));
@@ -200,6 +125,30 @@ private slots:
             QCOMPARE(outcome->calls, 1);
     }
 
+    // The stand-in broker speaks Metadata (3) 0..12 and not api key 1.
+    void versionNegotiation()
+    {
+        FakeBroker broker;
+        auto connection = readyConnection(broker);
+        QVERIFY(connection);
+        sendTest(*connection, Metadata, 4, 11);
+        sendTest(*connection, Metadata, 1, 13);
+        auto above = sendTest(*connection, Metadata, 13, 15);
+        auto unknown = sendTest(*connection, 1, 0, 4);
+        QVERIFY(waitForCall(above) && waitForCall(unknown) && broker.waitForFrames(3));
+        QCOMPARE(broker.frames()[1].apiVersion, std::int16_t(11));
+        QCOMPARE(broker.frames()[2].apiVersion, std::int16_t(12));
+        QCOMPARE(errorCode(above), KafkaErrorCode::UnsupportedVersion);
+        QCOMPARE(above->result.error().message,
+            QStringLiteral("No common supported versions for api key 3. The client suported versions are 13 to 15. The "
+                           "broker supported versions are 0 to 12"));
+        QCOMPARE(errorCode(unknown), KafkaErrorCode::InvalidRequest);
+        QCOMPARE(unknown->result.error().message, QStringLiteral("The broker does no support api key 1"));
+        QCOMPARE(connection->state(), KafkaConnection::State::Ready);
+    }
+
+    // Requests written to a Ready connection that closes fail with it; then
+    // it refuses requests.
     void closedReadyConnectionFailsWhatIsWaiting_data()
     {
         QTest::addColumn<int>("inFlight");
@@ -228,42 +177,34 @@ private slots:
                 QStringLiteral("The connection to the kafka broker 127.0.0.1:%1 was closed").arg(broker.port()));
         }
         QTest::qWait(50);
-        QCOMPARE(errors.size(), 0);
-        QCOMPARE(connection->inFlightRequestCount(), 0);
+        QCOMPARE(errors.size(), 0); // an idle close is no error
 
-        // A closed connection refuses requests until it is opened again.
         auto refused = sendTest(*connection);
         QVERIFY(waitForCall(refused));
-        QCOMPARE(errorCode(refused), KafkaErrorCode::ConnectionClosed);
         QCOMPARE(refused->result.error().message,
             QStringLiteral("Unable to send message (key 3) to the kafka broker 127.0.0.1:%1: The connection is closed")
                 .arg(broker.port()));
-
-        QSignalSpy ready(connection.get(), &KafkaConnection::connectionReady);
-        connection->connectToHost();
-        QVERIFY(ready.wait(5000));
-        QCOMPARE(broker.acceptedConnections(), 2);
-        auto again = sendTest(*connection);
-        QVERIFY(broker.waitForFrames(3 + inFlight));
-        broker.reply(broker.frames().last().correlationId, "again");
-        QVERIFY(waitForCall(again));
-        QVERIFY(again->result.hasValue());
     }
 
+    // A failure before Ready reaches the queued request, or else
+    // connectionError, once; the connection is left Disconnected.
     void failureBeforeReadyIsReportedOnce_data()
     {
         QTest::addColumn<QString>("failure");
         QTest::addColumn<bool>("queued");
         QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
 
-        const int closed = int(KafkaErrorCode::RemoteHostClosedError);
-        for (bool queued : { false, true }) {
-            const char* suffix = queued ? ", request queued" : ", nothing queued";
-            QTest::addRow("refused%s", suffix) << "refused" << queued << int(KafkaErrorCode::ConnectionRefusedError);
-            QTest::addRow("hang-up during ApiVersions%s", suffix) << "hang-up" << queued << closed;
-            QTest::addRow("ApiVersions refused%s", suffix) << "api-error" << queued << int(KafkaErrorCode::UnsupportedVersion);
-            QTest::addRow("garbage answer%s", suffix) << "garbage" << queued << int(KafkaErrorCode::ApiVersionsError);
-        }
+        QTest::newRow("refused") << "refused" << false << int(KafkaErrorCode::ConnectionRefusedError)
+                                 << "A network error occurred with host '127.0.0.1:{port}': ";
+        QTest::newRow("hang-up during ApiVersions") << "hang-up" << true << int(KafkaErrorCode::RemoteHostClosedError)
+                                                    << "A network error occurred with host '127.0.0.1:{port}': ";
+        QTest::newRow("ApiVersions refused") << "api-error" << false << int(KafkaErrorCode::UnsupportedVersion)
+                                             << "The broker responded with an error to the API versions request.";
+        QTest::newRow("garbage answer") << "garbage" << true << int(KafkaErrorCode::ApiVersionsError)
+                                        << "An error occurred while parsing the API versions response";
+        QTest::newRow("unreadable CA file") << "tls" << false << int(KafkaErrorCode::InvalidValue)
+                                            << "Unable to read PEM encoded CA certificates from '{ca}'";
     }
 
     void failureBeforeReadyIsReportedOnce()
@@ -271,61 +212,39 @@ private slots:
         QFETCH(QString, failure);
         QFETCH(bool, queued);
         QFETCH(int, code);
+        QFETCH(QString, message);
 
         FakeBroker broker;
         broker.autoApiVersions = false;
-        quint16 port = broker.port();
+        const quint16 port = broker.port();
         if (failure == "refused")
             broker.server().close();
         broker.onFrame = [&](const FakeBroker::Frame& frame) {
             if (failure == "hang-up")
                 broker.hangUp();
-            else if (failure == "api-error")
-                broker.reply(frame.correlationId, FakeBroker::apiVersionsPayload({}, 35));
             else
-                broker.reply(frame.correlationId, "xy");
+                broker.reply(frame.correlationId, failure == "api-error" ? FakeBroker::apiVersionsPayload({}, 35) : "xy");
         };
-        auto connection = connectionTo(port, m_cluster);
+        Config::Cluster cluster;
+        const QString missing = m_dir.filePath("none.pem");
+        if (failure == "tls") {
+            cluster.protocol = Config::Protocol::Ssl;
+            cluster.ssl.serverCaCertificatePaths = { missing };
+        }
+        auto connection = connectionTo(port, cluster);
         QSignalSpy errors(connection.get(), &KafkaConnection::connectionError);
         std::shared_ptr<Outcome> outcome = queued ? sendTest(*connection) : nullptr;
         connection->connectToHost();
 
         QTRY_COMPARE(connection->state(), KafkaConnection::State::Disconnected);
         QTest::qWait(100);
-        KafkaError error;
-        if (queued) {
+        QCOMPARE(errors.size(), queued ? 0 : 1);
+        if (queued)
             QCOMPARE(outcome->calls, 1);
-            error = outcome->result.error();
-            QCOMPARE(errors.size(), 0);
-        } else {
-            QCOMPARE(errors.size(), 1);
-            error = errors[0][0].value<KafkaError>();
-        }
+        const KafkaError error = queued ? outcome->result.error() : errors[0][0].value<KafkaError>();
         QCOMPARE(int(error.code), code);
-        if (failure == "api-error")
-            QCOMPARE(error.message, QStringLiteral("The broker responded with an error to the API versions request."));
-        if (failure == "garbage")
-            QCOMPARE(error.message, QStringLiteral("An error occurred while parsing the API versions response"));
-        if (failure == "refused" || failure == "hang-up")
-            QVERIFY2(error.message.startsWith(QStringLiteral("A network error occurred with host '127.0.0.1:%1': ").arg(port)),
-                qPrintable(error.message));
-    }
-
-    void destroyedContextNeverSeesItsCallback()
-    {
-        FakeBroker broker;
-        auto connection = readyConnection(broker);
-        QVERIFY(connection);
-        auto context = std::make_unique<QObject>();
-        auto outcome = sendTest(*connection, 0, 12, context.get());
-        auto witness = sendTest(*connection);
-        QVERIFY(broker.waitForFrames(3));
-        context.reset();
-        broker.reply(broker.frames()[1].correlationId, "gone");
-        broker.reply(broker.frames()[2].correlationId, "here");
-        QVERIFY(waitForCall(witness));
-        QTest::qWait(20);
-        QCOMPARE(outcome->calls, 0);
+        QVERIFY2(error.message.startsWith(message.replace("{port}", QString::number(port)).replace("{ca}", missing)),
+            qPrintable(error.message));
     }
 
     // Contexts on a worker thread are destroyed while their answers are being
@@ -342,7 +261,6 @@ private slots:
         std::atomic<int> callsAfterDestruction { 0 };
         std::atomic<int> destroyed { 0 };
         constexpr int Contexts = 20;
-        constexpr int RequestsPerContext = 30;
         for (int c = 0; c < Contexts; ++c) {
             auto* context = new QObject;
             auto dead = std::make_shared<std::atomic<bool>>(false);
@@ -353,13 +271,12 @@ private slots:
             context->moveToThread(&worker);
             // Context c goes after its (c + 1)th answer, the rest race with it.
             auto count = std::make_shared<int>(0);
-            const int lastCall = c % RequestsPerContext + 1;
-            for (int r = 0; r < RequestsPerContext; ++r) {
+            for (int r = 0; r < 30; ++r) {
                 connection->send(std::make_unique<TestRequest>(Metadata, connection->nextCorrelationId(), 0, 12), context,
-                    [context, dead, count, lastCall, &callsAfterDestruction](KafkaResult<KafkaRawResponse>) {
+                    [context, dead, count, c, &callsAfterDestruction](KafkaResult<KafkaRawResponse>) {
                         if (dead->load())
                             ++callsAfterDestruction;
-                        if (++*count == lastCall)
+                        if (++*count == c + 1)
                             context->deleteLater();
                     });
             }
@@ -371,41 +288,21 @@ private slots:
         QCOMPARE(callsAfterDestruction.load(), 0);
     }
 
-    void disconnectFinishesEveryFuture()
-    {
-        FakeBroker broker;
-        auto connection = readyConnection(broker);
-        QVERIFY(connection);
-        auto waiting = sendTest(*connection);
-        QVERIFY(broker.waitForFrames(2));
-
-        QFuture<void> first = connection->disconnectFromHost();
-        QFuture<void> second = connection->disconnectFromHost();
-        QCOMPARE(connection->state(), KafkaConnection::State::Disconnecting);
-        QTRY_VERIFY(first.isFinished() && second.isFinished());
-        QCOMPARE(connection->state(), KafkaConnection::State::Disconnected);
-        QVERIFY(waitForCall(waiting));
-        QCOMPARE(errorCode(waiting), KafkaErrorCode::ConnectionClosed);
-        QTRY_VERIFY(!broker.peer() || broker.peer()->state() == QAbstractSocket::UnconnectedState);
-
-        // Closing a closed connection finishes at once.
-        QFuture<void> third = connection->disconnectFromHost();
-        QTRY_VERIFY(third.isFinished());
-    }
-
-    // A connection stuck in the TLS handshake, in ApiVersions or in SASL is
-    // closed or destroyed at once, and its futures finish.
-    void teardownWhileConnectingIsPrompt_data()
+    // A Ready connection with a request written, and one stuck in the TLS
+    // handshake, in ApiVersions or in SASL, is closed or destroyed at once;
+    // every disconnect gets a future of its own and all of them finish.
+    void teardownIsPrompt_data()
     {
         QTest::addColumn<QString>("stage");
         QTest::addColumn<bool>("destroy");
-        for (const char* stage : { "tls handshake", "api versions", "sasl" }) {
-            QTest::addRow("%s, disconnect", stage) << QString(stage) << false;
-            QTest::addRow("%s, destroy", stage) << QString(stage) << true;
-        }
+        QTest::newRow("ready, disconnect") << "ready" << false;
+        QTest::newRow("tls handshake, disconnect") << "tls handshake" << false;
+        QTest::newRow("api versions, destroy") << "api versions" << true;
+        QTest::newRow("sasl, disconnect") << "sasl" << false;
+        QTest::newRow("sasl, destroy") << "sasl" << true;
     }
 
-    void teardownWhileConnectingIsPrompt()
+    void teardownIsPrompt()
     {
         QFETCH(QString, stage);
         QFETCH(bool, destroy);
@@ -428,20 +325,23 @@ private slots:
         if (stage == "tls handshake")
             QTRY_COMPARE(broker.acceptedConnections(), 1);
         else
-            QVERIFY(broker.waitForFrames(stage == "sasl" ? 2 : 1));
+            QVERIFY(broker.waitForFrames(stage == "api versions" ? 1 : 2));
 
         QElapsedTimer timer;
         timer.start();
-        QFuture<void> closed = connection->disconnectFromHost();
+        QFuture<void> first = connection->disconnectFromHost();
+        QFuture<void> second = connection->disconnectFromHost();
         if (destroy) {
             connection.reset();
-            QVERIFY(closed.isFinished());
+            QVERIFY(first.isFinished() && second.isFinished());
         } else {
-            QTRY_VERIFY(closed.isFinished());
+            QTRY_VERIFY(first.isFinished() && second.isFinished());
             QCOMPARE(connection->state(), KafkaConnection::State::Disconnected);
             QVERIFY(waitForCall(queued));
             QCOMPARE(errorCode(queued), KafkaErrorCode::ConnectionClosed);
             QCOMPARE(errors.size(), 0);
+            QFuture<void> third = connection->disconnectFromHost();
+            QTRY_VERIFY(third.isFinished());
         }
         QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
         QTRY_VERIFY(!broker.peer() || broker.peer()->state() == QAbstractSocket::UnconnectedState);
@@ -449,6 +349,130 @@ private slots:
             QTest::qWait(20);
             QCOMPARE(queued->calls, 0);
         }
+    }
+
+    void tlsSettingsFailures()
+    {
+        const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
+        if (system.isEmpty())
+            QSKIP("No system certificate to stand for a valid client certificate");
+        const QString dir = m_dir.path() + "/";
+        QFile valid(dir + "valid.crt");
+        QVERIFY(valid.open(QIODevice::WriteOnly) && valid.write(system.first().toPem()) > 0);
+        valid.close();
+        const struct {
+            QString ca, certificate, key, message;
+        } rows[] = {
+            { "./certs/ca.pem", "", "",
+                QStringLiteral("Unable to read PEM encoded CA certificates from '%1'").arg(Settings::clustersDir() + "/certs/ca.pem") },
+            { "", dir + "none.crt", dir + "valid.crt", "The client SSL certificate file does not exist" },
+            { "", m_dir.path(), dir + "valid.crt", "Unable to open the client SSL certificate file" },
+            { "", dir + "garbage.pem", dir + "valid.crt", "Unable to load the client SSL certificate. Make sure it is PEM encoded." },
+            { "", dir + "valid.crt", dir + "none.key", "The client SSL key file does not exist" },
+            { "", dir + "valid.crt", m_dir.path(), "Unable to open the client SSL key file" },
+            { "", dir + "valid.crt", dir + "garbage.pem",
+                "Unable to load the client SSL key. Make sure it is PEM encoded and that the passphrase (if required) is correct." },
+        };
+        for (const auto& row : rows) {
+            Config::Ssl ssl;
+            if (!row.ca.isEmpty())
+                ssl.serverCaCertificatePaths = { row.ca };
+            ssl.clientCertificatePath = row.certificate;
+            ssl.clientKeyPath = row.key;
+            const KafkaResult<QSslConfiguration> result = KafkaConnection::makeSslConfiguration(ssl);
+            QVERIFY2(result.isError(), qPrintable(row.message));
+            QCOMPARE(result.error().code, KafkaErrorCode::InvalidValue);
+            QCOMPARE(result.error().message, row.message);
+        }
+    }
+
+    void scramMatchesRfc7677()
+    {
+        const QString clientNonce = "rOprNGfwEbeRWgbNEkqO";
+        const QString nonce = clientNonce + "%hvYDpWUa2RaTCAfuxFIlj)hNlF$k0";
+        const KafkaSaslScramFirstRequest first(0, "test", "user", clientNonce);
+        QCOMPARE(requestAuthBytes(first), "n,,n=user,r=" + clientNonce.toUtf8());
+        const QByteArray authMessage = first.clientFirstMessageBare + ",r=" + nonce.toUtf8()
+            + ",s=W22ZaJ0SNY7soEsUEjb6gQ==,i=4096," + KafkaSaslScramFinalRequest::clientFinalMessageWithoutProof(nonce);
+        const KafkaSaslScramProof proof = KafkaSaslScramProof::compute(
+            QCryptographicHash::Sha256, "pencil", QByteArray::fromBase64("W22ZaJ0SNY7soEsUEjb6gQ=="), 4096, authMessage);
+        QCOMPARE(requestAuthBytes(KafkaSaslScramFinalRequest(0, "test", nonce, proof.clientProof)),
+            "c=biws,r=" + nonce.toUtf8() + ",p=dHzbZapWIk4jUhN+Ute9ytag9zjfMHgsqmmiz7AndVQ=");
+        QCOMPARE(proof.serverSignature.toBase64(), QByteArray("6rriTRBi23WpRR/wtup+mMhUZUn/dB5nLTJRsjl95G4="));
+    }
+
+    // Answers of a stand-in broker, each spoiling one step of SCRAM-SHA-512.
+    // The queued request receives the failure, nothing else does.
+    void saslFailures_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
+
+        const int sasl = int(KafkaErrorCode::SaslAuthenticationError);
+        const QString nonce = "The SASL SCRAM nonce returned by the server in the first response does net match the one "
+                              "sent in the first request";
+        QTest::newRow("combined nonce equals the client's") << "nonce equal" << sasl << nonce;
+        QTest::newRow("combined nonce not after the client's") << "nonce foreign" << sasl << nonce;
+        QTest::newRow("signature differs in one byte")
+            << "signature" << sasl
+            << "The SASL SCRAM authentication server signature returned by the server did not match the client side "
+               "computation";
+        QTest::newRow("server error attribute") << "server error" << sasl
+                                                << "The server returned a SASL SCRAM authentication error: invalid-proof";
+        QTest::newRow("handshake error") << "handshake" << int(KafkaErrorCode::IllegalSaslState)
+                                         << "The broker responded with an error to the SASL handshake.";
+        QTest::newRow("no SASL settings") << "no settings" << sasl << "The SASL authentication configuration was not found.";
+    }
+
+    void saslFailures()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, code);
+        QFETCH(QString, message);
+
+        const QByteArray salt = "0123456789abcdef";
+        FakeBroker broker;
+        QByteArray clientFirstBare;
+        QByteArray serverFirst;
+        broker.onFrame = [&](const FakeBroker::Frame& frame) {
+            if (frame.apiKey == 17) {
+                broker.reply(frame.correlationId, FakeBroker::handshakePayload(fault == "handshake" ? 34 : 0, { "SCRAM-SHA-512" }));
+            } else if (serverFirst.isEmpty()) {
+                clientFirstBare = FakeBroker::authBytes(frame).mid(3);
+                const QByteArray clientNonce = clientFirstBare.mid(clientFirstBare.indexOf(",r=") + 3);
+                const QByteArray nonce
+                    = fault == "nonce equal" ? clientNonce : (fault == "nonce foreign" ? "x" : "") + clientNonce + "%server";
+                serverFirst = "r=" + nonce + ",s=" + salt.toBase64() + ",i=4096";
+                broker.reply(frame.correlationId, saslAuthenticatePayload(0, QString(), serverFirst));
+            } else {
+                const QByteArray clientFinal = FakeBroker::authBytes(frame);
+                QByteArray signature = KafkaSaslScramProof::compute(QCryptographicHash::Sha512, "secret", salt, 4096,
+                    clientFirstBare + ',' + serverFirst + ',' + clientFinal.left(clientFinal.indexOf(",p=")))
+                                           .serverSignature;
+                if (fault == "signature")
+                    signature[5] = char(signature[5] ^ 1);
+                const QByteArray serverFinal = fault == "server error" ? "e=invalid-proof" : "v=" + signature.toBase64();
+                broker.reply(frame.correlationId, saslAuthenticatePayload(0, QString(), serverFinal));
+            }
+        };
+        Config::Cluster cluster;
+        cluster.authentication = Config::Authentication::Sasl;
+        if (fault != "no settings")
+            cluster.authenticationSasl = Config::SaslAuthentication { Config::SaslMechanism::ScramSha512, {}, {}, "user", "secret" };
+        auto connection = connectionTo(broker.port(), cluster);
+        QSignalSpy ready(connection.get(), &KafkaConnection::connectionReady);
+        QSignalSpy errors(connection.get(), &KafkaConnection::connectionError);
+        auto outcome = sendTest(*connection);
+        connection->connectToHost();
+
+        QTRY_COMPARE(connection->state(), KafkaConnection::State::Disconnected);
+        QTest::qWait(50);
+        QCOMPARE(ready.size(), 0);
+        QCOMPARE(errors.size(), 0);
+        QCOMPARE(outcome->calls, 1);
+        QCOMPARE(int(errorCode(outcome)), code);
+        QCOMPARE(outcome->result.error().message, message);
     }
 };
 

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "Error.h"
-#include "KafkaApiKey.h"
 #include "KafkaBuffer.h"
 #include "KafkaRawResponse.h"
 #include "KafkaRequest.h"
 #include "Result.h"
+#include "TestBytes.h"
 
 #include <QByteArray>
 #include <QString>
@@ -16,68 +16,37 @@
 // Builds the bytes of a response frame (after its size prefix) field by field.
 class ResponseImage {
 public:
-    ResponseImage& s8(std::int8_t value)
-    {
-        m_buffer.writeS8(value);
-        return *this;
-    }
-    ResponseImage& s16(std::int16_t value)
-    {
-        m_buffer.writeS16(value);
-        return *this;
-    }
-    ResponseImage& s32(std::int32_t value)
-    {
-        m_buffer.writeS32(value);
-        return *this;
-    }
-    ResponseImage& s64(std::int64_t value)
-    {
-        m_buffer.writeS64(value);
-        return *this;
-    }
-    // int16 length and UTF-8 bytes.
-    ResponseImage& string(const QString& text)
-    {
-        m_buffer.writeString(text);
-        return *this;
-    }
+    ResponseImage& s8(std::int8_t value) { return raw(QByteArray(1, char(value))); }
+    ResponseImage& s16(std::int16_t value) { return raw(QByteArray(1, char(value >> 8)) + char(value)); }
+    ResponseImage& s32(std::int32_t value) { return s16(std::int16_t(value >> 16)).s16(std::int16_t(value)); }
+    ResponseImage& s64(std::int64_t value) { return s32(std::int32_t(value >> 32)).s32(std::int32_t(value)); }
+    ResponseImage& string(const QString& text) { return s16(std::int16_t(text.toUtf8().size())).raw(text.toUtf8()); }
     ResponseImage& nullString() { return s16(-1); }
-    // int32 length and the bytes.
-    ResponseImage& bytes(const QByteArray& data)
-    {
-        m_buffer.writeS32(static_cast<std::int32_t>(data.size()));
-        return raw(data);
-    }
+    ResponseImage& bytes(const QByteArray& data) { return s32(std::int32_t(data.size())).raw(data); }
     ResponseImage& int32Array(const QList<std::int32_t>& values)
     {
-        s32(static_cast<std::int32_t>(values.size()));
+        s32(std::int32_t(values.size()));
         for (std::int32_t value : values)
             s32(value);
         return *this;
     }
     ResponseImage& raw(const QByteArray& data)
     {
-        m_buffer.write(data.constData(), data.size());
+        m_data += data;
         return *this;
     }
-
-    QByteArray data() const { return m_buffer.data; }
+    QByteArray data() const { return m_data; }
 
 private:
-    KafkaBuffer m_buffer;
+    QByteArray m_data;
 };
 
-// The body of a SaslAuthenticate v0 response (after the correlation id): error
-// code, nullable message and the mechanism bytes.
+// The body of a SaslAuthenticate v0 response after the correlation id.
 inline QByteArray saslAuthenticatePayload(std::int16_t errorCode, const QString& message, const QByteArray& authBytes)
 {
     ResponseImage image;
     image.s16(errorCode);
-    if (message.isNull())
-        image.nullString();
-    else
-        image.string(message);
+    message.isNull() ? image.nullString() : image.string(message);
     return image.bytes(authBytes).data();
 }
 
@@ -97,65 +66,45 @@ inline QByteArray requestPayload(const KafkaRequest& request, std::int16_t versi
     return buffer.data;
 }
 
-inline KafkaRawResponse rawResponse(std::int16_t version, const QByteArray& bytes)
+template <typename Response>
+KafkaResult<Response> parseImage(std::int16_t version, const QByteArray& bytes)
 {
     KafkaRawResponse raw;
     raw.apiVersion = version;
     raw.buffer = KafkaBuffer(bytes);
-    return raw;
+    return Response::parseFromRaw(raw);
 }
 
-template <typename Response>
-KafkaResult<Response> parseImage(std::int16_t version, const QByteArray& bytes)
+// Request bytes beside the hexadecimal pairs they must equal.
+inline void verifyBytes(const QList<std::pair<QByteArray, QByteArray>>& rows)
 {
-    KafkaRawResponse raw = rawResponse(version, bytes);
-    return Response::parseFromRaw(raw);
+    for (const auto& [bytes, hex] : rows)
+        QCOMPARE(spacedHex(bytes), spacedHex(hexBytes(hex.constData())));
 }
 
 // The cause of a failed parse, for test failure messages.
 template <typename Response>
 QString failureText(const KafkaResult<Response>& result)
 {
-    if (!result.isError())
-        return QString();
-    const KafkaError& error = result.error();
+    const KafkaError error = result.isError() ? result.error() : KafkaError(KafkaErrorCode::Unknown, QString());
     return error.causes.isEmpty() ? error.message : QString("%1: %2").arg(error.message, error.causes[0].message);
 }
 
-// Columns and rows for a well-formed image cut one byte short and extended by
-// one byte: the parse must fail as a corrupt message whose single cause names
-// the byte count.
-inline void addDamagedImageColumns()
-{
-    QTest::addColumn<qint16>("version");
-    QTest::addColumn<QByteArray>("image");
-    QTest::addColumn<int>("causeCode");
-    QTest::addColumn<QString>("causeMessage");
-}
-
-inline void addDamagedImageRows(const char* name, std::int16_t version, const QByteArray& image)
-{
-    QTest::addRow("%s one byte short", name)
-        << qint16(version) << image.chopped(1) << int(KafkaErrorCode::BufferOverrun)
-        << QString("Read out of the buffer's bounds by 1 bytes");
-    QTest::addRow("%s one byte long", name)
-        << qint16(version) << image + QByteArray(1, '\0') << int(KafkaErrorCode::BufferNotFullyRead)
-        << QString("Did not read all the data out of the buffer. 1 bytes remain");
-}
-
+// A well-formed image cut one byte short and extended by one byte fails as a
+// corrupt message whose single cause names the byte count.
 template <typename Response>
-void verifyDamagedImageFails(const QString& failureMessage)
+void verifyDamagedImageFails(std::int16_t version, const QByteArray& image, const QString& failureMessage)
 {
-    QFETCH(qint16, version);
-    QFETCH(QByteArray, image);
-    QFETCH(int, causeCode);
-    QFETCH(QString, causeMessage);
-    KafkaRawResponse raw = rawResponse(version, image);
-    const KafkaResult<Response> result = Response::parseFromRaw(raw);
-    QVERIFY(result.isError());
-    QCOMPARE(int(result.error().code), int(KafkaErrorCode::CorruptMessage));
-    QCOMPARE(result.error().message, failureMessage);
-    QCOMPARE(result.error().causes.size(), 1);
-    QCOMPARE(int(result.error().causes[0].code), causeCode);
-    QCOMPARE(result.error().causes[0].message, causeMessage);
+    const std::tuple<QByteArray, KafkaErrorCode, QString> damaged[] = {
+        { image.chopped(1), KafkaErrorCode::BufferOverrun, "Read out of the buffer's bounds by 1 bytes" },
+        { image + '\0', KafkaErrorCode::BufferNotFullyRead, "Did not read all the data out of the buffer. 1 bytes remain" } };
+    for (const auto& [bytes, code, message] : damaged) {
+        const KafkaResult<Response> result = parseImage<Response>(version, bytes);
+        QVERIFY(result.isError());
+        QCOMPARE(result.error().code, KafkaErrorCode::CorruptMessage);
+        QCOMPARE(result.error().message, failureMessage);
+        QCOMPARE(result.error().causes.size(), 1);
+        QCOMPARE(result.error().causes[0].code, code);
+        QCOMPARE(result.error().causes[0].message, message);
+    }
 }

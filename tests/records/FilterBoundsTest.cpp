@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include <ctime>
+#include <tuple>
 #include <limits>
 
 Q_DECLARE_METATYPE(SubscriptionFilter)
@@ -17,34 +18,15 @@ using Operator = FilterCondition::Operator;
 
 constexpr std::int64_t Largest = std::numeric_limits<std::int64_t>::max();
 
-// Local time (the test pins the zone to UTC+05:30).
-std::int64_t localMs(QDate date, QTime time)
-{
-    return QDateTime(date, time).toMSecsSinceEpoch();
-}
-
-// Functions, not constants: the zone is pinned in main.
+// Local time (the zone is pinned to UTC+05:30 in main, hence functions).
+std::int64_t localMs(QDate date, QTime time) { return QDateTime(date, time).toMSecsSinceEpoch(); }
 std::int64_t t0() { return localMs(QDate(2021, 3, 3), QTime(1, 2, 3)); }
 std::int64_t t1() { return localMs(QDate(2021, 3, 4), QTime(5, 6, 7)); }
 std::int64_t t2() { return localMs(QDate(2021, 3, 5), QTime(6, 7, 8)); }
 
 FilterCondition condition(Target target, Operator operation, std::int64_t value, std::int64_t min, std::int64_t max)
 {
-    FilterCondition c;
-    c.target = target;
-    c.operation = operation;
-    c.headerName = "trace-id";
-    c.expectedString = "x";
-    c.value = value;
-    c.min = min;
-    c.max = max;
-    c.regex = QRegularExpression("^a.*");
-    return c;
-}
-
-FilterCondition numeric(Target target, Operator operation)
-{
-    return target == Target::Timestamp ? condition(target, operation, t0(), t1(), t2()) : condition(target, operation, 7, 3, 11);
+    return {target, operation, "trace-id", "x", value, min, max, QRegularExpression("^a.*")};
 }
 
 QString text(const SubscriptionFilter& s)
@@ -55,124 +37,17 @@ QString text(const SubscriptionFilter& s)
             QString::number(s.firstN), QString::number(s.lastN));
 }
 
-const char* operatorName(Operator operation)
+void addRow(const QByteArray& name, const QList<FilterCondition>& conditions, SubscriptionFilter expected,
+    const QString& descriptionTail)
 {
-    static const char* const names[] = { "EqualTo", "GreaterThan", "LowerThan", "First", "Last", "Between",
-        "Containing", "Matching" };
-    return names[int(operation)];
-}
-
-const char* targetName(Target target)
-{
-    static const char* const names[] = { "Records", "Partition", "Offset", "Timestamp", "Key", "Header", "Body" };
-    return names[int(target)];
+    expected.topic = "orders";
+    QTest::newRow(name.constData()) << Filter {4, "orders", conditions} << expected << ("Topic orders" + descriptionTail);
 }
 
 } // namespace
 
 class FilterBoundsTest : public QObject {
     Q_OBJECT
-
-    static void addRow(const QByteArray& name, QList<FilterCondition> conditions, SubscriptionFilter expected,
-        const QString& descriptionTail)
-    {
-        Filter filter;
-        filter.id = 4;
-        filter.topic = "orders";
-        filter.conditions = std::move(conditions);
-        expected.topic = "orders";
-        QTest::newRow(name.constData()) << filter << expected << ("Topic orders" + descriptionTail);
-    }
-
-    // One row per target and operator, with the operands value 7, min 3,
-    // max 11 (timestamps t0, t1, t2), text x, pattern ^a.*, header trace-id.
-    static void addSingleConditionRows()
-    {
-        const QString ts1 = "2021-03-04 05:06:07";
-        const QString ts2 = "2021-03-05 06:07:08";
-        const QList<Operator> operators = { Operator::EqualTo, Operator::GreaterThan, Operator::LowerThan,
-            Operator::First, Operator::Last, Operator::Between, Operator::Containing, Operator::Matching };
-        const QString operatorFragment[] = { " equal to ", " greater than ", " lower than ", "", "", " between ",
-            " containing ", " matching " };
-        for (Target target : { Target::Records, Target::Partition, Target::Offset, Target::Timestamp, Target::Key,
-                 Target::Header, Target::Body }) {
-            for (Operator operation : operators) {
-                const QByteArray name = QByteArray(targetName(target)) + "/" + operatorName(operation);
-                const QString op = operatorFragment[int(operation)];
-                SubscriptionFilter s;
-                QString tail;
-                // The range [lo, hi] of a numeric condition.
-                std::int64_t lo = 0;
-                std::int64_t hi = Largest;
-                const FilterCondition c = numeric(target, operation);
-                switch (operation) {
-                case Operator::EqualTo:
-                    lo = hi = c.value;
-                    break;
-                case Operator::GreaterThan:
-                    lo = c.min;
-                    break;
-                case Operator::LowerThan:
-                    hi = c.max;
-                    break;
-                case Operator::Between:
-                    lo = c.min;
-                    hi = c.max;
-                    break;
-                default:
-                    break;
-                }
-                switch (target) {
-                case Target::Records:
-                    if (operation == Operator::First) {
-                        s.firstN = 11;
-                        tail = ", first 11 records for each partition";
-                    } else {
-                        if (operation == Operator::Last)
-                            s.lastN = 3;
-                        tail = op + ", last 3 records for each partition";
-                    }
-                    break;
-                case Target::Partition:
-                case Target::Offset: {
-                    if (target == Target::Partition) {
-                        s.partitionMin = lo;
-                        s.partitionMax = hi;
-                    } else {
-                        s.offsetMin = lo;
-                        s.offsetMax = hi;
-                    }
-                    const QString number = operation == Operator::Between ? QString("3 and 11")
-                        : operation == Operator::GreaterThan              ? QString("3")
-                        : operation == Operator::LowerThan                ? QString("11")
-                                                                          : QString("7");
-                    tail = (target == Target::Partition ? ", partition" : ", offset") + op + number;
-                    break;
-                }
-                case Target::Timestamp: {
-                    s.timestampMin = lo;
-                    s.timestampMax = hi;
-                    const QString time = operation == Operator::Between ? ts1 + " and " + ts2
-                        : operation == Operator::GreaterThan            ? ts1
-                        : operation == Operator::LowerThan              ? ts2
-                                                                        : QString();
-                    tail = ", timestamp" + op + time;
-                    break;
-                }
-                case Target::Key:
-                case Target::Header:
-                case Target::Body: {
-                    const QString targetText = target == Target::Key ? QString(", key")
-                        : target == Target::Header                   ? QString(", header trace-id")
-                                                                     : QString(", body");
-                    tail = targetText + op + (operation == Operator::Matching ? "^a.*" : "x");
-                    break;
-                }
-                }
-                addRow(name, { c }, s, tail);
-            }
-        }
-    }
 
 private slots:
     void boundsAndDescription_data()
@@ -182,57 +57,87 @@ private slots:
         QTest::addColumn<QString>("description");
 
         addRow("no conditions", {}, {}, "");
-        addSingleConditionRows();
+        // Every target with every operator over the operands value 7, min 3,
+        // max 11 (timestamps t0, t1, t2), text x, pattern ^a.*, header trace-id.
+        const char* const operatorNames[] = {"EqualTo", "GreaterThan", "LowerThan", "First", "Last", "Between",
+            "Containing", "Matching"};
+        const QString operatorText[] = {" equal to ", " greater than ", " lower than ", "", "", " between ",
+            " containing ", " matching "};
+        const QString numberText[] = {"7", "3", "11", "7", "7", "3 and 11", "7", "7"};
+        const QString ts1 = "2021-03-04 05:06:07";
+        const QString ts2 = "2021-03-05 06:07:08";
+        const QString timeText[] = {"", ts1, ts2, "", "", ts1 + " and " + ts2, "", ""};
+        const std::pair<const char*, QString> targets[] = {{"Records", ""}, {"Partition", ", partition"},
+            {"Offset", ", offset"}, {"Timestamp", ", timestamp"}, {"Key", ", key"}, {"Header", ", header trace-id"},
+            {"Body", ", body"}};
+        for (int t = 0; t < 7; ++t) {
+            for (int o = 0; o < 8; ++o) {
+                const Target target = Target(t);
+                const Operator operation = Operator(o);
+                const FilterCondition c = target == Target::Timestamp ? condition(target, operation, t0(), t1(), t2())
+                                                                      : condition(target, operation, 7, 3, 11);
+                const std::int64_t lo[] = {c.value, c.min, 0, 0, 0, c.min, 0, 0};
+                const std::int64_t hi[] = {c.value, Largest, c.max, Largest, Largest, c.max, Largest, Largest};
+                SubscriptionFilter s;
+                QString tail = targets[t].second + operatorText[o];
+                if (target == Target::Records) {
+                    s.firstN = operation == Operator::First ? 11 : -1;
+                    s.lastN = operation == Operator::Last ? 3 : -1;
+                    tail += operation == Operator::First ? ", first 11 records for each partition"
+                                                         : ", last 3 records for each partition";
+                } else if (target == Target::Partition) {
+                    std::tie(s.partitionMin, s.partitionMax) = std::pair(lo[o], hi[o]);
+                    tail += numberText[o];
+                } else if (target == Target::Offset) {
+                    std::tie(s.offsetMin, s.offsetMax) = std::pair(lo[o], hi[o]);
+                    tail += numberText[o];
+                } else if (target == Target::Timestamp) {
+                    std::tie(s.timestampMin, s.timestampMax) = std::pair(lo[o], hi[o]);
+                    tail += timeText[o];
+                } else {
+                    tail += operation == Operator::Matching ? "^a.*" : "x";
+                }
+                addRow(QByteArray(targets[t].first) + "/" + operatorNames[o], {c}, s, tail);
+            }
+        }
 
-        addRow("two Last: the smaller N",
-            { condition(Target::Records, Operator::Last, 0, 100, 0), condition(Target::Records, Operator::Last, 0, 20, 0) },
-            { .topic = "orders", .lastN = 20 }, ", last 100 records for each partition, last 20 records for each partition");
-        addRow("two First: the smaller N",
-            { condition(Target::Records, Operator::First, 0, 0, 5), condition(Target::Records, Operator::First, 0, 0, 50) },
-            { .topic = "orders", .firstN = 5 }, ", first 5 records for each partition, first 50 records for each partition");
-        addRow("a negative N counts as unset",
-            { condition(Target::Records, Operator::First, 0, 0, -5), condition(Target::Records, Operator::First, 0, 0, 10) },
-            { .topic = "orders", .firstN = 10 }, ", first -5 records for each partition, first 10 records for each partition");
-        addRow("offset ranges intersect",
-            { condition(Target::Offset, Operator::Between, 0, 10, 20),
-                condition(Target::Offset, Operator::GreaterThan, 0, 15, 0) },
-            { .topic = "orders", .offsetMin = 15, .offsetMax = 20 }, ", offset between 10 and 20, offset greater than 15");
-        addRow("timestamp ranges intersect",
-            { condition(Target::Timestamp, Operator::GreaterThan, 0, t1(), 0),
+        addRow("counts: the smaller N, a negative N unset",
+            {condition(Target::Records, Operator::Last, 0, 100, 0), condition(Target::Records, Operator::Last, 0, 20, 0),
+                condition(Target::Records, Operator::First, 0, 0, -5),
+                condition(Target::Records, Operator::First, 0, 0, 10)},
+            {.topic = "orders", .firstN = 10, .lastN = 20},
+            ", last 100 records for each partition, last 20 records for each partition"
+            ", first -5 records for each partition, first 10 records for each partition");
+        addRow("ranges of one target intersect, contradicting ones leave an empty range",
+            {condition(Target::Offset, Operator::Between, 0, 10, 20), condition(Target::Offset, Operator::GreaterThan, 0, 15, 0),
+                condition(Target::Timestamp, Operator::GreaterThan, 0, t1(), 0),
                 condition(Target::Timestamp, Operator::LowerThan, 0, 0, t2()),
-                condition(Target::Timestamp, Operator::Between, 0, t0(), t1() + 5) },
-            { .topic = "orders", .timestampMin = t1(), .timestampMax = t1() + 5 },
-            ", timestamp greater than 2021-03-04 05:06:07, timestamp lower than 2021-03-05 06:07:08"
-            ", timestamp between 2021-03-03 01:02:03 and 2021-03-04 05:06:07");
-        addRow("contradicting partitions leave an empty range",
-            { condition(Target::Partition, Operator::Between, 0, 5, 9),
-                condition(Target::Partition, Operator::LowerThan, 0, 0, 2) },
-            { .topic = "orders", .partitionMin = 5, .partitionMax = 2 }, ", partition between 5 and 9, partition lower than 2");
-
-        FilterCondition keyContaining = condition(Target::Key, Operator::Containing, 0, 0, 0);
-        keyContaining.expectedString = "abc";
-        addRow("partition and key", { condition(Target::Partition, Operator::Between, 0, 0, 3), keyContaining },
-            { .topic = "orders", .partitionMin = 0, .partitionMax = 3 }, ", partition between 0 and 3, key containing abc");
+                condition(Target::Timestamp, Operator::Between, 0, t0(), t1() + 5),
+                condition(Target::Partition, Operator::Between, 0, 5, 9),
+                condition(Target::Partition, Operator::LowerThan, 0, 0, 2)},
+            {.topic = "orders", .partitionMin = 5, .partitionMax = 2, .offsetMin = 15, .offsetMax = 20, .timestampMin = t1(),
+                .timestampMax = t1() + 5},
+            ", offset between 10 and 20, offset greater than 15, timestamp greater than 2021-03-04 05:06:07"
+            ", timestamp lower than 2021-03-05 06:07:08, timestamp between 2021-03-03 01:02:03 and 2021-03-04 05:06:07"
+            ", partition between 5 and 9, partition lower than 2");
 
         // Texts with placeholders are taken as they are.
         FilterCondition header = condition(Target::Header, Operator::EqualTo, 0, 0, 0);
         header.headerName = "h%1";
         header.expectedString = "%2%1";
-        addRow("placeholders in texts", { header }, {}, ", header h%1 equal to %2%1");
+        addRow("placeholders in texts", {header}, {}, ", header h%1 equal to %2%1");
 
+        // Both ends today: times only.
         const QDate today = QDate::currentDate();
-        addRow("between two times of today",
-            { condition(Target::Timestamp, Operator::Between, 0, localMs(today, QTime(8, 0)),
-                localMs(today, QTime(9, 30))) },
-            { .topic = "orders", .timestampMin = localMs(today, QTime(8, 0)), .timestampMax = localMs(today, QTime(9, 30)) },
-            ", timestamp between 08:00:00 and 09:30:00");
-        const QDate yesterday = today.addDays(-1);
-        addRow("from yesterday to today",
-            { condition(Target::Timestamp, Operator::Between, 0, localMs(yesterday, QTime(23, 0)),
-                localMs(today, QTime(1, 0))) },
-            { .topic = "orders", .timestampMin = localMs(yesterday, QTime(23, 0)), .timestampMax = localMs(today, QTime(1, 0)) },
-            QString(", timestamp between %1 23:00:00 and %2 01:00:00")
-                .arg(yesterday.toString("yyyy-MM-dd"), today.toString("yyyy-MM-dd")));
+        const std::int64_t eight = localMs(today, QTime(8, 0));
+        const std::int64_t half = localMs(today, QTime(9, 30));
+        addRow("between two times of today", {condition(Target::Timestamp, Operator::Between, 0, eight, half)},
+            {.topic = "orders", .timestampMin = eight, .timestampMax = half}, ", timestamp between 08:00:00 and 09:30:00");
+        const std::int64_t late = localMs(today.addDays(-1), QTime(23, 0));
+        addRow("from yesterday to today", {condition(Target::Timestamp, Operator::Between, 0, late, eight)},
+            {.topic = "orders", .timestampMin = late, .timestampMax = eight},
+            QString(", timestamp between %1 23:00:00 and %2 08:00:00")
+                .arg(today.addDays(-1).toString("yyyy-MM-dd"), today.toString("yyyy-MM-dd")));
     }
 
     void boundsAndDescription()
@@ -240,14 +145,9 @@ private slots:
         QFETCH(Filter, filter);
         QFETCH(SubscriptionFilter, expected);
         QFETCH(QString, description);
+        QCOMPARE(t1(), Q_INT64_C(1614814567000)); // the zone is pinned: 2021-03-04 05:06:07 at UTC+05:30
         QCOMPARE(text(buildSubscriptionFilter(filter)), text(expected));
         QCOMPARE(filter.buildDescription(), description);
-    }
-
-    void theZoneIsPinned()
-    {
-        // Guards the expectations above: 2021-03-04 05:06:07 at UTC+05:30.
-        QCOMPARE(t1(), Q_INT64_C(1614814567000));
     }
 };
 

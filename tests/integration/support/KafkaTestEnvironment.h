@@ -5,116 +5,91 @@
 #include <QTest>
 
 #include <array>
-#include <cstddef>
 
 // The test brokers as `scripts/kafka env` and `scripts/kafka env-cluster`
-// describe them through SKELVANE_KAFKA_* variables: one listener address
-// (host:port) per security protocol of the single broker, the CA certificate
-// of its TLS listeners, its SASL users, its listener that requires a client
-// certificate with the certificates to present there, the script that
-// restarts it, and the addresses of the three-broker cluster.
+// describe them through SKELVANE_KAFKA_* variables: a listener address
+// (host:port) per security protocol of the single broker, the CA of its TLS
+// listeners, its SASL users, the client certificates of its mutual-TLS
+// listener, the script that restarts it, and the three-broker cluster.
 class KafkaTestEnvironment {
 public:
     struct Credentials {
         QString user;
         QString password;
     };
-
-    // A client certificate and its private key, both PEM files.
+    // PEM files; keyPassphrase is empty when the key is not encrypted.
     struct ClientCertificate {
         QString certificateFile;
         QString keyFile;
-        // Empty when the key is not encrypted.
         QString keyPassphrase;
     };
+    // Each is there when all of its variables are set; MutualTls and Restart
+    // include the variables of Broker.
+    enum class Feature { Broker, MutualTls, Restart, Cluster };
 
-    // What a test may rely on. Each is there when all of its variables are set;
-    // MutualTls and Restart include the variables of Broker.
-    enum class Feature {
-        Broker,
-        MutualTls,
-        Restart,
-        Cluster,
-    };
-
-    // Reads the variables of the running process.
     static KafkaTestEnvironment fromProcessEnvironment();
 
-    bool available(Feature feature = Feature::Broker) const { return missingVariables(feature).isEmpty(); }
-    QStringList missingVariables(Feature feature = Feature::Broker) const;
+    bool available(Feature feature = Feature::Broker) const { return missing(feature).isEmpty(); }
     QString unavailableReason(Feature feature = Feature::Broker) const;
-
     // SKELVANE_REQUIRE_BROKER=1 turns a missing broker from a skip into a failure.
     static bool brokerRequired();
+    // Whether the broker has a state directory of its own, so that a test may
+    // restart it; the shared default broker is never restarted.
+    bool ownBroker() const;
+    // Stops the broker and starts it again on the same ports with the same
+    // data; returns once every listener answers. An error text, empty on success.
+    QString restartBroker() const;
 
-    // A name of its own for a topic or group: the prefix (characters a topic
-    // name may not hold become '_'), the process id, a counter and a random
-    // number, joined by '-'.
+    // A topic or group name of its own: the prefix, the process id, a counter
+    // and a random number.
     static QString uniqueTopicName(const QString& prefix);
 
     QString plaintext() const { return m_plaintext; }
     QString saslPlaintext() const { return m_saslPlaintext; }
+    // SASL_PLAINTEXT offering PLAIN alone; empty when not set.
+    QString saslPlainOnly() const { return m_saslPlainOnly; }
     QString ssl() const { return m_ssl; }
     QString saslSsl() const { return m_saslSsl; }
     QString caFile() const { return m_caFile; }
     Credentials plain() const { return m_plain; }
     Credentials scram256() const { return m_scram256; }
     Credentials scram512() const { return m_scram512; }
-    Credentials scramOdd() const { return m_scramOdd; }
-
-    // The TLS listener that accepts only clients presenting a certificate
-    // signed by caFile(); ecClient() has an unencrypted P-256 key, rsaClient()
-    // an RSA key encrypted with its passphrase.
+    Credentials scramOdd() const { return m_scramOdd; } // a SCRAM-SHA-256 user with ',' and '='
+    // Accepts only clients with a certificate signed by caFile(); the RSA key is encrypted.
     QString mtls() const { return m_mtls; }
     ClientCertificate ecClient() const { return m_ecClient; }
     ClientCertificate rsaClient() const { return m_rsaClient; }
-
-    QString script() const { return m_script; }
-
-    // Stops the single broker and starts it again on the same ports with the
-    // same data, users and certificates; returns once every listener answers.
-    // Other tests using the broker meanwhile see it go away. Returns an error
-    // text, empty on success.
-    QString restartBroker() const;
-
-    // The cluster's first broker, and all three brokers in node id order.
     QString clusterBootstrap() const { return m_clusterBootstrap; }
-    QStringList clusterBrokers() const { return m_clusterBrokers; }
 
 private:
     QString read(const char* name, Feature feature);
+    QStringList missing(Feature feature) const;
 
-    // The unset variables of each feature, indexed by Feature.
-    std::array<QStringList, static_cast<std::size_t>(Feature::Cluster) + 1> m_missing;
-    QString m_plaintext;
-    QString m_saslPlaintext;
-    QString m_ssl;
-    QString m_saslSsl;
-    QString m_caFile;
-    Credentials m_plain;
-    Credentials m_scram256;
-    Credentials m_scram512;
-    Credentials m_scramOdd;
-    QString m_mtls;
-    ClientCertificate m_ecClient;
-    ClientCertificate m_rsaClient;
-    QString m_script;
+    std::array<QStringList, 4> m_missing; // by Feature
+    QString m_plaintext, m_saslPlaintext, m_saslPlainOnly, m_ssl, m_saslSsl, m_caFile, m_mtls, m_script, m_state;
     QString m_clusterBootstrap;
-    QStringList m_clusterBrokers;
+    Credentials m_plain, m_scram256, m_scram512, m_scramOdd;
+    ClientCertificate m_ecClient, m_rsaClient;
 };
 
-// Opens a test that needs a feature (typically in initTestCase): without its
-// variables the test is skipped, or fails when SKELVANE_REQUIRE_BROKER=1.
-#define SKELVANE_REQUIRE_KAFKA(environment, feature)                                             \
-    do {                                                                                         \
-        if (!(environment).available(feature)) {                                                 \
-            const QByteArray skelvaneBrokerReason = (environment).unavailableReason(feature).toUtf8(); \
-            if (KafkaTestEnvironment::brokerRequired()) {                                        \
-                QFAIL(skelvaneBrokerReason.constData());                                         \
-            }                                                                                    \
-            QSKIP(skelvaneBrokerReason.constData());                                             \
-        }                                                                                        \
+// Skips a test whose feature lacks variables, or fails it when SKELVANE_REQUIRE_BROKER=1.
+#define SKELVANE_REQUIRE_KAFKA(environment, feature)                                                      \
+    do {                                                                                                  \
+        if (!(environment).available(feature)) {                                                          \
+            const QByteArray skelvaneBrokerReason = (environment).unavailableReason(feature).toUtf8();    \
+            if (KafkaTestEnvironment::brokerRequired())                                                   \
+                QFAIL(skelvaneBrokerReason.constData());                                                  \
+            QSKIP(skelvaneBrokerReason.constData());                                                      \
+        }                                                                                                 \
     } while (false)
 
 #define SKELVANE_REQUIRE_KAFKA_BROKER(environment) \
     SKELVANE_REQUIRE_KAFKA(environment, KafkaTestEnvironment::Feature::Broker)
+
+// Opens a test that restarts the broker: it skips against the shared one.
+#define SKELVANE_REQUIRE_KAFKA_RESTART(environment)                                                    \
+    do {                                                                                               \
+        SKELVANE_REQUIRE_KAFKA(environment, KafkaTestEnvironment::Feature::Restart);                   \
+        if (!(environment).ownBroker())                                                                \
+            QSKIP("Restarts only a broker with a state directory of its own, never the shared one"); \
+    } while (false)

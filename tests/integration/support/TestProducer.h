@@ -1,17 +1,15 @@
 #pragma once
 
-#include "RdKafkaPointers.h"
+#include "RdKafka.h"
 #include "TestRecord.h"
 
 #include <QList>
 #include <QString>
 
-#include <chrono>
 #include <vector>
 
 // A librdkafka producer that writes the records the tests read back. Records
-// produced together and then flushed are sent in multi-record batches: the
-// producer lingers before it sends a batch and caps batches only by size.
+// produced together and then flushed are sent in multi-record batches.
 // Every operation returns an error text, empty on success.
 class TestProducer {
 public:
@@ -29,24 +27,15 @@ public:
         QString error;
     };
 
-    TestProducer() = default;
-    TestProducer(const TestProducer&) = delete;
-    TestProducer& operator=(const TestProducer&) = delete;
-
     QString open(const Options& options);
-
-    // Queues the record. A record librdkafka refuses at once still takes its
-    // place in the next flush() result, with the error.
     QString produce(const TestRecord& record);
+    // Waits for the records produced since the last flush; their deliveries in order.
+    QList<Delivery> flush();
 
-    // Waits until every record queued since the last flush is delivered and
-    // returns their deliveries in the order they were produced.
-    QList<Delivery> flush(std::chrono::milliseconds timeout = std::chrono::seconds(30));
-
-    QString initTransactions(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    QString initTransactions();
     QString beginTransaction();
-    QString commitTransaction(std::chrono::milliseconds timeout = std::chrono::seconds(30));
-    QString abortTransaction(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    QString commitTransaction();
+    QString abortTransaction();
 
 private:
     static void onDelivery(rd_kafka_t* client, const rd_kafka_message_t* message, void* opaque);

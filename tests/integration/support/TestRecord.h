@@ -6,14 +6,12 @@
 
 #include <optional>
 
-// One record as the tests produce it or read it back. An absent key, value or
-// header value (std::nullopt) is null on the wire, distinct from an empty one.
+// One record as the tests produce it. An absent key, value or header value
+// (std::nullopt) is null on the wire, distinct from an empty one.
 struct TestRecord {
     struct Header {
         QByteArray name;
         std::optional<QByteArray> value;
-
-        friend bool operator==(const Header&, const Header&) = default;
     };
 
     QString topic;
@@ -21,7 +19,5 @@ struct TestRecord {
     std::optional<QByteArray> key;
     std::optional<QByteArray> value;
     QList<Header> headers;
-    qint64 timestamp = 0; // milliseconds since the epoch; 0 when producing: now
-
-    friend bool operator==(const TestRecord&, const TestRecord&) = default;
+    qint64 timestamp = 0; // milliseconds since the epoch; 0: now
 };

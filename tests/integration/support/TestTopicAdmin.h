@@ -1,32 +1,24 @@
 #pragma once
 
-#include "RdKafkaPointers.h"
+#include "RdKafka.h"
 
 #include <QString>
 
-#include <chrono>
-
-// Creates and deletes the topics of a test through librdkafka's admin API.
-// Every operation returns an error text, empty on success.
+// Creates the topics of a test through librdkafka's admin API.
 class TestTopicAdmin {
 public:
     enum class TimestampType { CreateTime, LogAppendTime };
 
-    explicit TestTopicAdmin(QString bootstrap);
+    explicit TestTopicAdmin(QString bootstrap) : m_bootstrap(std::move(bootstrap)) {}
 
     // Creates the topic with replication factor 1 and returns once the
-    // broker's metadata lists every partition with a leader.
-    QString createTopic(const QString& topic, int partitions, TimestampType timestampType = TimestampType::CreateTime,
-                        std::chrono::milliseconds timeout = std::chrono::seconds(30));
-    QString deleteTopic(const QString& topic, std::chrono::milliseconds timeout = std::chrono::seconds(30));
+    // broker's metadata lists every partition with a leader. An error text,
+    // empty on success.
+    QString createTopic(const QString& topic, int partitions, TimestampType timestampType = TimestampType::CreateTime);
 
 private:
-    QString connect();
-    QString waitForLeaders(const QString& topic, int partitions, std::chrono::milliseconds timeout);
-    // Waits for the admin result event on the queue; returns it or null with error set.
-    RdKafkaEventHandle waitForResult(std::chrono::milliseconds timeout, QString& error);
+    QString waitForLeaders(const QString& topic, int partitions);
 
     QString m_bootstrap;
     RdKafkaHandle m_client;
-    RdKafkaQueueHandle m_queue;
 };
