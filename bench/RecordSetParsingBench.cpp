@@ -114,7 +114,9 @@ int main(int argc, char** argv)
     const std::pair<const char*, Codec> codecs[] = {
         { "none", Codec::None }, { "gzip", Codec::Gzip }, { "snappy", Codec::Snappy }, { "lz4", Codec::Lz4 }, { "zstd", Codec::Zstd },
     };
-    for (const auto& [name, codec] : codecs) {
+    for (const auto& entry : codecs) {
+        const char* const name = entry.first;
+        const Codec codec = entry.second;
         const Workload workload = makeWorkload(codec, recordsPerBatch, batches);
 
         qint64 parsedRecords = 0;

@@ -11,7 +11,8 @@ inline Config::Cluster saslCluster(Config::SaslMechanism mechanism, const KafkaT
 {
     Config::Cluster cluster;
     cluster.authentication = Config::Authentication::Sasl;
-    Config::SaslAuthentication& sasl = cluster.authenticationSasl.emplace();
+    cluster.authenticationSasl = Config::SaslAuthentication {};
+    Config::SaslAuthentication& sasl = *cluster.authenticationSasl;
     sasl.mechanism = mechanism;
     (mechanism == Config::SaslMechanism::Plain ? sasl.plainUsername : sasl.scramUsername) = credentials.user;
     (mechanism == Config::SaslMechanism::Plain ? sasl.plainPassword : sasl.scramPassword) = credentials.password;

@@ -44,9 +44,11 @@ QString TestProducer::produce(const TestRecord& record)
     m_delivered.push_back(false);
 
     const QByteArray topic = record.topic.toUtf8();
-    // The RD_KAFKA_V_* macros cast their arguments C-style.
+    // The RD_KAFKA_V_* macros cast their arguments C-style, inside GNU
+    // statement expressions.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wold-style-cast"
+#pragma GCC diagnostic ignored "-Wpedantic"
     const rd_kafka_resp_err_t error = rd_kafka_producev(m_client.get(), RD_KAFKA_V_TOPIC(topic.constData()),
         RD_KAFKA_V_PARTITION(record.partition), RD_KAFKA_V_MSGFLAGS(RD_KAFKA_MSG_F_COPY),
         RD_KAFKA_V_KEY(bytesOrNull(record.key), sizeOf(record.key)),
