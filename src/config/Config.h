@@ -93,12 +93,34 @@ struct Config {
     QList<Deserializer> deserializers;
     ProtobufDeserializer protobufDeserializer;
 
-    friend bool operator==(const Config&, const Config&) = default;
+    // The protected form of a SASL password exactly as the file held it, when
+    // it could not be decrypted on loading (the key file is missing or was
+    // replaced, or the file comes from another machine); empty otherwise. One
+    // per user name and password pair: plain for PLAIN, scram for both SCRAM
+    // mechanisms. While the password of its pair is empty, a save writes this
+    // form back unchanged, so that the password is never lost; whoever sets a
+    // new password (also an empty one) clears it.
+    QString plainPasswordStored;
+    QString scramPasswordStored;
+    // Problems that the user must see although the configuration loaded, such
+    // as a password that could not be decrypted. Not stored, not compared.
+    QList<KafkaError> loadErrors;
 
-    // Loads a configuration file. On success filePath is the given path; on
-    // failure the list holds every problem found.
+    // Every field but loadErrors.
+    friend bool operator==(const Config& a, const Config& b)
+    {
+        return a.filePath == b.filePath && a.displayName == b.displayName && a.cluster == b.cluster && a.clientId == b.clientId
+            && a.deserializers == b.deserializers && a.protobufDeserializer == b.protobufDeserializer
+            && a.plainPasswordStored == b.plainPasswordStored && a.scramPasswordStored == b.scramPasswordStored;
+    }
+
+    // Loads a configuration file. On success filePath is the given path and
+    // loadErrors holds what the user must still be told; on failure the list
+    // holds every problem found (at most YamlParser::MaxProblems and a last one
+    // saying there were more).
     static Result<Config, QList<KafkaError>> parseFromFile(QString filePath);
-    // Writes the configuration to its filePath, SASL passwords protected.
+    // Writes the configuration to its filePath, SASL passwords protected. Fails,
+    // writing nothing, when a password cannot be protected.
     static std::optional<KafkaError> saveToFile(const Config& config);
     // A path in the clusters directory for a new configuration file that neither
     // exists nor collides with an existing per-configuration directory. Creates

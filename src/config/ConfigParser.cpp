@@ -106,6 +106,10 @@ ParseResult<Config> ConfigParser::parseRoot(yaml_document_t& document, const yam
     config.clientId = std::move(clientId.value);
     config.deserializers = std::move(deserializers.value);
     config.protobufDeserializer = std::move(protobufDeserializer.value);
+    config.plainPasswordStored = m_passwords.plainStored;
+    config.scramPasswordStored = m_passwords.scramStored;
+    if (m_passwords.problem)
+        config.loadErrors.append(*m_passwords.problem);
     return ParseResult<Config>::present(std::move(config));
 }
 
@@ -116,6 +120,7 @@ ParseResult<Config::Cluster> ConfigParser::parseCluster(yaml_document_t& documen
     ParseResult<Config::Ssl> ssl;
     ParseResult<Config::Authentication> authentication;
     ParseResult<Config::SaslAuthentication> authenticationSasl;
+    m_passwords = {};
 
     const bool keysValid = readMapping(document, node, parent, [&](const yaml_node_t* key, const yaml_node_t* value) {
         if (isScalarEqualTo(key, "brokers"))
@@ -188,7 +193,7 @@ ParseResult<Config::Broker> ConfigParser::parseBroker(const yaml_node_t* item, c
 
     Result<Config::Broker, KafkaError> broker = Config::Broker::fromString(scalarText(item));
     if (broker.isError()) {
-        errors.append(KafkaError(KafkaErrorCode::InvalidYamlContent, QStringLiteral("Invalid value at line %1").arg(nodeLine(item)),
+        addError(KafkaError(KafkaErrorCode::InvalidYamlContent, QStringLiteral("Invalid value at line %1").arg(nodeLine(item)),
             { std::move(broker).error() }));
         return ParseResult<Config::Broker>::invalid();
     }
@@ -242,24 +247,31 @@ ParseResult<Config::SaslAuthentication> ConfigParser::parseAuthenticationSasl(
     ParseResult<QString> scramUsername;
     ParseResult<QString> scramPassword;
     ParseResult<QString> scramPasswordProtected;
+    // A section read again replaces what an earlier one kept.
+    m_passwords = {};
+    int plainProtectedLine = 0;
+    int scramProtectedLine = 0;
 
     const bool keysValid = readMapping(document, node, parent, [&](const yaml_node_t* key, const yaml_node_t* value) {
-        if (isScalarEqualTo(key, "mechanism"))
+        if (isScalarEqualTo(key, "mechanism")) {
             mechanism = parseMechanism(value, key);
-        else if (isScalarEqualTo(key, "plain-username"))
+        } else if (isScalarEqualTo(key, "plain-username")) {
             plainUsername = parseString(value, key);
-        else if (isScalarEqualTo(key, "plain-password"))
+        } else if (isScalarEqualTo(key, "plain-password")) {
             plainPassword = parseString(value, key);
-        else if (isScalarEqualTo(key, "plain-password-dpapi"))
+        } else if (isScalarEqualTo(key, "plain-password-dpapi")) {
             plainPasswordProtected = parseString(value, key);
-        else if (isScalarEqualTo(key, "scram-username"))
+            plainProtectedLine = nodeLine(value);
+        } else if (isScalarEqualTo(key, "scram-username")) {
             scramUsername = parseString(value, key);
-        else if (isScalarEqualTo(key, "scram-password"))
+        } else if (isScalarEqualTo(key, "scram-password")) {
             scramPassword = parseString(value, key);
-        else if (isScalarEqualTo(key, "scram-password-dpapi"))
+        } else if (isScalarEqualTo(key, "scram-password-dpapi")) {
             scramPasswordProtected = parseString(value, key);
-        else
+            scramProtectedLine = nodeLine(value);
+        } else {
             return false;
+        }
         return true;
     });
 
@@ -269,18 +281,31 @@ ParseResult<Config::SaslAuthentication> ConfigParser::parseAuthenticationSasl(
         return ParseResult<Config::SaslAuthentication>::invalid();
 
     // The pair of the chosen mechanism: a plain password wins over a protected
-    // one; a protected one that cannot be turned back counts as absent.
+    // one; a protected one that cannot be decrypted reads as empty and is kept
+    // in its stored form.
     const bool plain = mechanism.value == Config::SaslMechanism::Plain;
     const ParseResult<QString>& username = plain ? plainUsername : scramUsername;
     ParseResult<QString>& password = plain ? plainPassword : scramPassword;
     const ParseResult<QString>& passwordProtected = plain ? plainPasswordProtected : scramPasswordProtected;
+    const int protectedLine = plain ? plainProtectedLine : scramProtectedLine;
     const char* usernameKey = plain ? "plain-username" : "scram-username";
     const char* passwordKey = plain ? "plain-password" : "scram-password";
 
     if (password.isAbsent() && passwordProtected.isPresent()) {
         Result<QString, KafkaError> unprotected = decryptWithDPApi(passwordProtected.value);
-        if (!unprotected.isError())
+        if (unprotected.isError()) {
+            // The stored form is kept, so that a save writes it back unchanged
+            // instead of losing the password; the password reads as empty.
+            (plain ? m_passwords.plainStored : m_passwords.scramStored) = passwordProtected.value;
+            KafkaError failure = std::move(unprotected).error();
+            m_passwords.problem = failure.wrap(KafkaErrorCode::DpapiError,
+                QStringLiteral("The SASL password at line %1 cannot be decrypted, as %2; it is kept as stored until a new password is set")
+                    .arg(QString::number(protectedLine), passwordProblem(failure)));
+            addError(*m_passwords.problem);
+            password = ParseResult<QString>::present(QString());
+        } else {
             password = ParseResult<QString>::present(std::move(unprotected).value());
+        }
     }
     const bool passwordWasAbsent = password.isAbsent();
     if (username.isAbsent())

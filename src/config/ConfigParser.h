@@ -35,6 +35,15 @@ public:
     ParseResult<Config::ContentType> parseContentType(const yaml_node_t* node, const yaml_node_t* parent);
 
 private:
+    // What the last "authentication-sasl" section read keeps beside its values:
+    // the stored form of a password that could not be decrypted, and why.
+    struct KeptPasswords {
+        QString plainStored;
+        QString scramStored;
+        std::optional<KafkaError> problem;
+    };
+    KeptPasswords m_passwords;
+
     ParseResult<QList<Config::Broker>> parseBrokers(yaml_document_t& document, const yaml_node_t* node, const yaml_node_t* parent);
     ParseResult<QList<Config::Deserializer>> parseDeserializers(
         yaml_document_t& document, const yaml_node_t* node, const yaml_node_t* parent);

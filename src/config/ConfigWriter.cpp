@@ -22,7 +22,12 @@ std::optional<KafkaError> ConfigWriter::write()
 {
     yaml_document_t document;
     yaml_document_initialize(&document, nullptr, nullptr, nullptr, 1, 1);
+    m_failure.reset();
     writeRoot(document);
+    if (m_failure) {
+        yaml_document_delete(&document);
+        return m_failure;
+    }
     return YamlWriter::writeDocumentToFile(document, config.filePath);
 }
 
@@ -106,15 +111,26 @@ int ConfigWriter::writeAuthenticationSasl(yaml_document_t& document, const Confi
     YamlWriter::appendMapping(document, mapping, QStringLiteral("mechanism"), writeSaslMechanism(document, sasl.mechanism));
     YamlWriter::appendMapping(document, mapping, prefix + QStringLiteral("-username"), YamlWriter::writeString(document, username));
 
-    if (encryptPasswords) {
-        Result<QString, KafkaError> protectedPassword = encryptWithDPApi(password);
-        if (!protectedPassword.isError()) {
-            YamlWriter::appendMapping(document, mapping, prefix + QStringLiteral("-password-dpapi"),
-                YamlWriter::writeString(document, protectedPassword.value()));
-            return mapping;
-        }
+    // A password that could not be decrypted when the file was read goes back
+    // as it was stored, unless a new one was set.
+    const QString& stored = plain ? config.plainPasswordStored : config.scramPasswordStored;
+    if (password.isEmpty() && !stored.isEmpty()) {
+        YamlWriter::appendMapping(document, mapping, prefix + QStringLiteral("-password-dpapi"), YamlWriter::writeString(document, stored));
+        return mapping;
     }
-    YamlWriter::appendMapping(document, mapping, prefix + QStringLiteral("-password"), YamlWriter::writeString(document, password));
+    if (!encryptPasswords) {
+        YamlWriter::appendMapping(document, mapping, prefix + QStringLiteral("-password"), YamlWriter::writeString(document, password));
+        return mapping;
+    }
+    Result<QString, KafkaError> protectedPassword = encryptWithDPApi(password);
+    if (protectedPassword.isError()) {
+        KafkaError failure = std::move(protectedPassword).error();
+        m_failure = failure.wrap(KafkaErrorCode::DpapiError,
+            QStringLiteral("Failed to save configuration: the SASL password cannot be protected, as %1").arg(passwordProblem(failure)));
+        return mapping;
+    }
+    YamlWriter::appendMapping(
+        document, mapping, prefix + QStringLiteral("-password-dpapi"), YamlWriter::writeString(document, protectedPassword.value()));
     return mapping;
 }
 

@@ -14,8 +14,9 @@ public:
     explicit ConfigWriter(const Config& value);
 
     Config config;
-    // Store SASL passwords protected under the "-dpapi" keys; a password whose
-    // protection fails is written in plain text.
+    // Store SASL passwords protected under the "-dpapi" keys. When protection
+    // fails, the save fails and writes nothing; passwords are written in plain
+    // text only when this is turned off.
     bool encryptPasswords = true;
 
     // Saves to config.filePath; empty when saved.
@@ -35,4 +36,8 @@ public:
     int writeDeserializer(yaml_document_t& document, const Config::Deserializer& deserializer);
     int writeContentType(yaml_document_t& document, Config::ContentType contentType);
     int writeProtobufDeserializer(yaml_document_t& document);
+
+private:
+    // Why the document being written must not be saved.
+    std::optional<KafkaError> m_failure;
 };

@@ -1,38 +1,10 @@
 #include "YamlParser.h"
 
-#include "SystemError.h"
-#include "YamlWriter.h"
+#include "YamlInput.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-// A libyaml parser released when it leaves scope.
-class ParserHandle {
-public:
-    ParserHandle() { m_initialized = yaml_parser_initialize(&parser) != 0; }
-    ~ParserHandle()
-    {
-        if (m_initialized)
-            yaml_parser_delete(&parser);
-    }
-    ParserHandle(const ParserHandle&) = delete;
-    ParserHandle& operator=(const ParserHandle&) = delete;
-
-    bool initialized() const { return m_initialized; }
-
-    yaml_parser_t parser {};
-
-private:
-    bool m_initialized = false;
-};
 
 // A loaded libyaml document released when it leaves scope.
 class DocumentHandle {
@@ -45,11 +17,6 @@ public:
 private:
     yaml_document_t& m_document;
 };
-
-QString textOrEmpty(const char* text)
-{
-    return text ? QString::fromUtf8(text) : QString();
-}
 
 } // namespace
 
@@ -101,7 +68,7 @@ bool YamlParser::checkNodeType(const yaml_node_t* node, yaml_node_type_t expecte
     const int actual = node ? node->type : YAML_NO_NODE;
     const QString inParent = parent && parent->type == YAML_SCALAR_NODE ? QString(" in '%1'").arg(scalarText(parent)) : QString();
     const QString nodeText = actual == YAML_SCALAR_NODE ? QString(" (%1)").arg(scalarText(node)) : QString();
-    errors.append(KafkaError(KafkaErrorCode::InvalidYamlDocument,
+    addError(KafkaError(KafkaErrorCode::InvalidYamlDocument,
         QString("Expected a %1 node at line %2%3, got a %4%5")
             .arg(yamlNodeTypeToString(expected), QString::number(nodeLine(node)), inParent, yamlNodeTypeToString(actual), nodeText)));
     return false;
@@ -158,13 +125,13 @@ QString YamlParser::locationSuffix(const yaml_node_t* parent)
 
 void YamlParser::registerMissingRequiredKey(const char* key, const yaml_node_t* parent)
 {
-    errors.append(KafkaError(KafkaErrorCode::InvalidYamlContent,
+    addError(KafkaError(KafkaErrorCode::InvalidYamlContent,
         QString("Missing required key '%1'%2").arg(QString::fromUtf8(key), locationSuffix(parent))));
 }
 
 void YamlParser::registerInvalidValue(const QString& message, const yaml_node_t* parent)
 {
-    errors.append(KafkaError(KafkaErrorCode::InvalidValue, QString("%1%2").arg(message, locationSuffix(parent))));
+    addError(KafkaError(KafkaErrorCode::InvalidValue, QString("%1%2").arg(message, locationSuffix(parent))));
 }
 
 void YamlParser::registerUnexpectedNode(const yaml_node_t* node, const yaml_node_t* parent)
@@ -172,39 +139,23 @@ void YamlParser::registerUnexpectedNode(const yaml_node_t* node, const yaml_node
     const QString inParent = parent && parent->type == YAML_SCALAR_NODE
         ? QString("in '%1' (at line %2)").arg(scalarText(parent), QString::number(nodeLine(parent)))
         : QString();
-    errors.append(KafkaError(KafkaErrorCode::InvalidYamlContent,
+    addError(KafkaError(KafkaErrorCode::InvalidYamlContent,
         QString("Unexpected node at line %1: '%2' %3").arg(QString::number(nodeLine(node)), scalarText(node), inParent)));
 }
 
 void YamlParser::registerUnknownEnumeratedValue(const yaml_node_t* node, const yaml_node_t* parent, const QStringList& names)
 {
     const QString inParent = parent && parent->type == YAML_SCALAR_NODE ? QString(" in '%1'").arg(scalarText(parent)) : QString();
-    errors.append(KafkaError(KafkaErrorCode::InvalidYamlContent,
+    addError(KafkaError(KafkaErrorCode::InvalidYamlContent,
         QString("Unknown value '%1' found at line %2%3. The allowed values are: %4")
             .arg(scalarText(node), QString::number(nodeLine(node)), inParent, names.join(", "))));
 }
 
 std::optional<KafkaError> YamlParser::loadDocument(const std::function<void(yaml_document_t&, yaml_node_t*)>& readRoot)
 {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(filePath.toUtf8().constData(), "rb"));
-    if (!file) {
-        const int error = errno;
-        return KafkaError(KafkaErrorCode::FileAccessError,
-            QString("Failed to open file for reading: %1").arg(SystemError::fromErrno(error).text));
-    }
-
-    ParserHandle handle;
-    yaml_parser_t& parser = handle.parser;
     yaml_document_t document {};
-    if (handle.initialized())
-        yaml_parser_set_input_file(&parser, file.get());
-    if (!handle.initialized() || !yaml_parser_load(&parser, &document)) {
-        const yaml_error_type_t kind = handle.initialized() ? parser.error : YAML_MEMORY_ERROR;
-        return KafkaError(YamlWriter::mapYamlError(kind, KafkaErrorCode::InvalidYamlDocument),
-            QString("Error at line %1: %2 (%3 at line %4)")
-                .arg(QString::number(parser.problem_mark.line + 1), textOrEmpty(parser.problem), textOrEmpty(parser.context),
-                    QString::number(parser.context_mark.line + 1)));
-    }
+    if (std::optional<KafkaError> failure = YamlInput::loadDocument(filePath, document))
+        return failure;
 
     const DocumentHandle documentHandle(document);
     yaml_node_t* root = yaml_document_get_root_node(&document);
@@ -212,4 +163,13 @@ std::optional<KafkaError> YamlParser::loadDocument(const std::function<void(yaml
         return KafkaError(KafkaErrorCode::InvalidYamlDocument, "Empty file");
     readRoot(document, root);
     return std::nullopt;
+}
+
+void YamlParser::addError(KafkaError error)
+{
+    if (errors.size() < MaxProblems)
+        errors.append(std::move(error));
+    else if (errors.size() == MaxProblems)
+        errors.append(KafkaError(KafkaErrorCode::InvalidYamlContent,
+            QString("Too many problems: only the first %1 are listed").arg(QString::number(MaxProblems))));
 }

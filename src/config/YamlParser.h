@@ -28,6 +28,10 @@ class YamlParser {
 public:
     explicit YamlParser(QString path);
 
+    // At most this many problems are recorded, then one saying that there were
+    // more.
+    static constexpr qsizetype MaxProblems = 100;
+
     QString filePath;
     QList<KafkaError> errors;
 
@@ -76,14 +80,19 @@ public:
     void registerUnexpectedNode(const yaml_node_t* node, const yaml_node_t* parent);
 
 protected:
+    // Records a problem: appends it to `errors` while fewer than MaxProblems
+    // were recorded, then once "Too many problems...", then nothing.
+    void addError(KafkaError error);
+
     // " in '<key>' at line <n>" for a scalar parent, " in array item at line <n>"
     // for a sequence, nothing otherwise.
     static QString locationSuffix(const yaml_node_t* parent);
 
-    // The load step shared by the readers: opens the file, loads its first
-    // document and reads the root node with `readRoot` (no parent). An open or
-    // syntax failure or an empty file gives that single error; a root read as
-    // anything but Present gives code 51 with `failureMessage`.
+    // The load step shared by the readers: loads the file's first document
+    // within the limits of YamlInput and reads the root node with `readRoot`
+    // (no parent). A file, syntax or limit failure or an empty file gives that
+    // single error; a root read as anything but Present gives code 51 with
+    // `failureMessage`.
     template <typename T, typename RootReader>
     Result<T, KafkaError> load(RootReader&& readRoot, const QString& failureMessage)
     {

@@ -139,7 +139,14 @@ std::optional<KafkaError> YamlWriter::writeDocumentToFile(yaml_document_t& docum
         return KafkaError(KafkaErrorCode::YamlSaveError, "Failed to initialize the YAML emitter");
     yaml_emitter_t& emitter = handle.emitter;
 
-    const QString directory = QFileInfo(target).absolutePath();
+    // A save onto a symbolic link writes through to the file it points to.
+    const Result<QString, SystemError> resolved = AtomicReplace::resolveTarget(target);
+    if (resolved.isError())
+        return KafkaError(KafkaErrorCode::FileAccessError,
+            QString("Failed to resolve symbolic link '%1': %2").arg(target, resolved.error().text));
+    const QString& finalTarget = resolved.value();
+
+    const QString directory = QFileInfo(finalTarget).absolutePath();
     if (!QDir().mkpath(directory))
         return KafkaError(KafkaErrorCode::FileAccessError, QString("Failed to create configuration directory: %1").arg(directory));
 
@@ -180,7 +187,7 @@ std::optional<KafkaError> YamlWriter::writeDocumentToFile(yaml_document_t& docum
         return KafkaError(KafkaErrorCode::FileAccessError,
             QString("Failed to write temporary file '%1': %2").arg(temporaryName, failure->text));
 
-    if (const std::optional<SystemError> failure = AtomicReplace::replaceFile(temporaryName, target)) {
+    if (const std::optional<SystemError> failure = AtomicReplace::replaceFile(temporaryName, finalTarget)) {
         remover.keep();
         return KafkaError(KafkaErrorCode::FileReplaceError,
             QString("Failed to overwrite configuration file with temporary file '%1': %2 %3")

@@ -31,7 +31,9 @@ public:
     // libyaml error kinds 1..7 give codes 177..183; anything else `fallback`.
     static KafkaErrorCode mapYamlError(yaml_error_type_t type, KafkaErrorCode fallback);
 
-    // Saves the document to `target`, creating missing directories. The document
+    // Saves the document to `target`, creating missing directories. When
+    // `target` is a symbolic link, the file it points to is replaced (the
+    // temporary file lies beside that file) and the link stays. The document
     // is always released, also on failure. Empty when the file was written.
     static std::optional<KafkaError> writeDocumentToFile(yaml_document_t& document, const QString& target);
 };

@@ -1,9 +1,24 @@
 #include "AtomicReplace.h"
 
+#include <QFileInfo>
+
 #include <cerrno>
 #include <cstdio>
 
 #include <unistd.h>
+
+Result<QString, SystemError> AtomicReplace::resolveTarget(const QString& path)
+{
+    constexpr int MaxLinks = 40; // as the system's own path resolution
+    QString current = path;
+    for (int links = 0; links <= MaxLinks; ++links) {
+        const QFileInfo info(current);
+        if (!info.isSymLink())
+            return current;
+        current = info.symLinkTarget();
+    }
+    return SystemError::fromErrno(ELOOP);
+}
 
 std::optional<SystemError> AtomicReplace::finishFile(std::FILE* stream)
 {

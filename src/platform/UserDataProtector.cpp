@@ -1,5 +1,7 @@
 #include "UserDataProtector.h"
 
+#include "SystemError.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -108,30 +110,84 @@ bool writeFully(int fd, const unsigned char* source, std::size_t size)
     return true;
 }
 
-enum class KeyState { Read, Missing, Unusable };
-
-KeyState readKey(const QByteArray& path, SecretKey& key)
+QString keyFileText(const QByteArray& path)
 {
-    Descriptor file(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-    if (!file.valid())
-        return errno == ENOENT ? KeyState::Missing : KeyState::Unusable;
-    struct stat status {};
-    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)
-        || status.st_size != static_cast<off_t>(KeySize))
-        return KeyState::Unusable;
-    return readFully(file.get(), key.bytes.data(), key.bytes.size()) ? KeyState::Read : KeyState::Unusable;
+    return QStringLiteral("the password key file '%1'").arg(QFile::decodeName(path));
 }
 
-// Creates the key's directory, private to the user, when it does not exist.
-bool ensureDirectory(const QString& directory)
+QString withSystemText(const QString& text, int errorNumber)
 {
-    if (QFileInfo(directory).isDir())
+    return QStringLiteral("%1 (%2)").arg(text, SystemError::fromErrno(errorNumber).text);
+}
+
+enum class KeyState { Read, Missing, Unusable };
+
+// Reads the key; for a key that is missing or unusable, `problem` says why.
+// The descriptor is opened without waiting, so that a FIFO in the key's place
+// is refused instead of waited on.
+KeyState readKey(const QByteArray& path, SecretKey& key, QString& problem)
+{
+    Descriptor file(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!file.valid()) {
+        const int error = errno;
+        // Not a directory: a file stands where a directory of the path
+        // should be, so there is no key (and creating one will say why).
+        if (error == ENOENT || error == ENOTDIR) {
+            problem = keyFileText(path) + QStringLiteral(" does not exist");
+            return KeyState::Missing;
+        }
+        problem = withSystemText(keyFileText(path) + QStringLiteral(" cannot be read"), error);
+        return KeyState::Unusable;
+    }
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0) {
+        problem = withSystemText(keyFileText(path) + QStringLiteral(" cannot be read"), errno);
+        return KeyState::Unusable;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        problem = keyFileText(path) + QStringLiteral(" is a directory");
+        return KeyState::Unusable;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        problem = keyFileText(path) + QStringLiteral(" is not a regular file");
+        return KeyState::Unusable;
+    }
+    if (status.st_size != static_cast<off_t>(KeySize)) {
+        problem = keyFileText(path) + QStringLiteral(" holds %1 bytes instead of %2").arg(QString::number(status.st_size), QString::number(KeySize));
+        return KeyState::Unusable;
+    }
+    if (!readFully(file.get(), key.bytes.data(), key.bytes.size())) {
+        problem = withSystemText(keyFileText(path) + QStringLiteral(" cannot be read"), errno);
+        return KeyState::Unusable;
+    }
+    return KeyState::Read;
+}
+
+bool isDirectory(const QByteArray& path)
+{
+    struct stat status {};
+    return ::stat(path.constData(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// Creates a directory with its missing parents (those with the usual mode,
+// the directory itself with `mode`). On failure errno says why.
+bool makeDirectory(const QByteArray& path, mode_t mode)
+{
+    if (::mkdir(path.constData(), mode) == 0)
         return true;
-    if (!QDir().mkpath(QFileInfo(directory).path()))
+    if (errno == ENOENT) {
+        const qsizetype slash = path.lastIndexOf('/');
+        if (slash <= 0 || !makeDirectory(path.left(slash), 0777))
+            return false;
+        if (::mkdir(path.constData(), mode) == 0)
+            return true;
+    }
+    if (errno != EEXIST)
         return false;
-    if (::mkdir(QFile::encodeName(directory).constData(), 0700) == 0)
+    if (isDirectory(path))
         return true;
-    return errno == EEXIST && QFileInfo(directory).isDir();
+    errno = ENOTDIR;
+    return false;
 }
 
 // Makes a new directory entry durable; a failure leaves the key usable.
@@ -144,32 +200,38 @@ void syncDirectory(const QString& directory)
 
 // Writes a fresh key to a private temporary file and links it to its final
 // name, so that no reader ever sees a partial key. When another thread or
-// process linked its key first, that key is used.
-bool createKey(const QString& keyFilePath, SecretKey& key)
+// process linked its key first, that key is used. On failure `problem` says why.
+bool createKey(const QString& keyFilePath, SecretKey& key, QString& problem)
 {
-    const QString directory = QFileInfo(keyFilePath).absolutePath();
-    if (!ensureDirectory(directory))
-        return false;
-
     const QByteArray finalPath = QFile::encodeName(keyFilePath);
+    const auto fail = [&](int error) {
+        problem = withSystemText(keyFileText(finalPath) + QStringLiteral(" cannot be created"), error);
+        return false;
+    };
+
+    // The key's directory is private to the user.
+    const QString directory = QFileInfo(keyFilePath).absolutePath();
+    if (!makeDirectory(QFile::encodeName(directory), 0700))
+        return fail(errno);
+
     QByteArray temporaryPath = finalPath + ".XXXXXX";
     Descriptor file(::mkostemp(temporaryPath.data(), O_CLOEXEC));
     if (!file.valid())
-        return false;
+        return fail(errno);
     const RemoveOnExit temporary(temporaryPath);
 
     randombytes_buf(key.bytes.data(), key.bytes.size());
     if (::fchmod(file.get(), 0600) != 0 || !writeFully(file.get(), key.bytes.data(), key.bytes.size())
         || ::fsync(file.get()) != 0 || !file.close())
-        return false;
+        return fail(errno);
 
     if (::link(temporaryPath.constData(), finalPath.constData()) == 0) {
         syncDirectory(directory);
         return true;
     }
     if (errno == EEXIST)
-        return readKey(finalPath, key) == KeyState::Read;
-    return false;
+        return readKey(finalPath, key, problem) == KeyState::Read;
+    return fail(errno);
 }
 
 } // namespace
@@ -184,21 +246,22 @@ QString UserDataProtector::defaultKeyFilePath()
     return QDir(directory).absoluteFilePath(QStringLiteral("password.key"));
 }
 
-std::optional<QByteArray> UserDataProtector::protect(const QByteArray& data) const
+Result<QByteArray, QString> UserDataProtector::protect(const QByteArray& data) const
 {
-    if (!sodiumReady() || m_keyFilePath.isEmpty())
-        return std::nullopt;
+    if (const std::optional<QString> problem = unusableSetup())
+        return *problem;
 
     SecretKey key;
-    switch (readKey(QFile::encodeName(m_keyFilePath), key)) {
+    QString problem;
+    switch (readKey(QFile::encodeName(m_keyFilePath), key, problem)) {
     case KeyState::Read:
         break;
     case KeyState::Missing:
-        if (!createKey(m_keyFilePath, key))
-            return std::nullopt;
+        if (!createKey(m_keyFilePath, key, problem))
+            return problem;
         break;
     case KeyState::Unusable:
-        return std::nullopt;
+        return problem;
     }
 
     QByteArray blob(HeaderSize + data.size() + static_cast<qsizetype>(TagSize), Qt::Uninitialized);
@@ -212,18 +275,20 @@ std::optional<QByteArray> UserDataProtector::protect(const QByteArray& data) con
     return blob;
 }
 
-std::optional<QByteArray> UserDataProtector::unprotect(const QByteArray& blob) const
+Result<QByteArray, QString> UserDataProtector::unprotect(const QByteArray& blob) const
 {
-    if (!sodiumReady() || m_keyFilePath.isEmpty())
-        return std::nullopt;
-    if (blob.size() < HeaderSize + static_cast<qsizetype>(TagSize)
-        || static_cast<unsigned char>(blob.at(0)) != BlobVersion)
-        return std::nullopt;
+    if (const std::optional<QString> problem = unusableSetup())
+        return *problem;
 
     SecretKey key;
-    if (readKey(QFile::encodeName(m_keyFilePath), key) != KeyState::Read)
-        return std::nullopt;
+    QString problem;
+    if (readKey(QFile::encodeName(m_keyFilePath), key, problem) != KeyState::Read)
+        return problem;
 
+    const QString mismatch = QStringLiteral("the stored password was protected with another key than the one in '%1', or it is damaged")
+                                 .arg(m_keyFilePath);
+    if (blob.size() < HeaderSize + static_cast<qsizetype>(TagSize) || static_cast<unsigned char>(blob.at(0)) != BlobVersion)
+        return mismatch;
     const auto* bytes = reinterpret_cast<const unsigned char*>(blob.constData());
     QByteArray data(blob.size() - HeaderSize - static_cast<qsizetype>(TagSize), Qt::Uninitialized);
     unsigned long long dataSize = 0;
@@ -231,6 +296,15 @@ std::optional<QByteArray> UserDataProtector::unprotect(const QByteArray& blob) c
             nullptr, bytes + HeaderSize, static_cast<unsigned long long>(blob.size() - HeaderSize), bytes, 1,
             bytes + 1, key.bytes.data())
         != 0)
-        return std::nullopt;
+        return mismatch;
     return data;
+}
+
+std::optional<QString> UserDataProtector::unusableSetup() const
+{
+    if (!sodiumReady())
+        return QStringLiteral("the cryptography library cannot be initialised");
+    if (m_keyFilePath.isEmpty())
+        return QStringLiteral("the system names no data directory for the password key file");
+    return std::nullopt;
 }

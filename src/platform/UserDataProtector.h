@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Result.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -12,7 +14,10 @@
 // authenticated with it. The key is created on the first protect, atomically
 // and safely across threads and processes, and is never overwritten.
 // Unprotecting never creates it: a missing, unreadable or malformed key makes
-// unprotect fail. Holds no mutable state; callable from any thread.
+// unprotect fail. Failures are texts that say what is wrong, naming the key
+// file where it is concerned, written to follow "because" or "as" in a
+// sentence (they start in lower case and have no final stop). Holds no
+// mutable state; callable from any thread.
 class UserDataProtector {
 public:
     explicit UserDataProtector(QString keyFilePath);
@@ -23,13 +28,16 @@ public:
 
     const QString& keyFilePath() const { return m_keyFilePath; }
 
-    // The protected blob, or nothing when no key could be read or created.
-    std::optional<QByteArray> protect(const QByteArray& data) const;
+    // The protected blob; fails when no key can be read or created.
+    Result<QByteArray, QString> protect(const QByteArray& data) const;
 
-    // The original bytes, or nothing when the blob is damaged, was protected
-    // under another key, or the key is missing or unreadable.
-    std::optional<QByteArray> unprotect(const QByteArray& blob) const;
+    // The original bytes; fails when the blob is damaged, was protected under
+    // another key, or the key is missing or unusable.
+    Result<QByteArray, QString> unprotect(const QByteArray& blob) const;
 
 private:
+    // Why nothing can be protected at all, if so.
+    std::optional<QString> unusableSetup() const;
+
     QString m_keyFilePath;
 };

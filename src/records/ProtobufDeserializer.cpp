@@ -19,23 +19,59 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 namespace protobuf = google::protobuf;
 
 namespace {
 
+// The compiler's zero-based line of the file's import number `index`, or -1.
+int importLine(const protobuf::FileDescriptorProto& proto, int index)
+{
+    for (const protobuf::SourceCodeInfo::Location& location : proto.source_code_info().location()) {
+        if (location.path_size() == 2 && location.path(0) == protobuf::FileDescriptorProto::kDependencyFieldNumber
+            && location.path(1) == index && location.span_size() > 0)
+            return location.span(0);
+    }
+    return -1;
+}
+
+// Why an import cannot be resolved, or nothing when it can: it must be a plain
+// relative path (no ".", ".." or empty parts) naming a regular file below one
+// of the schema directories, or a file that Protocol Buffers itself ships (the
+// well-known types). Anything else would leave the importing file's types
+// unresolved and their data dropped from the output.
+std::optional<std::string> importProblem(const std::string& import, const QList<QString>& schemaDirs)
+{
+    const QString name = QString::fromStdString(import);
+    const QStringList parts = name.split(QLatin1Char('/'));
+    if (QDir::isAbsolutePath(name) || name.contains(QLatin1Char('\\')) || parts.contains(QString()) || parts.contains(QStringLiteral("."))
+        || parts.contains(QStringLiteral(".."))) {
+        return "Import \"" + import + "\" is not a plain relative path below the schema directories";
+    }
+    for (const QString& dir : schemaDirs) {
+        if (QFileInfo(dir + "/" + name).isFile())
+            return std::nullopt;
+    }
+    if (protobuf::DescriptorPool::generated_pool()->FindFileByName(import) != nullptr)
+        return std::nullopt;
+    return "Import \"" + import + "\" was not found in any schema directory";
+}
+
 // Builds one schema file into the pool after the files it imports. The file's
 // name in the pool is schemaDir + "/" + relativePath, so equal relative names
 // in two schema directories stay apart; imports keep their bare names inside
 // the file, and the lazily built pool resolves the imported types by name.
-// importChain holds the files whose build is under way (relative paths, outermost
-// first). An import cycle stops at the file that is already being built and is
-// reported as the compiler reports it: the types of a file in a cycle could not
-// be resolved and would vanish from the output.
-void buildSchemaAndDependencies(QString schemaDir, QString relativePath, protobuf::compiler::DiskSourceTree& tree,
-    protobuf::compiler::SourceTreeDescriptorDatabase& database, protobuf::DescriptorPool& pool,
-    QList<QString>& importChain, protobuf::compiler::MultiFileErrorCollector& collector)
+// An import must resolve (importProblem); one that does not is reported with
+// the importing file and line. importChain holds the files whose build is
+// under way (relative paths, outermost first). An import cycle stops at the
+// file that is already being built and is reported as the compiler reports
+// it: the types of a file in a cycle could not be resolved and would vanish
+// from the output.
+void buildSchemaAndDependencies(QString schemaDir, QString relativePath, const QList<QString>& schemaDirs,
+    protobuf::compiler::DiskSourceTree& tree, protobuf::compiler::SourceTreeDescriptorDatabase& database,
+    protobuf::DescriptorPool& pool, QList<QString>& importChain, protobuf::compiler::MultiFileErrorCollector& collector)
 {
     const QString poolName = schemaDir + "/" + relativePath;
     const std::string poolFileName = poolName.toStdString();
@@ -48,8 +84,8 @@ void buildSchemaAndDependencies(QString schemaDir, QString relativePath, protobu
     }
 
     const std::string virtualPath = relativePath.toStdString();
-    // Imports that do not exist below this schema directory are skipped: their
-    // types may come from another directory or from the library's own pool.
+    // Imports found in another schema directory or among the library's own
+    // files are built from there.
     if (std::unique_ptr<protobuf::io::ZeroCopyInputStream>(tree.Open(virtualPath)) == nullptr)
         return;
 
@@ -58,9 +94,14 @@ void buildSchemaAndDependencies(QString schemaDir, QString relativePath, protobu
         return;
 
     importChain.append(relativePath);
-    for (const std::string& import : proto.dependency()) {
+    for (int index = 0; index < proto.dependency_size(); ++index) {
+        const std::string& import = proto.dependency(index);
+        if (const std::optional<std::string> problem = importProblem(import, schemaDirs)) {
+            collector.AddError(poolFileName, importLine(proto, index), 0, *problem);
+            continue;
+        }
         buildSchemaAndDependencies(
-            schemaDir, QString::fromStdString(import), tree, database, pool, importChain, collector);
+            schemaDir, QString::fromStdString(import), schemaDirs, tree, database, pool, importChain, collector);
     }
     importChain.removeLast();
 
@@ -144,13 +185,17 @@ Result<std::unique_ptr<ProtobufRecordDeserializer>, QList<KafkaError>> ProtobufR
     CompilerErrorCollector collector;
     QList<KafkaError> errors;
 
+    QList<QString> schemaDirs;
     for (const QString& schemaPath : config.schemaPaths) {
         const QString dir = resolveSchemaPath(schemaPath);
-        if (!QFileInfo(dir).isDir()) {
+        if (QFileInfo(dir).isDir())
+            schemaDirs.append(dir);
+        else
             errors.append(KafkaError(KafkaErrorCode::ProtobufSchemaError,
                 QString("The Protocol Buffers schema path '%1' does not exist").arg(dir)));
-            continue;
-        }
+    }
+
+    for (const QString& dir : schemaDirs) {
 
         protobuf::compiler::DiskSourceTree tree;
         tree.MapPath("", dir.toStdString());
@@ -162,7 +207,7 @@ Result<std::unique_ptr<ProtobufRecordDeserializer>, QList<KafkaError>> ProtobufR
 
         QList<QString> importChain;
         for (const QString& relativePath : findSchemaFiles(dir))
-            buildSchemaAndDependencies(dir, relativePath, tree, database, *pool, importChain, collector);
+            buildSchemaAndDependencies(dir, relativePath, schemaDirs, tree, database, *pool, importChain, collector);
     }
 
     for (const QString& message : collector.messages())

@@ -23,7 +23,8 @@ class TypeResolver;
 // directories, compiled at run time into one descriptor pool; there is no
 // generated code. Protocol Buffers' well-known types (google/protobuf/*.proto)
 // resolve from the library's own pool when a schema directory does not ship
-// them.
+// them. Every import must resolve, to a file below one of the schema
+// directories or to one the library ships; any other import is a load error.
 //
 // After creation nothing changes: deserializeRecord may be called from several
 // threads at once.

@@ -3,10 +3,13 @@
 #include "KafkaErrorCode.h"
 
 #include <jansson.h>
+#include <libxml/globals.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <libxml/xmlerror.h>
 
 #include <QByteArray>
+#include <QList>
 
 #include <climits>
 #include <memory>
@@ -35,6 +38,10 @@ struct XmlBufferDeleter {
     void operator()(xmlChar* buffer) const { xmlFree(buffer); }
 };
 
+struct XmlParserContextDeleter {
+    void operator()(xmlParserCtxt* context) const { xmlFreeParserCtxt(context); }
+};
+
 // The parser's global state is set up once, whichever thread comes first.
 void initializeXmlParser()
 {
@@ -44,6 +51,56 @@ void initializeXmlParser()
     }();
     (void)initialized;
 }
+
+// libxml2's diagnostics of one pretty printing, kept instead of printed. At
+// most MaxMessages are kept: the parser may report a problem per element.
+struct XmlProblems {
+    static constexpr qsizetype MaxMessages = 10;
+    QList<KafkaError> messages;
+
+    void add(const xmlError& error)
+    {
+        if (messages.size() >= MaxMessages)
+            return;
+        const QString text = QString::fromUtf8(error.message ? error.message : "").trimmed();
+        messages.append(KafkaError(KafkaErrorCode::XmlParseError,
+            QStringLiteral("Line %1, column %2: %3").arg(QString::number(error.line), QString::number(error.int2), text)));
+    }
+};
+
+// Structured handler of one parser context: the context's private pointer
+// leads to the problems of the call that owns the context.
+void collectParserError(void*, xmlError* error)
+{
+    const auto* context = static_cast<const xmlParserCtxt*>(error ? error->ctxt : nullptr);
+    if (context && context->_private)
+        static_cast<XmlProblems*>(context->_private)->add(*error);
+}
+
+// Serializing has no parser context: while it runs, this thread's structured
+// handler (libxml2 keeps one per thread) collects what it would print.
+class ThreadXmlErrorsCollected {
+public:
+    explicit ThreadXmlErrorsCollected(XmlProblems& problems)
+        : m_previousHandler(xmlStructuredError)
+        , m_previousContext(xmlStructuredErrorContext)
+    {
+        xmlSetStructuredErrorFunc(&problems, &collect);
+    }
+    ~ThreadXmlErrorsCollected() { xmlSetStructuredErrorFunc(m_previousContext, m_previousHandler); }
+    ThreadXmlErrorsCollected(const ThreadXmlErrorsCollected&) = delete;
+    ThreadXmlErrorsCollected& operator=(const ThreadXmlErrorsCollected&) = delete;
+
+private:
+    static void collect(void* problems, xmlError* error)
+    {
+        if (error)
+            static_cast<XmlProblems*>(problems)->add(*error);
+    }
+
+    xmlStructuredErrorFunc m_previousHandler;
+    void* m_previousContext;
+};
 
 } // namespace
 
@@ -70,24 +127,33 @@ Result<QString, KafkaError> prettyPrintXml(const QString& xml)
 {
     initializeXmlParser();
     const QByteArray utf8 = xml.toUtf8();
-    // The text is UTF-8 whatever its declaration says.
+    XmlProblems problems;
+    const std::unique_ptr<xmlParserCtxt, XmlParserContextDeleter> context(xmlNewParserCtxt());
     std::unique_ptr<xmlDoc, XmlDocDeleter> document;
-    if (utf8.size() <= INT_MAX) {
-        document.reset(xmlReadMemory(
-            utf8.constData(), static_cast<int>(utf8.size()), nullptr, "UTF-8", XML_PARSE_IGNORE_ENC));
+    if (context && utf8.size() <= INT_MAX) {
+        // The parser reports through this context's own handler, never on the
+        // standard error stream.
+        context->_private = &problems;
+        context->sax->serror = &collectParserError;
+        // The text is UTF-8 whatever its declaration says.
+        document.reset(xmlCtxtReadMemory(
+            context.get(), utf8.constData(), static_cast<int>(utf8.size()), nullptr, "UTF-8", XML_PARSE_IGNORE_ENC));
     }
     if (!document) {
         return KafkaError(KafkaErrorCode::XmlParseError,
-            QStringLiteral("A parse error occurred when pretty printing the XML document"));
+            QStringLiteral("A parse error occurred when pretty printing the XML document"), problems.messages);
     }
     xmlChar* rawBuffer = nullptr;
     int size = 0;
-    // Written as UTF-8 so that non-ASCII characters stay characters.
-    xmlDocDumpFormatMemoryEnc(document.get(), &rawBuffer, &size, "UTF-8", 1);
+    {
+        const ThreadXmlErrorsCollected collected(problems);
+        // Written as UTF-8 so that non-ASCII characters stay characters.
+        xmlDocDumpFormatMemoryEnc(document.get(), &rawBuffer, &size, "UTF-8", 1);
+    }
     const std::unique_ptr<xmlChar, XmlBufferDeleter> buffer(rawBuffer);
     if (!buffer) {
         return KafkaError(KafkaErrorCode::XmlWriteError,
-            QStringLiteral("A write error occurred when pretty printing the XML document"));
+            QStringLiteral("A write error occurred when pretty printing the XML document"), problems.messages);
     }
     return QString::fromUtf8(reinterpret_cast<const char*>(buffer.get()), size);
 }

@@ -13,5 +13,7 @@ Result<QString, KafkaError> prettyPrintJson(const QString& json);
 // Re-indents an XML document by two spaces per level where elements hold only
 // elements; existing whitespace text is kept. The result starts with an XML
 // declaration (UTF-8) and ends with a newline; non-ASCII characters stay
-// characters. Fails with KafkaErrorCode::XmlParseError or XmlWriteError.
+// characters. Fails with KafkaErrorCode::XmlParseError or XmlWriteError,
+// whose causes are libxml2's messages (at most ten, with line and column);
+// libxml2 prints nothing. Callable from several threads at once.
 Result<QString, KafkaError> prettyPrintXml(const QString& xml);

@@ -1,10 +1,19 @@
 #include "Config.h"
 #include "ConfigParser.h"
+#include "PasswordProtection.h"
 #include "TestHome.h"
 
 #include <QTest>
 
+#include <sys/stat.h>
+
 using QRE = QRegularExpression;
+
+namespace {
+
+enum KeySetup { DeleteKey, ReplaceKey, WindowsBlob, KeyIsDirectory, KeyTruncated, DataHomeIsFile };
+
+} // namespace
 
 class ConfigFileTest : public QObject {
     Q_OBJECT
@@ -21,6 +30,7 @@ class ConfigFileTest : public QObject {
 
 private slots:
     void initTestCase() { QVERIFY(m_home.setUp()); }
+    void cleanup() { qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.filePath("data"))); }
 
     // Every problem the reader records, then the error of a failed load.
     void recordedProblems_data()
@@ -117,7 +127,7 @@ private slots:
 
     // The display name defaults to the file name up to its first dot; the last
     // of repeated keys wins; enumerations ignore case; a clear password wins
-    // over a protected one, and one that cannot be unprotected counts as absent.
+    // over a protected one.
     void passwordsAndDefaults()
     {
         const Config plain = Config::parseFromFile(write("cluster:\n  brokers: [a:1]\n  protocol: SSL\n  authentication-sasl:\n"
@@ -130,15 +140,111 @@ private slots:
         QCOMPARE(plain.clientId, QString("~"));
         QCOMPARE(plain.cluster.protocol, Config::Protocol::Ssl);
         QCOMPARE(plain.cluster.authenticationSasl, (Config::SaslAuthentication { Config::SaslMechanism::Plain, "user", "clear", "", "" }));
-        const QByteArray windowsBlob = QByteArray::fromHex("01000000d08c9ddf0115d1118c7a00c04fc297eb0100000042") + QByteArray(60, 'x');
-        ConfigParser parser(write("cluster:\n  brokers: [kafka:9092]\n  protocol: Plaintext\n  authentication: SASL\n"
-                                  "  authentication-sasl:\n    mechanism: SCRAM_SHA_512\n    scram-username: user\n"
-                                  "    scram-password-dpapi: "
-            + windowsBlob.toBase64() + "\nclient-id: c\nprotobuf-deserializer:\n  schema-paths: [s]\n"));
-        const Result<Config, KafkaError> result = parser.parse();
-        QVERIFY(!result.isError());
-        QCOMPARE(result.value().cluster.authenticationSasl, (Config::SaslAuthentication { Config::SaslMechanism::ScramSha512, "", "", "user", "" }));
-        QCOMPARE(describe(parser.errors), QStringList { "51 Missing required key 'scram-password' in 'authentication-sasl' at line 5" });
+    }
+
+    // Files the reader refuses before building the document, and the cap on
+    // the problems reported: aliases multiply neither the work nor the messages.
+    void refusedInput_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // "fifo" and "directory" make such a file
+        QTest::addColumn<int>("errorCount");
+        QTest::addColumn<QString>("lastError");
+        const QString notRegular = "47 Failed to open file for reading: Not a regular file";
+        QTest::newRow("fifo") << QByteArray("fifo") << 1 << notRegular;
+        QTest::newRow("directory") << QByteArray("directory") << 1 << notRegular;
+        QTest::newRow("above 1 MiB") << "#" + QByteArray(1024 * 1024, 'x') << 1 << "46 File too large: more than 1 MiB (1048576 bytes)";
+        QTest::newRow("65 levels") << QByteArray(65, '[') + QByteArray(65, ']') << 1 << "46 Nesting too deep at line 1: more than 64 levels";
+        QTest::newRow("64 levels read") << "client-id: " + QByteArray(63, '[') + QByteArray(63, ']') << 3
+                                        << "51 Missing required key 'protobuf-deserializer'";
+        QByteArray tenfold = "a0: &a0 [x, x, x, x, x, x, x, x, x, x]\n";
+        for (int level = 1; level <= 5; ++level)
+            tenfold += QString("a%1: &a%1 [%2]\n").arg(level).arg(QStringList(10, QString("*a%1").arg(level - 1)).join(", ")).toUtf8();
+        QTest::newRow("aliases past 100000 nodes") << tenfold << 1
+                                                   << "46 Too many nodes at line 5: more than 100000, counting each alias as the nodes it repeats";
+        QTest::newRow("1001 anchors") << "x:\n" + QByteArray("- &a v\n").repeated(1001) << 1 << "46 Too many anchors at line 1002: more than 1000";
+        const QByteArray unknownKeys = "x: &bad {" + QByteArray("k: 1, ").repeated(60) + "}\n" + QByteArray("cluster: *bad\n").repeated(50);
+        QTest::newRow("problems past 100") << unknownKeys << 101 << "51 Too many problems: only the first 100 are listed";
+    }
+
+    void refusedInput()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, errorCount);
+        QFETCH(QString, lastError);
+        QString path = m_home.filePath(QString("refused-%1.yml").arg(QTest::currentDataTag()));
+        if (content == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else if (content == "directory")
+            QVERIFY(QDir().mkpath(path));
+        else
+            path = write(content, QFileInfo(path).fileName());
+        const Result<Config, QList<KafkaError>> result = Config::parseFromFile(path);
+        QVERIFY(result.isError());
+        QCOMPARE(result.error().size(), errorCount);
+        QCOMPARE(describe({ result.error().last() }).first(), lastError);
+    }
+
+    // A protected password that cannot be decrypted loads as empty with its
+    // error among the configuration's errors, and saves write the stored form
+    // back unchanged. A new password is protected; when the key is unusable
+    // the save fails, naming the key file and its problem, and writes nothing.
+    void passwordKeyProblems_data()
+    {
+        QTest::addColumn<int>("keySetup");
+        QTest::addColumn<QString>("loadProblem"); // %1: the key file
+        QTest::addColumn<QString>("saveProblem"); // empty: the new password is saved
+        const QString otherKey = "the stored password was protected with another key than the one in '%1', or it is damaged";
+        const QString missing = "the password key file '%1' does not exist";
+        const QString directory = "the password key file '%1' is a directory";
+        const QString truncated = "the password key file '%1' holds 31 bytes instead of 32";
+        QTest::newRow("key file deleted") << int(DeleteKey) << missing << QString();
+        QTest::newRow("key file replaced") << int(ReplaceKey) << otherKey << QString();
+        QTest::newRow("protected on Windows") << int(WindowsBlob) << otherKey << QString();
+        QTest::newRow("directory in the key's place") << int(KeyIsDirectory) << directory << directory;
+        QTest::newRow("truncated key") << int(KeyTruncated) << truncated << truncated;
+        QTest::newRow("data directory unusable") << int(DataHomeIsFile) << missing << "the password key file '%1' cannot be created (Not a directory)";
+    }
+
+    void passwordKeyProblems()
+    {
+        QFETCH(int, keySetup);
+        QFETCH(QString, loadProblem);
+        QFETCH(QString, saveProblem);
+        const QString home = m_home.filePath(QString("data-%1").arg(keySetup));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home));
+        const QString keyFile = home + "/skelvane/password.key";
+        QString stored = encryptWithDPApi("secret").value();
+        if (keySetup == WindowsBlob)
+            stored = (QByteArray::fromHex("01000000d08c9ddf0115d1118c7a00c04fc297eb0100000042") + QByteArray(60, 'x')).toBase64();
+        if (keySetup == DeleteKey || keySetup == KeyIsDirectory)
+            QVERIFY(QFile::remove(keyFile) && (keySetup == DeleteKey || QDir().mkpath(keyFile)));
+        if (keySetup == ReplaceKey || keySetup == KeyTruncated)
+            QVERIFY(writeFile(keyFile, QByteArray(keySetup == ReplaceKey ? 32 : 31, 'k')));
+        if (keySetup == DataHomeIsFile)
+            QVERIFY(QDir(home).removeRecursively() && writeFile(home, "x"));
+        const QString path = write("cluster:\n  brokers: [kafka:9092]\n  protocol: Plaintext\n  authentication: SASL\n"
+                                   "  authentication-sasl:\n    mechanism: SCRAM_SHA_512\n    scram-username: user\n"
+                                   "    scram-password-dpapi: "
+            + stored.toLatin1() + "\nclient-id: c\nprotobuf-deserializer:\n  schema-paths: [s]\n");
+
+        Config config = Config::parseFromFile(path).value();
+        QCOMPARE(config.cluster.authenticationSasl->scramPassword, QString());
+        QCOMPARE(describe(config.loadErrors).first(), "57 The SASL password at line 8 cannot be decrypted, as " + loadProblem.arg(keyFile)
+                + "; it is kept as stored until a new password is set");
+        QVERIFY(!Config::saveToFile(config));
+        const QByteArray written = readFile(path);
+        QVERIFY(written.contains("scram-password-dpapi: " + stored.toLatin1() + "\n"));
+
+        config.cluster.authenticationSasl->scramPassword = "new secret";
+        const std::optional<KafkaError> error = Config::saveToFile(config);
+        if (saveProblem.isEmpty()) {
+            QVERIFY(!error);
+            QCOMPARE(Config::parseFromFile(path).value().cluster.authenticationSasl->scramPassword, QString("new secret"));
+        } else {
+            QCOMPARE(describe({ error.value_or(KafkaError()) }).first(),
+                "57 Failed to save configuration: the SASL password cannot be protected, as " + saveProblem.arg(keyFile));
+            QCOMPARE(readFile(path), written);
+        }
     }
 
     void roundTrip_data()
@@ -158,17 +264,17 @@ private slots:
                 D { QRE("[bB]inary"), "", QRE(), Config::ContentType::Binary, "", "", "" },
                 D { QRE("proto"), "", QRE(), Protobuf, "", "pkg.Message", "" },
                 D { QRE("proto-header"), "", QRE(), Protobuf, "", "", "x-type" } },
-            { { "schemas", "/abs/schemas", "" } } };
+            { { "schemas", "/abs/schemas", "" } }, {}, {}, {} };
         QTest::newRow("every field") << full << QByteArray("plain: p");
         const Config sparse { m_home.filePath("sparse.yml"), "",
             { { { "localhost", 9092 } }, Config::Protocol::Plaintext, {}, Config::Authentication::None,
                 Config::SaslAuthentication { Config::SaslMechanism::ScramSha256, "", "", "", "" } },
-            "", {}, {} };
+            "", {}, {}, {}, {}, {} };
         QTest::newRow("empty strings and lists, SASL section kept") << sparse << QByteArray();
         const Config scram { m_home.filePath("scram.yml"), "~",
             { { { "b", 1 } }, Config::Protocol::Plaintext, {}, Config::Authentication::Sasl,
                 Config::SaslAuthentication { Config::SaslMechanism::ScramSha512, "", "", "true", "scram-secret-0123" } },
-            "", {}, { { "~" } } };
+            "", {}, { { "~" } }, {}, {}, {} };
         QTest::newRow("SCRAM") << scram << QByteArray("scram-secret");
     }
 

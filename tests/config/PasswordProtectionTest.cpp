@@ -71,25 +71,29 @@ private slots:
     {
         QTest::addColumn<QString>("stored");
         QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("cause"); // %1: the key file
         useDataHome(m_home.filePath("data"));
         const QString stored = protect("secret");
         QByteArray flipped = QByteArray::fromBase64(stored.toLatin1());
         flipped[30] = static_cast<char>(flipped[30] ^ 0x80);
         const QByteArray windows = QByteArray::fromHex("01000000d08c9ddf0115d1118c7a00c04fc297eb0100000011223344556677889900aabbccddeeff");
-        QTest::newRow("flipped byte") << QString::fromLatin1(flipped.toBase64()) << int(OwnKey);
-        QTest::newRow("windows blob") << QString::fromLatin1(windows.toBase64()) << int(OwnKey);
-        QTest::newRow("another key") << stored << int(OtherKey);
-        QTest::newRow("no key") << stored << int(NoKey);
-        QTest::newRow("key of 31 bytes") << stored << int(ShortKey);
+        const QString otherKey = "The stored password was protected with another key than the one in '%1', or it is damaged";
+        QTest::newRow("flipped byte") << QString::fromLatin1(flipped.toBase64()) << int(OwnKey) << otherKey;
+        QTest::newRow("windows blob") << QString::fromLatin1(windows.toBase64()) << int(OwnKey) << otherKey;
+        QTest::newRow("another key") << stored << int(OtherKey) << otherKey;
+        QTest::newRow("no key") << stored << int(NoKey) << "The password key file '%1' does not exist";
+        QTest::newRow("key of 31 bytes") << stored << int(ShortKey) << "The password key file '%1' holds 31 bytes instead of 32";
     }
 
-    // Unprotecting never creates a key, and an unusable key is never replaced.
+    // Unprotecting never creates a key, and an unusable key is never replaced;
+    // the cause names the key file and what is wrong.
     void decryptFails()
     {
         QFETCH(QString, stored);
         QFETCH(int, key);
+        QFETCH(QString, cause);
         QTemporaryDir other;
-        const QString keyFile = other.filePath("skelvane/password.key");
+        const QString keyFile = (key == OwnKey ? m_home.filePath("data") : other.path()) + "/skelvane/password.key";
         if (key != OwnKey)
             useDataHome(other.path());
         if (key == OtherKey)
@@ -97,9 +101,10 @@ private slots:
         if (key == ShortKey)
             QVERIFY(writeFile(keyFile, QByteArray(31, 'k')));
         const QByteArray keyBefore = readFile(keyFile);
-        QCOMPARE(outcome(decryptWithDPApi(stored)), QString("57 Unable to decrypt password as DPAPI returned an error"));
+        const QString detail = "\n <- 57 " + cause.arg(keyFile);
+        QCOMPARE(outcome(decryptWithDPApi(stored)), "57 Unable to decrypt password as DPAPI returned an error" + detail);
         if (key == ShortKey)
-            QCOMPARE(outcome(encryptWithDPApi("x")), QString("57 Unable to encrypt password as DPAPI returned an error"));
+            QCOMPARE(outcome(encryptWithDPApi("x")), "57 Unable to encrypt password as DPAPI returned an error" + detail);
         QCOMPARE(readFile(keyFile), keyBefore);
     }
 

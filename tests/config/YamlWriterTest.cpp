@@ -67,6 +67,35 @@ private slots:
         }
     }
 
+    // A save onto a symbolic link replaces the file the link leads to, with
+    // the temporary file beside it; the link stays as it was.
+    void savesThroughSymbolicLinks_data()
+    {
+        QTest::addColumn<QStringList>("links"); // "link -> target" pairs, made in order
+        QTest::addColumn<QString>("target"); // the file that gets the content
+        QTest::newRow("same directory") << QStringList { "a.yml -> real.yml" } << "real.yml";
+        QTest::newRow("relative, other directory") << QStringList { "a.yml -> ../elsewhere/real.yml" } << "../elsewhere/real.yml";
+        QTest::newRow("chain, target not yet there") << QStringList { "a.yml -> b.yml", "b.yml -> ../new/real.yml" } << "../new/real.yml";
+    }
+
+    void savesThroughSymbolicLinks()
+    {
+        QFETCH(QStringList, links);
+        QFETCH(QString, target);
+        QTemporaryDir root;
+        const QDir dir(root.filePath("links"));
+        QVERIFY(QDir().mkpath(dir.path()) && QDir().mkpath(root.filePath("elsewhere")));
+        if (!target.startsWith("../new"))
+            QVERIFY(writeFile(dir.filePath(target), "old\n"));
+        for (const QString& link : links)
+            QVERIFY(QFile::link(link.section(" -> ", 1), dir.filePath(link.section(" -> ", 0, 0))));
+        QVERIFY(!saveList(dir.filePath("a.yml"), { "new" }));
+        QCOMPARE(readFile(dir.filePath(target)), QByteArray("items:\n- new\n"));
+        for (const QString& link : links)
+            QCOMPARE(QFile::symLinkTarget(dir.filePath(link.section(" -> ", 0, 0))), QDir::cleanPath(dir.filePath(link.section(" -> ", 1))));
+        QCOMPARE(temporaryFiles(dir.path()) + temporaryFiles(QFileInfo(dir.filePath(target)).path()), QStringList());
+    }
+
     void failedRenameKeepsTheTemporaryFile()
     {
         const QString target = m_dir.filePath("occupied/a.yml");

@@ -204,7 +204,9 @@ private slots:
 
     // Missing paths first, then compiler messages in sorted file order, each
     // once (b/syntax.proto is imported twice and found by the walk), with and
-    // without a line; missing imports and hidden files are skipped; cycles end.
+    // without a line; an import that no schema directory holds, or one that is
+    // not a plain relative path, fails the load of its file (with the
+    // compiler's zero-based line); hidden files are skipped; cycles end.
     void loadingErrors()
     {
         const QString broken = schemaDir("broken",
@@ -212,7 +214,10 @@ private slots:
                 {"a.proto", "syntax = \"proto3\";\nimport \"b/syntax.proto\";\nmessage A {}\n"},
                 {"c.proto", "syntax = \"proto3\";\nimport \"b/syntax.proto\";\nmessage C {}\n"},
                 {"d/fields.proto", "syntax = \"proto3\";\npackage d;\nmessage Twice {\n  int32 a = 1;\n  int32 b = 1;\n}\n"},
-                {"e.proto", "syntax = \"proto3\";\nimport \"missing/nowhere.proto\";\n"}, {".hidden.proto", "not a schema"}});
+                {"e.proto", "syntax = \"proto3\";\nimport \"missing/nowhere.proto\";\n"},
+                {"f.proto", "syntax = \"proto3\";\n\nimport \"../shop/common/money.proto\";\nimport \"/etc/x.proto\";\n"
+                            "import \"./a.proto\";\nmessage F { acme.common.Money m = 1; }\n"},
+                {".hidden.proto", "not a schema"}});
         schemaDir("cycle",
             {{"p.proto", "syntax = \"proto3\";\npackage cyc;\nimport \"sub/q.proto\";\nmessage P { Q q = 1; }\n"},
                 {"sub/q.proto", "syntax = \"proto3\";\npackage cyc;\nimport \"p.proto\";\nmessage Q { P p = 1; }\n"},
@@ -227,12 +232,17 @@ private slots:
             messages.append(error.message);
         }
         const QString failed = "Protocol Buffers schema compilation failed for file ";
+        const QString notPlain = " is not a plain relative path below the schema directories";
         const QStringList expected {
             QString("The Protocol Buffers schema path '%1/nowhere' does not exist").arg(Settings::clustersDir()),
             QString("The Protocol Buffers schema path '%1/gone' does not exist").arg(Settings::clustersDir()),
             failed + "'b/syntax.proto' at line 2: Expected field number.",
             failed + QString("'%1/d/fields.proto' at line 4: ").arg(broken)
                 + "Field number 1 has already been used in \"d.Twice\" by field \"a\".",
+            failed + QString("'%1/e.proto' at line 1: Import \"missing/nowhere.proto\" was not found in any schema directory").arg(broken),
+            failed + QString("'%1/f.proto' at line 2: ").arg(broken) + "Import \"../shop/common/money.proto\"" + notPlain,
+            failed + QString("'%1/f.proto' at line 3: Import \"/etc/x.proto\"").arg(broken) + notPlain,
+            failed + QString("'%1/f.proto' at line 4: Import \"./a.proto\"").arg(broken) + notPlain,
             failed + "'p.proto': File recursively imports itself: p.proto -> sub/q.proto -> p.proto",
             failed + "'self.proto': File recursively imports itself: self.proto -> self.proto",
         };

@@ -2,9 +2,15 @@
 
 #include <jansson.h>
 
+#include <QTemporaryFile>
 #include <QTest>
 
+#include <cstdio>
 #include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -14,6 +20,22 @@ QString describe(const Result<QString, KafkaError>& result)
     if (result.isError())
         return QString("error %1: %2").arg(QString::number(int(result.error().code)), result.error().message);
     return result.value();
+}
+
+// What `work` writes to the standard error stream.
+template <typename Work>
+QByteArray standardErrorOf(Work work)
+{
+    QTemporaryFile file;
+    const int saved = ::dup(STDERR_FILENO);
+    if (!file.open() || ::dup2(file.handle(), STDERR_FILENO) < 0)
+        return "<not captured>";
+    work();
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    file.seek(0);
+    return file.readAll();
 }
 
 // Jansson's allocator in prettyPrintJsonWriteFailure: refuses blocks above 1 KiB.
@@ -62,6 +84,38 @@ private slots:
         QFETCH(QString, input);
         QFETCH(QString, expected);
         QCOMPARE(describe(xml ? ::prettyPrintXml(input) : ::prettyPrintJson(input)), expected);
+    }
+
+    // libxml2 prints nothing, also when two threads print at once as the GUI
+    // and filter threads do: its diagnostics become the error's causes.
+    void xmlProblemsAreCollected_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QStringList>("causes");
+        QTest::newRow("not XML") << "not xml" << QStringList { "185 Line 1, column 1: Start tag expected, '<' not found" };
+        QTest::newRow("mismatched tags")
+            << "<a>\n<secret>p4ss</a>"
+            << QStringList { "185 Line 2, column 17: Opening and ending tag mismatch: secret line 2 and a",
+                   "185 Line 2, column 17: Premature end of data in tag a line 1" };
+    }
+
+    void xmlProblemsAreCollected()
+    {
+        QFETCH(QString, input);
+        QFETCH(QStringList, causes);
+        std::vector<Result<QString, KafkaError>> results(2);
+        QCOMPARE(standardErrorOf([&] {
+            std::vector<std::jthread> threads;
+            for (auto& result : results)
+                threads.emplace_back([&result, &input] { result = ::prettyPrintXml(input); });
+        }),
+            QByteArray());
+        for (const auto& result : results) {
+            QStringList described;
+            for (const KafkaError& cause : result.error().causes)
+                described.append(QString("%1 %2").arg(QString::number(int(cause.code)), cause.message));
+            QCOMPARE(described, causes);
+        }
     }
 
     // A serializer that cannot allocate its output fails instead of returning
