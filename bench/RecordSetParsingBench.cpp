@@ -123,8 +123,10 @@ int main(int argc, char** argv)
         const qint64 parseNs = bestOf(rounds, [&] {
             parsedRecords = 0;
             KafkaBuffer recordSet(workload.recordSet);
+            // One budget for the record set, as for the record sets of one Fetch response.
+            KafkaDecodeBudget budget;
             while (!recordSet.atEnd()) {
-                auto batch = KafkaRecordBatch::parseFromBuffer(recordSet, QStringLiteral("bench"), 0);
+                auto batch = KafkaRecordBatch::parseFromBuffer(recordSet, QStringLiteral("bench"), 0, budget);
                 if (batch.isError()) {
                     std::fprintf(stderr, "%s: %s\n", name, qPrintable(batch.error().message));
                     std::exit(1);

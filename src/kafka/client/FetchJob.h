@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LeaderRetry.h"
+
 #include <QMetaType>
 #include <QString>
 
@@ -10,6 +12,8 @@
 struct FetchJob {
     enum class State : std::int32_t {
         New = 0,
+        // The leader could not be reached or has moved: the job waits for
+        // its next attempt (see LeaderRetry).
         WaitingForConnection = 1,
         Fetching = 2,
         Finished = 3,
@@ -40,6 +44,8 @@ struct FetchJob {
     // fetch limits: the next request puts the partition first, where the
     // broker returns a whole batch whatever its size.
     bool stalled = false;
+    // Attempts to reach the partition's current leader since the last answer.
+    LeaderRetry retry;
 
     // Whether the range has been read: the next offset lies past the end.
     bool rangeComplete() const { return endOffset >= 0 && nextOffset > endOffset; }

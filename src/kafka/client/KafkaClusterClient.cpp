@@ -1,30 +1,45 @@
 #include "KafkaClusterClient.h"
 
 #include "KafkaConnection.h"
+#include "KafkaContextGuard.h"
 #include "KafkaMetadataRequest.h"
 
 #include <QFuture>
 #include <QFutureSynchronizer>
 #include <QMetaObject>
 #include <QMutexLocker>
+#include <QStringList>
 #include <QThread>
 
 #include <algorithm>
-#include <optional>
 #include <utility>
+
+namespace {
+
+// The error of one broker among several, naming the broker.
+KafkaError brokerFailure(const QString& host, int port, const KafkaError& error)
+{
+    return KafkaError(error.code, QStringLiteral("%1:%2: %3").arg(host, QString::number(port), error.message),
+        error.causes);
+}
+
+} // namespace
 
 KafkaClusterClient::KafkaClusterClient(QString clientId, const Config::Cluster& cluster)
     : clientIdValue(std::move(clientId))
     , clusterSettings(cluster)
     , networkThread(std::make_unique<QThread>())
+    , refreshContext(std::make_unique<QObject>())
 {
     networkThread->setObjectName(QStringLiteral("NetworkThread"));
     networkThread->start(QThread::InheritPriority);
+    refreshContext->moveToThread(networkThread.get());
 }
 
 KafkaClusterClient::~KafkaClusterClient()
 {
-    // From here on no reopening posted earlier may start a socket again.
+    // From here on no reopening posted earlier may start a socket again, and
+    // a refresh under way creates no connection.
     closing.store(true);
 
     QFutureSynchronizer<void> closed;
@@ -50,128 +65,216 @@ KafkaClusterClient::~KafkaClusterClient()
 
     networkThread->quit();
     networkThread->wait();
+    // The thread has ended: nothing runs on the refresh's context any more.
+    refreshContext.reset();
 }
+
+// --- bootstrap (client's thread) ---------------------------------------------
 
 void KafkaClusterClient::bootstrap()
 {
     if (bootstrapState() != BootstrapState::NotStarted)
         return;
-    doBootstrap(nullptr);
+    bootstrapStateValue.store(BootstrapState::Connecting);
+    if (clusterSettings.brokers.isEmpty()) {
+        // Reported like every other bootstrap failure: later, on this thread.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                reportBootstrapError(KafkaError(KafkaErrorCode::MissingRequiredValue,
+                    QStringLiteral("The cluster configuration lists no broker to connect to")));
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    connectBootstrapBroker(0);
 }
 
-void KafkaClusterClient::doBootstrap(KafkaResult<KafkaRawResponse>* response)
+void KafkaClusterClient::connectBootstrapBroker(int index)
 {
-    switch (bootstrapState()) {
-    case BootstrapState::NotStarted: {
-        if (response != nullptr)
-            return;
-        bootstrapStateValue.store(BootstrapState::Connecting);
-        if (clusterSettings.brokers.isEmpty()) {
-            // Reported like every other bootstrap failure: later, on this thread.
-            QMetaObject::invokeMethod(
-                this,
-                [this] {
-                    reportBootstrapError(KafkaError(KafkaErrorCode::MissingRequiredValue,
-                        QStringLiteral("The cluster configuration lists no broker to connect to")));
-                },
-                Qt::QueuedConnection);
-            return;
-        }
-        const Config::Broker& broker = clusterSettings.brokers.first();
-        bootstrapConnection = std::make_unique<KafkaConnection>(broker.host, broker.port, clientIdValue, clusterSettings);
-        KafkaConnection* connection = bootstrapConnection.get();
-        connect(connection, &KafkaConnection::connectionReady, this, [this] { doBootstrap(nullptr); },
-            Qt::DirectConnection);
-        // Delivered on the client's thread.
-        connect(connection, &KafkaConnection::connectionError, this,
-            [this](const KafkaError& error) { reportBootstrapError(error); }, Qt::QueuedConnection);
-        connection->moveToThread(networkThread.get());
-        QMetaObject::invokeMethod(connection, &KafkaConnection::connectToHost, Qt::QueuedConnection);
+    disposeBootstrapConnection();
+    bootstrapAttempt.store(index);
+    bootstrapStateValue.store(BootstrapState::Connecting);
+    const Config::Broker& broker = clusterSettings.brokers.at(index);
+    bootstrapConnection = std::make_unique<KafkaConnection>(broker.host, broker.port, clientIdValue, clusterSettings);
+    KafkaConnection* connection = bootstrapConnection.get();
+    connect(connection, &KafkaConnection::connectionReady, this,
+        [this, connection, index] { requestBootstrapMetadata(connection, index); }, Qt::DirectConnection);
+    // Delivered on the client's thread.
+    connect(connection, &KafkaConnection::connectionError, this,
+        [this, index](const KafkaError& error) { onBootstrapAttemptFailed(index, error); }, Qt::QueuedConnection);
+    connection->moveToThread(networkThread.get());
+    QMetaObject::invokeMethod(connection, &KafkaConnection::connectToHost, Qt::QueuedConnection);
+}
+
+// Network thread: the bootstrap connection is Ready.
+void KafkaClusterClient::requestBootstrapMetadata(KafkaConnection* connection, int index)
+{
+    if (bootstrapAttempt.load() != index)
+        return;
+    BootstrapState expected = BootstrapState::Connecting;
+    if (!bootstrapStateValue.compare_exchange_strong(expected, BootstrapState::FetchingMetadata))
+        return;
+    connection->send(std::make_unique<KafkaMetadataRequest>(
+                         connection->nextCorrelationId(), clientIdValue, std::nullopt, false, true, true),
+        this, [this, index](KafkaResult<KafkaRawResponse> result) { onBootstrapMetadata(index, result); });
+}
+
+void KafkaClusterClient::onBootstrapMetadata(int index, KafkaResult<KafkaRawResponse>& response)
+{
+    if (bootstrapAttempt.load() != index || bootstrapState() != BootstrapState::FetchingMetadata)
+        return;
+    if (response.isError()) {
+        onBootstrapAttemptFailed(index, response.error().wrap(KafkaErrorCode::MetadataError,
+            QStringLiteral("An error occurred while sending the cluster metadata fetch request")));
         return;
     }
-    case BootstrapState::Connecting: {
-        // The bootstrap connection is Ready; this runs on the network thread.
-        if (response != nullptr)
-            return;
-        bootstrapStateValue.store(BootstrapState::FetchingMetadata);
-        auto request = std::make_unique<KafkaMetadataRequest>(
-            bootstrapConnection->nextCorrelationId(), clientIdValue, std::nullopt, false, true, true);
-        bootstrapConnection->send(std::move(request), this,
-            [this](KafkaResult<KafkaRawResponse> result) { doBootstrap(&result); });
+    auto metadata = KafkaMetadataResponse::parseFromRaw(response.value());
+    if (metadata.isError()) {
+        onBootstrapAttemptFailed(index, metadata.error().wrap(KafkaErrorCode::MetadataError,
+            QStringLiteral("An error occurred while parsing the cluster metadata response")));
         return;
     }
-    case BootstrapState::FetchingMetadata: {
-        if (response == nullptr)
-            return;
-        if (response->isError()) {
-            reportBootstrapError(response->error().wrap(KafkaErrorCode::MetadataError,
-                QStringLiteral("An error occurred while sending the cluster metadata fetch request")));
-            return;
-        }
-        auto metadata = KafkaMetadataResponse::parseFromRaw(response->value());
-        if (metadata.isError()) {
-            reportBootstrapError(metadata.error().wrap(KafkaErrorCode::MetadataError,
-                QStringLiteral("An error occurred while parsing the cluster metadata response")));
-            return;
-        }
-        {
-            // Readers on other threads see the metadata once they see this state.
-            QMutexLocker locker(&connectionsMutex);
-            brokerList = std::move(metadata.value().brokers);
-            controllerId = metadata.value().controllerId;
-            topicList = std::move(metadata.value().topics);
-            bootstrapStateValue.store(BootstrapState::ClosingBootstrapConnection, std::memory_order_release);
-        }
-        bootstrapConnection->disconnectFromHost().then(this, [this] { doBootstrap(nullptr); });
+    bootstrapAttempt.store(-1);
+    // Readers on other threads look for the metadata once they see this state.
+    storeMetadata(metadata.value());
+    bootstrapStateValue.store(BootstrapState::ClosingBootstrapConnection, std::memory_order_release);
+    bootstrapConnection->disconnectFromHost().then(this, [this] { finishBootstrap(); });
+}
+
+// The next configured broker is tried; after the last one the bootstrap fails
+// with one cause per broker.
+void KafkaClusterClient::onBootstrapAttemptFailed(int index, const KafkaError& error)
+{
+    if (bootstrapAttempt.load() != index)
+        return;
+    const Config::Broker& broker = clusterSettings.brokers.at(index);
+    bootstrapFailures.append(brokerFailure(broker.host, broker.port, error));
+    if (index + 1 < clusterSettings.brokers.size()) {
+        connectBootstrapBroker(index + 1);
         return;
     }
-    case BootstrapState::ClosingBootstrapConnection: {
-        if (response != nullptr)
-            return;
-        bootstrapConnection.release()->deleteLater();
-        bootstrapStateValue.store(BootstrapState::Complete);
-        emit bootstrapComplete();
+    bootstrapAttempt.store(-1);
+    bootstrapStateValue.store(BootstrapState::Connecting);
+    QStringList addresses;
+    for (const Config::Broker& configured : clusterSettings.brokers)
+        addresses.append(QStringLiteral("%1:%2").arg(configured.host, QString::number(configured.port)));
+    reportBootstrapError(KafkaError(error.code,
+        QStringLiteral("Unable to bootstrap from any of the configured brokers (%1)").arg(addresses.join(", ")),
+        bootstrapFailures));
+}
+
+void KafkaClusterClient::finishBootstrap()
+{
+    if (bootstrapState() != BootstrapState::ClosingBootstrapConnection)
         return;
-    }
-    case BootstrapState::Complete:
+    disposeBootstrapConnection();
+    bootstrapStateValue.store(BootstrapState::Complete);
+    emit bootstrapComplete();
+}
+
+void KafkaClusterClient::disposeBootstrapConnection()
+{
+    if (!bootstrapConnection)
         return;
-    }
+    disconnect(bootstrapConnection.get(), nullptr, this, nullptr);
+    // Destroyed on its own thread; the destructor closes its socket.
+    bootstrapConnection.release()->deleteLater();
 }
 
 void KafkaClusterClient::reportBootstrapError(KafkaError error)
 {
-    // One bootstrap reports one failure, however the connection goes on failing.
+    // One bootstrap reports one failure, however the connections go on failing.
     if (bootstrapFailed.exchange(true))
         return;
     emit bootstrapError(std::move(error));
 }
 
+// --- metadata (any thread) ---------------------------------------------------
+
+void KafkaClusterClient::storeMetadata(KafkaMetadataResponse& metadata)
+{
+    QMutexLocker locker(&metadataMutex);
+    brokerList = std::move(metadata.brokers);
+    controllerId = metadata.controllerId;
+    topicList = std::move(metadata.topics);
+}
+
+QList<KafkaMetadataResponse::Broker> KafkaClusterClient::brokers() const
+{
+    QMutexLocker locker(&metadataMutex);
+    return brokerList;
+}
+
+QList<KafkaMetadataResponse::Topic> KafkaClusterClient::topics() const
+{
+    QMutexLocker locker(&metadataMutex);
+    return topicList;
+}
+
+std::optional<KafkaMetadataResponse::Broker> KafkaClusterClient::findBroker(std::int32_t brokerId) const
+{
+    QMutexLocker locker(&metadataMutex);
+    for (const auto& candidate : brokerList) {
+        if (candidate.nodeId == brokerId)
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+Result<KafkaMetadataResponse::Partition, Error<KafkaErrorCode>> KafkaClusterClient::findTopicPartition(
+    const QString& topic, int partition) const
+{
+    {
+        QMutexLocker locker(&metadataMutex);
+        for (const auto& candidate : topicList) {
+            if (candidate.name != topic)
+                continue;
+            for (const auto& partitionMetadata : candidate.partitions) {
+                if (partitionMetadata.partitionIndex == partition)
+                    return partitionMetadata;
+            }
+        }
+    }
+    return KafkaError(KafkaErrorCode::UnknownTopicOrPartition,
+        QStringLiteral("Topic %1 with partition index %2 not found in cluster metadata")
+            .arg(topic, QString::number(partition)));
+}
+
+// --- connections (any thread) ------------------------------------------------
+
 Result<KafkaConnection*, Error<KafkaErrorCode>> KafkaClusterClient::brokerConnectionForId(int brokerId)
 {
-    QMutexLocker locker(&connectionsMutex);
-
-    const auto existing = connections.find(brokerId);
-    if (existing != connections.end()) {
+    const auto existingConnection = [this, brokerId]() -> KafkaConnection* {
+        const auto existing = connections.find(brokerId);
+        if (existing == connections.end())
+            return nullptr;
         BrokerConnection& entry = existing->second;
         if (entry.connection->state() >= KafkaConnection::State::Disconnecting && !entry.reopenPending)
             reopenConnection(brokerId, entry);
         return entry.connection.get();
+    };
+    {
+        QMutexLocker locker(&connectionsMutex);
+        if (KafkaConnection* connection = existingConnection())
+            return connection;
     }
 
-    const KafkaMetadataResponse::Broker* broker = nullptr;
-    if (bootstrapState() >= BootstrapState::ClosingBootstrapConnection) {
-        for (const auto& candidate : brokerList) {
-            if (candidate.nodeId == brokerId) {
-                broker = &candidate;
-                break;
-            }
-        }
-    }
-    if (broker == nullptr) {
+    // Read apart from the connections: no thread holds both locks.
+    const std::optional<KafkaMetadataResponse::Broker> broker = findBroker(brokerId);
+    if (!broker) {
         return KafkaError(KafkaErrorCode::BrokerNotAvailable,
             QStringLiteral("Broker %1 not found in cluster metadata").arg(brokerId));
     }
 
+    QMutexLocker locker(&connectionsMutex);
+    // Another thread may have created it meanwhile.
+    if (KafkaConnection* connection = existingConnection())
+        return connection;
+    if (closing.load()) {
+        return KafkaError(KafkaErrorCode::ConnectionClosed,
+            QStringLiteral("The connection to broker %1 is not opened: the cluster client is closing").arg(brokerId));
+    }
     auto connection = std::make_unique<KafkaConnection>(broker->host, broker->port, clientIdValue, clusterSettings);
     KafkaConnection* created = connection.get();
     const std::int32_t id = brokerId;
@@ -202,24 +305,6 @@ void KafkaClusterClient::reopenConnection(std::int32_t brokerId, BrokerConnectio
                 found->second.reopenPending = false;
         },
         Qt::QueuedConnection);
-}
-
-Result<KafkaMetadataResponse::Partition, Error<KafkaErrorCode>> KafkaClusterClient::findTopicPartition(
-    const QString& topic, int partition) const
-{
-    if (bootstrapState() >= BootstrapState::ClosingBootstrapConnection) {
-        for (const auto& candidate : topicList) {
-            if (candidate.name != topic)
-                continue;
-            for (const auto& partitionMetadata : candidate.partitions) {
-                if (partitionMetadata.partitionIndex == partition)
-                    return partitionMetadata;
-            }
-        }
-    }
-    return KafkaError(KafkaErrorCode::UnknownTopicOrPartition,
-        QStringLiteral("Topic %1 with partition index %2 not found in cluster metadata")
-            .arg(topic, QString::number(partition)));
 }
 
 Result<KafkaConnection*, Error<KafkaErrorCode>> KafkaClusterClient::findAvailableBrokerConnection()
@@ -258,10 +343,89 @@ Result<KafkaConnection*, Error<KafkaErrorCode>> KafkaClusterClient::findAvailabl
         if (best != nullptr)
             return best;
     }
-    // Read without the lock: brokers do not change after the bootstrap.
-    if (bootstrapState() < BootstrapState::ClosingBootstrapConnection || brokerList.isEmpty()) {
+    const QList<KafkaMetadataResponse::Broker> known = brokers();
+    if (known.isEmpty()) {
         return KafkaError(
             KafkaErrorCode::BrokerNotAvailable, QStringLiteral("No broker is known from the cluster metadata"));
     }
-    return brokerConnectionForId(brokerList.first().nodeId);
+    return brokerConnectionForId(known.first().nodeId);
+}
+
+// --- refresh -------------------------------------------------------------------
+
+void KafkaClusterClient::refreshMetadata(QObject* context, RefreshCallback callback)
+{
+    {
+        QMutexLocker locker(&metadataMutex);
+        refreshWaiters.push_back(RefreshWaiter { KafkaContextGuard::create(context), std::move(callback) });
+        if (refreshing)
+            return;
+        refreshing = true;
+    }
+    QMetaObject::invokeMethod(refreshContext.get(), [this] { startRefresh(); }, Qt::QueuedConnection);
+}
+
+// Network thread: the brokers with a ready connection are asked first, then
+// the others in the order of the metadata.
+void KafkaClusterClient::startRefresh()
+{
+    refreshCandidates.clear();
+    refreshFailures.clear();
+    for (const KafkaMetadataResponse::Broker& broker : brokers())
+        refreshCandidates.append(broker.nodeId);
+    {
+        QMutexLocker locker(&connectionsMutex);
+        std::stable_partition(refreshCandidates.begin(), refreshCandidates.end(), [this](std::int32_t id) {
+            const auto found = connections.find(id);
+            return found != connections.end() && found->second.connection->state() == KafkaConnection::State::Ready;
+        });
+    }
+    refreshThroughNextBroker();
+}
+
+void KafkaClusterClient::refreshThroughNextBroker()
+{
+    while (!refreshCandidates.isEmpty() && !closing.load()) {
+        const std::int32_t brokerId = refreshCandidates.takeFirst();
+        Result<KafkaConnection*, KafkaError> connection = brokerConnectionForId(brokerId);
+        if (connection.isError()) {
+            refreshFailures.append(connection.error());
+            continue;
+        }
+        KafkaConnection* brokerConnection = connection.value();
+        brokerConnection->send(std::make_unique<KafkaMetadataRequest>(
+                                   brokerConnection->nextCorrelationId(), clientIdValue, std::nullopt, false, false, false),
+            refreshContext.get(),
+            [this, brokerId](KafkaResult<KafkaRawResponse> result) { onRefreshAnswer(brokerId, result); });
+        return;
+    }
+    finishRefresh(KafkaError(KafkaErrorCode::MetadataError,
+        QStringLiteral("No broker of the cluster answered the metadata request"), refreshFailures));
+}
+
+void KafkaClusterClient::onRefreshAnswer(std::int32_t brokerId, KafkaResult<KafkaRawResponse>& response)
+{
+    KafkaResult<KafkaMetadataResponse> metadata = response.isError()
+        ? KafkaResult<KafkaMetadataResponse>(response.error())
+        : KafkaMetadataResponse::parseFromRaw(response.value());
+    if (metadata.isError()) {
+        const std::optional<KafkaMetadataResponse::Broker> broker = findBroker(brokerId);
+        refreshFailures.append(broker ? brokerFailure(broker->host, broker->port, metadata.error()) : metadata.error());
+        refreshThroughNextBroker();
+        return;
+    }
+    storeMetadata(metadata.value());
+    finishRefresh(std::nullopt);
+}
+
+void KafkaClusterClient::finishRefresh(std::optional<KafkaError> error)
+{
+    std::vector<RefreshWaiter> waiters;
+    {
+        QMutexLocker locker(&metadataMutex);
+        waiters.swap(refreshWaiters);
+        refreshing = false;
+    }
+    for (RefreshWaiter& waiter : waiters)
+        waiter.context->post([callback = std::move(waiter.callback), error] { callback(error); });
 }

@@ -13,17 +13,40 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <unordered_map>
+#include <vector>
 
 class KafkaConnection;
+class KafkaContextGuard;
 class QThread;
 
 // The handle on one configured cluster. It bootstraps (reads the cluster
-// metadata through the first configured broker), keeps the brokers and topics
-// of that metadata and hands out one connection per broker id. Every
-// connection lives on the client's network thread; the client itself stays on
-// the thread that created it.
+// metadata through the first configured broker that answers, trying them in
+// the configured order), keeps the brokers and topics of that metadata, reads
+// them again when asked (a leader has moved or failed) and hands out one
+// connection per broker id.
+//
+// Threads: the client lives on the thread that created it (the GUI thread),
+// which runs the bootstrap but for the sending of its Metadata request, and
+// the destructor. Every connection lives on the client's network thread
+// ("NetworkThread"), which also sends the bootstrap's Metadata request and
+// runs the metadata refreshes. The lookups, brokerConnectionForId and
+// refreshMetadata may be called from any thread: the fetch threads and the
+// GUI thread call them.
+//
+// Locks; no thread holds both at once, nor emits a signal or runs a callback
+// while holding one:
+// - metadataMutex guards brokerList, controllerId and topicList (written by
+//   the bootstrap and by every refresh, read by the lookups, which hand out
+//   copies) and the refresh's waiters (refreshWaiters, refreshing);
+// - connectionsMutex guards the connections table, each entry's
+//   reopenPending included, for the whole of a lookup, creation or reopening.
+// The bootstrap state and the bootstrap attempt are atomic; the remaining
+// bootstrap fields belong to the client's thread and the refresh's progress
+// (refreshCandidates, refreshFailures) to the network thread.
 class KafkaClusterClient : public QObject {
     Q_OBJECT
 
@@ -35,6 +58,10 @@ public:
         ClosingBootstrapConnection = 3,
         Complete = 4,
     };
+
+    // Called with nothing when the metadata was read again, else with the
+    // reason why no broker answered.
+    using RefreshCallback = std::function<void(std::optional<KafkaError>)>;
 
     // Keeps its own copy of the cluster settings; the connections refer to it.
     KafkaClusterClient(QString clientId, const Config::Cluster& cluster);
@@ -58,10 +85,17 @@ public:
     // The least loaded existing connection, else the first broker's.
     Result<KafkaConnection*, Error<KafkaErrorCode>> findAvailableBrokerConnection();
 
+    // Any thread: reads the metadata of every topic again, through the
+    // brokers of the metadata in turn (those with a ready connection first)
+    // until one answers, and replaces brokers and topics with it. Calls made
+    // while a refresh is under way share its outcome. `callback` runs once on
+    // the thread of `context`, unless `context` is destroyed first.
+    void refreshMetadata(QObject* context, RefreshCallback callback);
+
     BootstrapState bootstrapState() const { return bootstrapStateValue.load(std::memory_order_acquire); }
-    // Written once before bootstrapComplete, read only afterwards.
-    const QList<KafkaMetadataResponse::Broker>& brokers() const { return brokerList; }
-    const QList<KafkaMetadataResponse::Topic>& topics() const { return topicList; }
+    // Copies of the metadata as last read; any thread.
+    QList<KafkaMetadataResponse::Broker> brokers() const;
+    QList<KafkaMetadataResponse::Topic> topics() const;
     const QString& clientId() const { return clientIdValue; }
 
 signals:
@@ -71,9 +105,6 @@ signals:
     void connectionReady(int32_t brokerId);
     void connectionError(int32_t brokerId, KafkaError connectionError);
 
-private slots:
-    void doBootstrap(KafkaResult<KafkaRawResponse>* response);
-
 private:
     struct BrokerConnection {
         std::unique_ptr<KafkaConnection> connection;
@@ -82,21 +113,58 @@ private:
         bool reopenPending = false;
     };
 
+    struct RefreshWaiter {
+        std::shared_ptr<KafkaContextGuard> context;
+        RefreshCallback callback;
+    };
+
+    // The bootstrap, on the client's thread but for requestBootstrapMetadata.
+    void connectBootstrapBroker(int index);
+    void requestBootstrapMetadata(KafkaConnection* connection, int index);
+    void onBootstrapMetadata(int index, KafkaResult<KafkaRawResponse>& response);
+    void onBootstrapAttemptFailed(int index, const KafkaError& error);
+    void finishBootstrap();
+    void disposeBootstrapConnection();
     void reportBootstrapError(KafkaError error);
+
+    // The refresh, on the network thread.
+    void startRefresh();
+    void refreshThroughNextBroker();
+    void onRefreshAnswer(std::int32_t brokerId, KafkaResult<KafkaRawResponse>& response);
+    void finishRefresh(std::optional<KafkaError> error);
+
+    void storeMetadata(KafkaMetadataResponse& metadata);
+    std::optional<KafkaMetadataResponse::Broker> findBroker(std::int32_t brokerId) const;
     void reopenConnection(std::int32_t brokerId, BrokerConnection& entry);
 
     const QString clientIdValue;
     const Config::Cluster clusterSettings;
     std::atomic<BootstrapState> bootstrapStateValue { BootstrapState::NotStarted };
-    // Set by the first bootstrap failure; later failures are not reported.
+    // Index of the configured broker the bootstrap is trying; -1 once it has
+    // ended. Answers of an earlier attempt are ignored.
+    std::atomic<int> bootstrapAttempt { -1 };
+    // Set by the bootstrap's failure; nothing is reported after it.
     std::atomic<bool> bootstrapFailed { false };
-    // Set when destruction begins: a pending reopening then opens nothing.
+    // Set when destruction begins: a pending reopening then opens nothing,
+    // and no connection is created any more.
     std::atomic<bool> closing { false };
     std::unique_ptr<KafkaConnection> bootstrapConnection;
+    // One per configured broker tried, in order.
+    QList<KafkaError> bootstrapFailures;
+
+    mutable QMutex metadataMutex;
     QList<KafkaMetadataResponse::Broker> brokerList;
     std::int32_t controllerId = -1;
     QList<KafkaMetadataResponse::Topic> topicList;
+    bool refreshing = false;
+    std::vector<RefreshWaiter> refreshWaiters;
+
+    QList<std::int32_t> refreshCandidates;
+    QList<KafkaError> refreshFailures;
+
     mutable QMutex connectionsMutex;
     std::unordered_map<std::int32_t, BrokerConnection> connections;
     std::unique_ptr<QThread> networkThread;
+    // Lives on the network thread: the context of the refresh's requests.
+    std::unique_ptr<QObject> refreshContext;
 };

@@ -20,6 +20,8 @@
 namespace {
 
 constexpr std::int64_t ReadChunkSize = 2048;
+// The size prefix and the correlation id that open every response frame.
+constexpr qint64 FrameHeaderSize = 8;
 
 KafkaErrorCode socketErrorCode(QAbstractSocket::SocketError socketError, KafkaErrorCode fallback)
 {
@@ -31,12 +33,16 @@ KafkaErrorCode socketErrorCode(QAbstractSocket::SocketError socketError, KafkaEr
 
 } // namespace
 
-KafkaConnection::KafkaConnection(QString host, int port, QString clientId, const Config::Cluster& cluster)
+KafkaConnection::KafkaConnection(
+    QString host, int port, QString clientId, const Config::Cluster& cluster, Limits limits)
     : m_host(std::move(host))
     , m_port(port)
     , m_clientId(std::move(clientId))
     , m_cluster(cluster)
+    , m_limits(limits)
 {
+    m_deadlineTimer.setSingleShot(true);
+    connect(&m_deadlineTimer, &QTimer::timeout, this, &KafkaConnection::onDeadlineReached);
 }
 
 KafkaConnection::~KafkaConnection()
@@ -97,6 +103,8 @@ void KafkaConnection::connectToHost()
     failInFlightRequests(connectionClosedError());
     reset();
     setState(State::Idle);
+    m_setUpDeadline = QDeadlineTimer(m_limits.setUp);
+    scheduleDeadline();
 
     if (m_cluster.protocol == Config::Protocol::Ssl) {
         KafkaResult<QSslConfiguration> configuration = makeSslConfiguration(m_cluster.ssl);
@@ -184,9 +192,10 @@ void KafkaConnection::onConnectionInitialized()
 void KafkaConnection::onConnectionReady()
 {
     advanceState(State::Ready);
+    m_setUpDeadline = QDeadlineTimer(QDeadlineTimer::Forever);
     std::deque<QueuedRequest> queue;
     queue.swap(m_requestQueue);
-    updateCounts();
+    requestsChanged();
     for (QueuedRequest& queued : queue)
         onSendRequest(std::move(queued));
     // A disconnection requested meanwhile has failed them instead.
@@ -226,7 +235,7 @@ void KafkaConnection::onSendRequest(QueuedRequest queued)
     }
     if (!sendNow || !m_socket) {
         m_requestQueue.push_back(std::move(queued));
-        updateCounts();
+        requestsChanged();
         return;
     }
 
@@ -265,10 +274,14 @@ void KafkaConnection::onSendRequest(QueuedRequest queued)
                     .arg(m_host, QString::number(m_port), m_socket->errorString(), QString::number(apiKey))));
         return;
     }
-    m_inFlightRequests.push_back(
-        InFlightRequest { apiKey, version, request.header.correlationId, std::move(queued.context),
-            std::move(queued.callback) });
-    updateCounts();
+    // A broker answers in order: nothing is due before the request ahead.
+    const auto timeLimit = request.brokerWait() + m_limits.answer;
+    QDeadlineTimer deadline(timeLimit);
+    if (!m_inFlightRequests.empty())
+        deadline = std::max(deadline, m_inFlightRequests.back().deadline);
+    m_inFlightRequests.push_back(InFlightRequest { apiKey, version, request.header.correlationId,
+        std::move(queued.context), std::move(queued.callback), request.maxResponseSize(), deadline, timeLimit });
+    requestsChanged();
 }
 
 void KafkaConnection::failRequest(const QueuedRequest& queued, const KafkaError& error)
@@ -282,18 +295,28 @@ void KafkaConnection::dataReceivedFromPeer()
 {
     while (m_socket) {
         if (!m_frameSizeRead) {
+            // The frame is judged on its size and correlation id before any
+            // of it is buffered.
+            char header[FrameHeaderSize];
             if (m_socket->bytesAvailable() < 4)
                 return;
-            char size[4];
-            m_socket->read(size, 4);
-            m_frameSize = qFromBigEndian<std::int32_t>(size);
-            m_frameSizeRead = true;
+            m_socket->peek(header, 4);
+            m_frameSize = qFromBigEndian<std::int32_t>(header);
             if (m_frameSize < 4) {
                 onConnectionError(KafkaError(KafkaErrorCode::CorruptMessage,
                     QStringLiteral("The kafka broker %1:%2 sent a response frame of %3 bytes")
                         .arg(m_host, QString::number(m_port), QString::number(m_frameSize))));
                 return;
             }
+            if (m_socket->bytesAvailable() < FrameHeaderSize)
+                return;
+            m_socket->read(header, FrameHeaderSize);
+            if (std::optional<KafkaError> error = checkFrameHeader(qFromBigEndian<std::int32_t>(header + 4))) {
+                onConnectionError(std::move(*error));
+                return;
+            }
+            m_receiveBuffer.data = QByteArray(header + 4, 4);
+            m_frameSizeRead = true;
         }
 
         while (m_socket->bytesAvailable() > 0 && m_receiveBuffer.size() < m_frameSize) {
@@ -319,7 +342,7 @@ void KafkaConnection::dataReceivedFromPeer()
             continue;
         InFlightRequest answered = std::move(*entry);
         m_inFlightRequests.erase(entry);
-        updateCounts();
+        requestsChanged();
         if (answered.context->guards(this)) {
             // The connection's own exchange goes on at once, so that its
             // outcome comes before whatever the socket reports next (a broker
@@ -395,10 +418,19 @@ void KafkaConnection::onDisconnectRequested(std::shared_ptr<QPromise<void>> prom
         m_socket->disconnectFromHost();
         if (m_disconnectPromises.empty())
             return;
-        if (m_socket && m_socket->state() != QAbstractSocket::UnconnectedState)
+        if (m_socket && m_socket->state() != QAbstractSocket::UnconnectedState) {
+            // Unwritten data may wait for a peer that reads nothing.
+            m_closeDeadline = QDeadlineTimer(m_limits.close);
+            scheduleDeadline();
             return;
+        }
     }
     // Still looking up or connecting, or no socket: nothing to wait for.
+    closeAtOnce();
+}
+
+void KafkaConnection::closeAtOnce()
+{
     abortSocket();
     reset();
     setState(State::Disconnected);
@@ -428,7 +460,7 @@ bool KafkaConnection::failInFlightRequests(const KafkaError& error)
 {
     std::vector<InFlightRequest> inFlight;
     inFlight.swap(m_inFlightRequests);
-    updateCounts();
+    requestsChanged();
     // The connection's own requests (ApiVersions, SASL) end with it.
     bool delivered = false;
     for (const InFlightRequest& request : inFlight) {
@@ -451,6 +483,9 @@ void KafkaConnection::reset()
     m_frameSizeRead = false;
     m_frameSize = 0;
     m_receiveBuffer = KafkaBuffer();
+    m_setUpDeadline = QDeadlineTimer(QDeadlineTimer::Forever);
+    m_closeDeadline = QDeadlineTimer(QDeadlineTimer::Forever);
+    scheduleDeadline();
     m_brokerApiVersions.clear();
     m_saslStep = 0;
     saslAuthenticationClearState();
@@ -486,10 +521,11 @@ void KafkaConnection::finishDisconnectPromises()
         promise->finish();
 }
 
-void KafkaConnection::updateCounts()
+void KafkaConnection::requestsChanged()
 {
     m_inFlightCount.store(static_cast<int>(m_inFlightRequests.size()));
     m_queuedCount.store(static_cast<int>(m_requestQueue.size()));
+    scheduleDeadline();
 }
 
 // --- TLS settings -----------------------------------------------------------

@@ -16,14 +16,18 @@
 #include <QObject>
 #include <QPair>
 #include <QPromise>
+#include <QDeadlineTimer>
 #include <QSslConfiguration>
 #include <QString>
+#include <QTimer>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -35,11 +39,31 @@ class QTcpSocket;
 // each request with the highest version both sides speak and hands every
 // response to its caller's callback on the caller's thread.
 //
-// The connection lives on one thread (the cluster client's network thread);
-// `send`, `disconnectFromHost`, `nextCorrelationId`, `state` and the request
-// counts may be called from any thread. Nothing times out and nothing is
-// retried: a failed or closed connection is Disconnected and opens again only
-// when `connectToHost` is called again.
+// Threads: the connection, its socket and its deadline timer live on one
+// thread (the cluster client's network thread, which serves every connection
+// of the cluster); `send`, `disconnectFromHost`, `nextCorrelationId`, `state`
+// and the request counts may be called from any thread. Nothing is retried: a
+// failed or closed connection is Disconnected and opens again only when
+// `connectToHost` is called again.
+//
+// Limits, so that no broker, firewall or proxy can hold a caller or the
+// network thread for ever, nor make the connection buffer what it claims:
+// - the set-up (TCP connection, TLS handshake, ApiVersions, SASL) must finish
+//   within Limits::setUp of `connectToHost`;
+// - a written request must be answered within Limits::answer beyond the wait
+//   it asks the broker for (a Fetch's max wait); as a broker answers in
+//   order, it is never due before the request written ahead of it;
+// - a graceful close that has not finished within Limits::close is cut off
+//   (the waiting requests fail as closed);
+// - a response frame must answer a waiting request and be no larger than
+//   that request's maxResponseSize: both are checked on its first 8 bytes,
+//   before anything of it is buffered;
+// - a SCRAM iteration count above KafkaSaslScramProof::MaxIterationCount is
+//   refused, not computed.
+// A missed set-up or answer limit fails the connection with code 6, naming
+// the broker and what it waited for; a frame that breaks the rules fails it
+// with code 63 (no such request) or 71 (too large). DefaultLimits holds the
+// limits of every real connection; tests choose shorter ones.
 //
 // Every request given to `send` gets exactly one callback unless its context
 // object is destroyed first or the connection itself is destroyed: the
@@ -68,6 +92,17 @@ public:
 
     using Callback = std::function<void(KafkaResult<KafkaRawResponse>)>;
 
+    // Time limits of a connection (see the class comment).
+    static constexpr std::chrono::milliseconds SetUpTimeLimit { 30'000 };
+    static constexpr std::chrono::milliseconds AnswerTimeLimit { 30'000 };
+    static constexpr std::chrono::milliseconds CloseTimeLimit { 5'000 };
+    struct Limits {
+        std::chrono::milliseconds setUp;
+        std::chrono::milliseconds answer;
+        std::chrono::milliseconds close;
+    };
+    static constexpr Limits DefaultLimits { SetUpTimeLimit, AnswerTimeLimit, CloseTimeLimit };
+
     // A request waiting for the connection to become Ready. Copying shares the
     // request.
     struct QueuedRequest {
@@ -83,11 +118,17 @@ public:
         std::int32_t correlationId = 0;
         std::shared_ptr<KafkaContextGuard> context;
         Callback callback;
+        // The request's maxResponseSize.
+        std::int64_t maxResponseSize = 0;
+        // When the answer is due, and how long it was given.
+        QDeadlineTimer deadline;
+        std::chrono::milliseconds timeLimit { 0 };
     };
 
     // `cluster` must outlive the connection. Nothing is opened until
     // `connectToHost`.
-    KafkaConnection(QString host, int port, QString clientId, const Config::Cluster& cluster);
+    KafkaConnection(QString host, int port, QString clientId, const Config::Cluster& cluster,
+        Limits limits = DefaultLimits);
     ~KafkaConnection() override;
 
     KafkaConnection(const KafkaConnection&) = delete;
@@ -149,9 +190,13 @@ private slots:
     void onStateChanged(QAbstractSocket::SocketState socketState);
     void onErrorOccurred(QAbstractSocket::SocketError socketError);
     void onConnectionEstablished();
+    void onDeadlineReached();
 
 private:
     void onDisconnectRequested(std::shared_ptr<QPromise<void>> promise);
+    // Closes the socket at once, fails what is waiting as closed and finishes
+    // the disconnection futures.
+    void closeAtOnce();
     void setState(State state);
     // Moves to `state` unless a disconnection was requested meanwhile.
     void advanceState(State state);
@@ -177,8 +222,16 @@ private:
     // Closes the socket at once; only outside the socket's own signals.
     void abortSocket();
     void finishDisconnectPromises();
-    void updateCounts();
+    // Publishes the request counts and arms the deadline timer for the
+    // earliest deadline; after every change of the queue or the in-flight
+    // list.
+    void requestsChanged();
+    void scheduleDeadline();
     KafkaError connectionClosedError() const;
+    KafkaError setUpTimeoutError() const;
+    KafkaError answerTimeoutError(const InFlightRequest& request) const;
+    // Checks the size and correlation id of the frame about to be received.
+    std::optional<KafkaError> checkFrameHeader(std::int32_t correlationId) const;
 
     void saslAuthenticationClearState();
     void doSaslAuthentication(KafkaResult<KafkaRawResponse>* response);
@@ -192,6 +245,7 @@ private:
     std::int32_t m_port = 0;
     QString m_clientId;
     const Config::Cluster& m_cluster;
+    const Limits m_limits;
     std::atomic<State> m_state { State::Idle };
     std::unique_ptr<QTcpSocket> m_socket;
     std::atomic<std::int32_t> m_correlationIdCounter { 0 };
@@ -209,6 +263,11 @@ private:
     std::vector<std::shared_ptr<QPromise<void>>> m_disconnectPromises;
     std::atomic<int> m_inFlightCount { 0 };
     std::atomic<int> m_queuedCount { 0 };
+    // Due while the connection is set up, and while it closes gracefully.
+    QDeadlineTimer m_setUpDeadline { QDeadlineTimer::Forever };
+    QDeadlineTimer m_closeDeadline { QDeadlineTimer::Forever };
+    // Fires at the earliest deadline; a child, so it follows moveToThread.
+    QTimer m_deadlineTimer { this };
     // Counts connection attempts, so that answers to the connection's own
     // requests of an earlier attempt are ignored.
     std::uint64_t m_attempt = 0;

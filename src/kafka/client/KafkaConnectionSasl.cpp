@@ -197,6 +197,13 @@ void KafkaConnection::saslScramFirstAnswered(KafkaResult<KafkaRawResponse>& resu
         return;
     }
     const KafkaSaslScramFirstResponse& first = response.value();
+    if (first.iterationCount > KafkaSaslScramProof::MaxIterationCount) {
+        onConnectionError(saslError(QStringLiteral("The SASL SCRAM iteration count %1 asked for by the server is "
+                                                   "above the limit of %2")
+                                        .arg(QString::number(first.iterationCount),
+                                            QString::number(KafkaSaslScramProof::MaxIterationCount))));
+        return;
+    }
     if (!first.nonce.startsWith(m_saslNonce, Qt::CaseSensitive) || first.nonce == m_saslNonce) {
         onConnectionError(saslError(QStringLiteral("The SASL SCRAM nonce returned by the server in the first response "
                                                    "does net match the one sent in the first request")));

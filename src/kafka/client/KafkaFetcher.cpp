@@ -16,6 +16,19 @@ using namespace KafkaFetcherResponses;
 
 namespace {
 
+// The timestamp that asks ListOffsets for a partition's log start offset.
+constexpr std::int64_t EarliestTimestamp = -2;
+
+// A partition error of a Fetch answer, with the broker's error as its cause.
+KafkaError fetchPartitionError(const QString& topic, std::int32_t partition, std::int64_t offset,
+    KafkaProtocolError code, std::int64_t logStartOffset = -1)
+{
+    return KafkaError(KafkaConnection::mapProtocolError(code, KafkaErrorCode::FetchError),
+        QStringLiteral("The server returned an error while fetching records for %1-%2 at offset %3")
+            .arg(topic, number(partition), number(offset)),
+        { brokerError(code, KafkaErrorCode::FetchError, logStartOffset) });
+}
+
 // A record set whose batches have been scanned, waiting to be decoded.
 struct ScannedRecordSet {
     std::int32_t jobId = 0;
@@ -33,8 +46,8 @@ KafkaFetcher::KafkaFetcher(KafkaClusterClient& client)
 {
     fetchThread->setObjectName(QStringLiteral("FetchThread"));
     fetchThread->start(QThread::InheritPriority);
-    connect(&clusterClient, &KafkaClusterClient::connectionReady, this, &KafkaFetcher::onClusterClientConnectionReady,
-        Qt::QueuedConnection);
+    // A connection coming up moves nothing on: a job waiting for its leader
+    // goes on once the metadata has been read again.
     connect(&clusterClient, &KafkaClusterClient::connectionError, this, &KafkaFetcher::onClusterClientConnectionError,
         Qt::QueuedConnection);
     moveToThread(fetchThread.get());
@@ -98,7 +111,9 @@ void KafkaFetcher::onFetchJobRequested(FetchJob requested)
         fetchJobs.append(requested);
         job = &fetchJobs.last();
     }
-    if (job->paused)
+    // A job waiting for its next attempt is moved on by its timer, one asked
+    // for already by the answer under way.
+    if (job->paused || job->requested || job->state == FetchJob::State::WaitingForConnection)
         return;
     if (job->rangeComplete()) {
         job->state = FetchJob::State::Finished;
@@ -109,15 +124,28 @@ void KafkaFetcher::onFetchJobRequested(FetchJob requested)
     KafkaResult<KafkaMetadataResponse::Partition> partition
         = clusterClient.findTopicPartition(job->topic, job->partition);
     if (partition.isError()) {
-        failFetchJob(*job, std::move(partition).error());
+        // Once the metadata has been read again, a partition it lacks has no
+        // broker to serve it.
+        if (job->retry.attempts() > 0)
+            failFetchJob(*job, std::move(partition).error());
+        else
+            retryFetchJob(*job, std::move(partition).error());
         return;
     }
-    Result<KafkaConnection*, KafkaError> connection = clusterClient.brokerConnectionForId(partition.value().leaderId);
+    const KafkaMetadataResponse::Partition& metadata = partition.value();
+    if (metadata.errorCode != KafkaProtocolError::None || metadata.leaderId < 0) {
+        retryFetchJob(*job,
+            KafkaError(KafkaConnection::mapProtocolError(metadata.errorCode, KafkaErrorCode::LeaderNotAvailable),
+                QStringLiteral("Partition %1-%2 has no leader in the cluster metadata")
+                    .arg(job->topic, number(job->partition))));
+        return;
+    }
+    Result<KafkaConnection*, KafkaError> connection = clusterClient.brokerConnectionForId(metadata.leaderId);
     if (connection.isError()) {
-        failFetchJob(*job, std::move(connection).error());
+        retryFetchJob(*job, std::move(connection).error());
         return;
     }
-    job->brokerId = partition.value().leaderId;
+    job->brokerId = metadata.leaderId;
     sendBrokerFetch(job->brokerId);
 }
 
@@ -175,7 +203,7 @@ void KafkaFetcher::sendBrokerFetch(std::int32_t brokerId)
         }();
         for (std::int32_t id : ids) {
             if (FetchJob* job = findRunningFetchJobById(id))
-                failFetchJob(*job, connection.error());
+                retryFetchJob(*job, connection.error());
         }
         return;
     }
@@ -235,19 +263,25 @@ void KafkaFetcher::onFetchResponseReceived(
             awaited.append(partition);
     }
 
-    const auto failAwaited = [this, &awaited](const std::function<KafkaError(const FetchJob&)>& makeError) {
+    const auto failAwaited = [this, &awaited](const std::function<KafkaError(const FetchJob&)>& makeError,
+                                 bool retry = false) {
         for (const RequestedPartition& partition : awaited) {
-            if (FetchJob* job = findRunningFetchJobById(partition.jobId))
+            FetchJob* job = findRunningFetchJobById(partition.jobId);
+            if (job && retry)
+                retryFetchJob(*job, makeError(*job));
+            else if (job)
                 failFetchJob(*job, makeError(*job));
         }
     };
 
     if (result.isError()) {
         KafkaError error = std::move(result).error();
+        // The leader's connection failed: another broker may lead by now.
+        const bool retry = isConnectionFailure(error.code);
         failAwaited([&error](const FetchJob&) {
             KafkaError copy = error;
             return copy.wrap(KafkaErrorCode::FetchError, QStringLiteral("An error occurred while sending the record fetch request"));
-        });
+        }, retry);
         sendBrokerFetch(brokerId);
         return;
     }
@@ -296,13 +330,19 @@ void KafkaFetcher::handleFetchResponse(
                         .arg(job->topic, number(job->partition), number(job->nextOffset))));
             continue;
         }
-        if (partition->errorCode != KafkaProtocolError::None) {
-            failFetchJob(*job,
-                KafkaError(KafkaConnection::mapProtocolError(partition->errorCode, KafkaErrorCode::FetchError),
-                    QStringLiteral("The server returned an error while fetching records for %1-%2 at offset %3")
-                        .arg(job->topic, number(job->partition), number(job->nextOffset))));
+        if (partition->errorCode == KafkaProtocolError::OffsetOutOfRange) {
+            failBeyondLog(*job, partition->logStartOffset);
             continue;
         }
+        if (partition->errorCode != KafkaProtocolError::None) {
+            KafkaError error = fetchPartitionError(job->topic, job->partition, job->nextOffset, partition->errorCode);
+            if (isLeaderError(partition->errorCode))
+                retryFetchJob(*job, std::move(error));
+            else
+                failFetchJob(*job, std::move(error));
+            continue;
+        }
+        job->retry.reset();
         job->highWatermark = partition->highWatermark;
         job->lastStableOffset = partition->lastStableOffset;
         KafkaFetchedRecordSet recordSet(job->topic, job->partition, job->nextOffset, job->endOffset, *partition);
@@ -322,8 +362,11 @@ void KafkaFetcher::handleFetchResponse(
 
     sendBrokerFetch(brokerId);
 
+    // The record sets of one response share one budget: the job whose records
+    // take it past its limit fails, and so do those decoded after it.
+    KafkaDecodeBudget budget;
     for (ScannedRecordSet& set : scanned) {
-        KafkaResult<QList<KafkaRecord>> records = set.recordSet.decode();
+        KafkaResult<QList<KafkaRecord>> records = set.recordSet.decode(budget);
         FetchJob* job = findRunningFetchJobById(set.jobId);
         if (!job)
             continue;
@@ -357,7 +400,36 @@ void KafkaFetcher::failFetchJob(FetchJob& job, KafkaError error)
 {
     job.state = FetchJob::State::Failed;
     job.stalled = false;
+    job.retry.reset();
     emit fetchJobFailed(job.id, std::move(error));
+}
+
+// The offset lies outside the partition's log, mostly below its start after
+// records were deleted. A broker leaves the log start offset out of an error
+// answer (-1), so it is looked up before the failure is reported.
+void KafkaFetcher::failBeyondLog(FetchJob& job, std::int64_t logStartOffset)
+{
+    if (logStartOffset >= 0) {
+        failFetchJob(job,
+            fetchPartitionError(job.topic, job.partition, job.nextOffset, KafkaProtocolError::OffsetOutOfRange,
+                logStartOffset));
+        return;
+    }
+    job.state = FetchJob::State::Failed;
+    job.stalled = false;
+    job.retry.reset();
+    const std::int32_t id = job.id;
+    const std::int64_t offset = job.nextOffset;
+    fetchTopicPartitionOffset(job.topic, job.partition, EarliestTimestamp,
+        [this, id, offset](KafkaResult<long long> earliest) {
+            const FetchJob* failed = findRunningFetchJobById(id);
+            // Resumed or cancelled meanwhile: nothing more to report.
+            if (!failed || failed->state != FetchJob::State::Failed)
+                return;
+            emit fetchJobFailed(id,
+                fetchPartitionError(failed->topic, failed->partition, offset, KafkaProtocolError::OffsetOutOfRange,
+                    earliest.hasValue() ? earliest.value() : -1));
+        });
 }
 
 void KafkaFetcher::onFetchJobCancelRequested(int32_t jobId)
@@ -371,74 +443,6 @@ void KafkaFetcher::onFetchPauseAllRequested()
         if (job.state != FetchJob::State::Finished && job.state != FetchJob::State::Failed)
             job.paused = true;
     }
-}
-
-void KafkaFetcher::onFetchResumeAllRequested()
-{
-    QList<FetchJob> resumed;
-    for (FetchJob& job : fetchJobs) {
-        if ((job.paused && job.state != FetchJob::State::Finished) || job.state == FetchJob::State::Failed) {
-            job.paused = false;
-            job.state = FetchJob::State::Fetching;
-            resumed.append(job);
-        }
-    }
-    for (const FetchJob& job : resumed)
-        onFetchJobRequested(job);
-}
-
-void KafkaFetcher::onClusterClientConnectionReady(int32_t brokerId)
-{
-    QList<FetchJob> waiting;
-    for (const FetchJob& job : fetchJobs) {
-        if (job.brokerId == brokerId && job.state == FetchJob::State::WaitingForConnection)
-            waiting.append(job);
-    }
-    for (const FetchJob& job : waiting)
-        onFetchJobRequested(job);
-
-    QList<std::int32_t> lookups;
-    for (const FetchOffsetJob& job : fetchOffsetJobs) {
-        if (job.brokerId == brokerId && job.state == FetchOffsetJob::State::WaitingForConnection)
-            lookups.append(job.id);
-    }
-    for (std::int32_t id : lookups)
-        doFetchTopicPartitionOffset(id, nullptr);
-}
-
-// The leader's connection failed while nothing was waiting on it: every job
-// that reads from that broker has lost its way there, also one whose first
-// request was given to the connection just before the failure.
-void KafkaFetcher::onClusterClientConnectionError(int32_t brokerId, KafkaError error)
-{
-    auto brokerFetch = brokerFetches.find(brokerId);
-    if (brokerFetch != brokerFetches.end()) {
-        brokerFetch->second.inFlight = false;
-        brokerFetch->second.partitions.clear();
-    }
-    QList<std::int32_t> failed;
-    for (FetchJob& job : fetchJobs) {
-        if (job.brokerId != brokerId)
-            continue;
-        job.requested = false;
-        if (job.state == FetchJob::State::New || job.state == FetchJob::State::WaitingForConnection
-            || job.state == FetchJob::State::Fetching)
-            failed.append(job.id);
-    }
-    for (std::int32_t id : failed) {
-        if (FetchJob* job = findRunningFetchJobById(id))
-            failFetchJob(*job, error);
-    }
-
-    QList<std::int32_t> lookups;
-    for (const FetchOffsetJob& job : fetchOffsetJobs) {
-        if (job.brokerId == brokerId
-            && (job.state == FetchOffsetJob::State::WaitingForConnection
-                || job.state == FetchOffsetJob::State::Requested))
-            lookups.append(job.id);
-    }
-    for (std::int32_t id : lookups)
-        finishFetchOffsetJob(id, error);
 }
 
 void KafkaFetcher::updateFetchProgress()

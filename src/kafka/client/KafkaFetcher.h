@@ -5,6 +5,7 @@
 #include "KafkaFetchResponse.h"
 #include "KafkaRawResponse.h"
 #include "KafkaRecord.h"
+#include "LeaderRetry.h"
 #include "Result.h"
 
 #include <QList>
@@ -27,14 +28,27 @@ class QThread;
 // produced later keep arriving. The fetcher also resolves timestamps to
 // offsets.
 //
+// A job follows its partition's leader. When the connection to the leader
+// fails, or the broker answers that it does not (or no longer) lead the
+// partition, the job waits a short backoff, the cluster client reads the
+// metadata again through any live broker, and the job goes on from the same
+// offset at the leader the metadata now names, without anyone asking. It
+// fails only when no broker could serve the partition within LeaderRetry's
+// time limit; resuming it reads the metadata again first. Offset lookups do
+// the same.
+//
 // The jobs of one broker are fetched together: one Fetch request per broker
 // at a time names every partition due there, and the broker holds it until
 // one of them has records or the wait limit has passed. Partitions that are
 // caught up thus cost one request per wait limit and broker, and no partition
 // waits behind another's request.
 //
-// Public methods may be called from any thread; they post their work to the
-// fetch thread and return at once. Signals are emitted on the fetch thread.
+// Threads: public methods may be called from any thread; they post their
+// work to the fetch thread and return at once. Everything else (the job
+// lists, the slots, the retry timers, the callbacks of offset lookups and of
+// the cluster client's metadata refresh) runs on the fetch thread, and the
+// signals are emitted there. The fetcher calls the cluster client's lookups
+// and brokerConnectionForId from the fetch thread; the client guards them.
 class KafkaFetcher : public QObject {
     Q_OBJECT
 
@@ -73,6 +87,8 @@ public:
 
     // One ListOffsets lookup of one partition.
     struct FetchOffsetJob {
+        // WaitingForConnection: the leader could not be reached or has
+        // moved; the lookup waits for its next attempt.
         enum class State : std::int32_t { New = 0, WaitingForConnection = 1, Requested = 2, Done = 3 };
 
         std::int32_t id = 0;
@@ -84,6 +100,7 @@ public:
         std::int64_t timestamp = -1;
         // Runs on the fetch thread.
         OffsetCallback callback;
+        LeaderRetry retry;
     };
 
     // The two lookups that turn a time range into offsets.
@@ -143,7 +160,6 @@ private slots:
     void onFetchJobCancelRequested(int32_t jobId);
     void onFetchPauseAllRequested();
     void onFetchResumeAllRequested();
-    void onClusterClientConnectionReady(int32_t brokerId);
     void onClusterClientConnectionError(int32_t brokerId, KafkaError error);
 
 private:
@@ -169,6 +185,10 @@ private:
     void handleFetchResponse(const QList<RequestedPartition>& requested, KafkaFetchResponse& response,
         std::int32_t brokerId);
     void failFetchJob(FetchJob& job, KafkaError error);
+    void failBeyondLog(FetchJob& job, std::int64_t logStartOffset);
+    // A failure that another leader may cure: the job tries again after a
+    // backoff and a metadata refresh, or fails once the time limit has passed.
+    void retryFetchJob(FetchJob& job, KafkaError error);
     void finishOrContinue(FetchJob& job);
     void updateFetchProgress();
 
@@ -177,8 +197,8 @@ private:
     void doFetchTopicPartitionOffset(int jobId, KafkaResult<KafkaRawResponse>* response);
     void doResolveTimestampsTopicPartitionOffset(int jobId, KafkaResult<long long>* result);
     void requestTopicPartitionOffset(FetchOffsetJob& job);
-    Result<long long, Error<KafkaErrorCode>> readTopicPartitionOffset(
-        const FetchOffsetJob& job, KafkaResult<KafkaRawResponse>& response) const;
+    void readTopicPartitionOffset(FetchOffsetJob& job, KafkaResult<KafkaRawResponse>& response);
+    void retryOffsetLookup(FetchOffsetJob& job, KafkaError error);
     void finishFetchOffsetJob(int jobId, Result<long long, Error<KafkaErrorCode>> result);
     void deliverResolvedOffsets(int jobId, Result<OffsetsResult, Error<KafkaErrorCode>> result);
 

@@ -83,7 +83,7 @@ void KafkaFetcher::doFetchTopicPartitionOffset(int jobId, KafkaResult<KafkaRawRe
         return;
     case FetchOffsetJob::State::Requested:
         if (response)
-            finishFetchOffsetJob(jobId, readTopicPartitionOffset(*job, *response));
+            readTopicPartitionOffset(*job, *response);
         return;
     case FetchOffsetJob::State::Done:
         return;
@@ -94,57 +94,89 @@ void KafkaFetcher::requestTopicPartitionOffset(FetchOffsetJob& job)
 {
     KafkaResult<KafkaMetadataResponse::Partition> partition = clusterClient.findTopicPartition(job.topic, job.partition);
     if (partition.isError()) {
-        finishFetchOffsetJob(job.id, std::move(partition).error());
+        // Once the metadata has been read again, a partition it lacks has no
+        // broker to serve it.
+        if (job.retry.attempts() > 0)
+            finishFetchOffsetJob(job.id, std::move(partition).error());
+        else
+            retryOffsetLookup(job, std::move(partition).error());
         return;
     }
-    if (partition.value().errorCode != KafkaProtocolError::None) {
-        finishFetchOffsetJob(job.id,
-            KafkaError(KafkaConnection::mapProtocolError(partition.value().errorCode, KafkaErrorCode::ListOffsetsError),
+    const KafkaMetadataResponse::Partition& metadata = partition.value();
+    if (metadata.errorCode != KafkaProtocolError::None || metadata.leaderId < 0) {
+        retryOffsetLookup(job,
+            KafkaError(KafkaConnection::mapProtocolError(metadata.errorCode, KafkaErrorCode::ListOffsetsError),
                 QStringLiteral("Partition %1-%2 is in a failed state").arg(job.topic, number(job.partition))));
         return;
     }
-    Result<KafkaConnection*, KafkaError> connection = clusterClient.brokerConnectionForId(partition.value().leaderId);
+    Result<KafkaConnection*, KafkaError> connection = clusterClient.brokerConnectionForId(metadata.leaderId);
     if (connection.isError()) {
-        finishFetchOffsetJob(job.id, std::move(connection).error());
+        retryOffsetLookup(job, std::move(connection).error());
         return;
     }
-    job.brokerId = partition.value().leaderId;
+    job.brokerId = metadata.leaderId;
     job.state = FetchOffsetJob::State::Requested;
 
     KafkaConnection* brokerConnection = connection.value();
-    const std::int32_t id = job.id;
     QList<KafkaListOffsetsRequest::Topic> topics {
         { job.topic, { { job.partition, NoLeaderEpoch, job.timestamp } } },
     };
+    // An answer to an attempt that was given up is ignored.
     brokerConnection->send(std::make_unique<KafkaListOffsetsRequest>(brokerConnection->nextCorrelationId(),
                                clusterClient.clientId(), -1, IsolationLevel::ReadCommitted, std::move(topics)),
-        this, [this, id](KafkaResult<KafkaRawResponse> result) { doFetchTopicPartitionOffset(id, &result); });
+        this, [this, id = job.id, generation = job.retry.generation()](KafkaResult<KafkaRawResponse> result) {
+            const FetchOffsetJob* answered = findFetchOffsetJob(id);
+            if (answered && answered->retry.generation() == generation)
+                doFetchTopicPartitionOffset(id, &result);
+        });
 }
 
-Result<long long, Error<KafkaErrorCode>> KafkaFetcher::readTopicPartitionOffset(
-    const FetchOffsetJob& job, KafkaResult<KafkaRawResponse>& response) const
+// Ends the lookup with the offset or the failure, or tries again when the
+// leader could not be reached or has moved.
+void KafkaFetcher::readTopicPartitionOffset(FetchOffsetJob& job, KafkaResult<KafkaRawResponse>& response)
 {
     const QString timestamp = number(job.timestamp);
     const QString partitionIndex = number(job.partition);
-    if (response.isError())
-        return std::move(response).error().wrap(
+    if (response.isError()) {
+        const bool retry = isConnectionFailure(response.error().code);
+        KafkaError error = std::move(response).error().wrap(
             KafkaErrorCode::ListOffsetsError, QStringLiteral("An error occurred while sending the offset fetch request"));
+        if (retry)
+            retryOffsetLookup(job, std::move(error));
+        else
+            finishFetchOffsetJob(job.id, std::move(error));
+        return;
+    }
     KafkaResult<KafkaListOffsetsResponse> parsed = KafkaListOffsetsResponse::parseFromRaw(response.value());
-    if (parsed.isError())
-        return std::move(parsed).error().wrap(KafkaErrorCode::ListOffsetsError,
-            QStringLiteral("Received a corrupt OffsetFetch response while fetching the offset at timestamp %1 for %2-%3")
-                .arg(timestamp, job.topic, partitionIndex));
+    if (parsed.isError()) {
+        finishFetchOffsetJob(job.id,
+            std::move(parsed).error().wrap(KafkaErrorCode::ListOffsetsError,
+                QStringLiteral("Received a corrupt OffsetFetch response while fetching the offset at timestamp %1 for %2-%3")
+                    .arg(timestamp, job.topic, partitionIndex)));
+        return;
+    }
     const KafkaListOffsetsResponse::Partition* partition
         = findPartition(parsed.value().topics, &KafkaListOffsetsResponse::Topic::name, job.topic, job.partition);
-    if (!partition)
-        return KafkaError(KafkaErrorCode::ListOffsetsError,
-            QStringLiteral("The offset response for the timestamp %1 does not hold the partition %2-%3")
-                .arg(timestamp, job.topic, partitionIndex));
-    if (partition->errorCode != KafkaProtocolError::None)
-        return KafkaError(KafkaConnection::mapProtocolError(partition->errorCode, KafkaErrorCode::ListOffsetsError),
+    if (!partition) {
+        finishFetchOffsetJob(job.id,
+            KafkaError(KafkaErrorCode::ListOffsetsError,
+                QStringLiteral("The offset response for the timestamp %1 does not hold the partition %2-%3")
+                    .arg(timestamp, job.topic, partitionIndex)));
+        return;
+    }
+    if (partition->errorCode != KafkaProtocolError::None) {
+        KafkaError error(KafkaConnection::mapProtocolError(partition->errorCode, KafkaErrorCode::ListOffsetsError),
             QStringLiteral("The server returned an error while fetching the offset at timestamp %1 for %2-%3")
-                .arg(timestamp, job.topic, partitionIndex));
-    return static_cast<long long>(partition->offset);
+                .arg(timestamp, job.topic, partitionIndex),
+            { brokerError(partition->errorCode, KafkaErrorCode::ListOffsetsError) });
+        if (isLeaderError(partition->errorCode))
+            retryOffsetLookup(job, std::move(error));
+        else
+            finishFetchOffsetJob(job.id, std::move(error));
+        return;
+    }
+    job.state = FetchOffsetJob::State::Done;
+    finishFetchOffsetJob(job.id, static_cast<long long>(partition->offset));
 }
 
 // Ends a lookup: it leaves the list before its callback runs.

@@ -13,4 +13,5 @@ enum class KafkaApiKey : std::int16_t {
     SaslHandshake = 17,
     ApiVersions = 18,
     SaslAuthenticate = 36,
+    ConsumerGroupDescribe = 69,
 };

@@ -98,21 +98,32 @@ public:
     }
 
     // Reads `count` elements (negative gives none) with the rule of readArray.
+    // The list is reserved once the first element is read, for no more
+    // elements than the bytes left could hold were each as long as the first:
+    // never more than the data can back, whatever the count claims.
     template <typename Reader>
     auto readElements(std::int64_t count, Reader reader) -> QList<decltype(reader(*this))>
     {
         QList<decltype(reader(*this))> list;
-        if (count <= 0)
-            return list;
-        list.reserve(static_cast<qsizetype>(std::min<std::int64_t>(count, remaining())));
         for (std::int64_t i = 0; i < count; ++i) {
             if (atEnd()) {
                 countOverrun(count - i);
                 break;
             }
-            list.append(reader(*this));
+            const std::int64_t start = position;
+            auto element = reader(*this);
+            if (i == 0)
+                list.reserve(static_cast<qsizetype>(1 + fitting(count - 1, position - start)));
+            list.append(std::move(element));
         }
         return list;
+    }
+
+    // How many of `count` elements of at least `elementSize` bytes the bytes
+    // left can hold: as many as a list read from the wire may reserve.
+    std::int64_t fitting(std::int64_t count, std::int64_t elementSize) const
+    {
+        return std::min(count, remaining() / std::max<std::int64_t>(elementSize, 1));
     }
 
     // Overrun gives code 35, unread bytes code 36, else nothing.

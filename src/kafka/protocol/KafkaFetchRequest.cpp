@@ -1,5 +1,7 @@
 #include "KafkaFetchRequest.h"
 
+#include <algorithm>
+
 KafkaFetchRequest::KafkaFetchRequest(std::int32_t correlationId, QString clientId, std::int32_t replica,
     std::int32_t maxWait, std::int32_t minimumBytes, std::int32_t maximumBytes, IsolationLevel isolation,
     std::int32_t session, std::int32_t epoch, QList<Topic> topicList, QList<ForgottenTopic> forgottenList,
@@ -40,6 +42,16 @@ void KafkaFetchRequest::writePayloadToBuffer(KafkaBuffer& buffer, std::int16_t v
         },
         7);
     out.writeString(rackId, 11);
+}
+
+std::chrono::milliseconds KafkaFetchRequest::brokerWait() const
+{
+    return std::chrono::milliseconds(std::max(maxWaitMs, 0));
+}
+
+std::int64_t KafkaFetchRequest::maxResponseSize() const
+{
+    return std::min(std::max<std::int64_t>(maxBytes, 0) + MaxFirstBatchSize + ResponseHeadroom, MaxResponseSizeCap);
 }
 
 void KafkaFetchRequest::writePartitionsToBuffer(KafkaVersionedBuffer& out, const QList<Partition>& partitions)

@@ -64,6 +64,12 @@ std::optional<KafkaError> KafkaFetchedRecordSet::scan()
 
 KafkaResult<QList<KafkaRecord>> KafkaFetchedRecordSet::decode() const
 {
+    KafkaDecodeBudget budget;
+    return decode(budget);
+}
+
+KafkaResult<QList<KafkaRecord>> KafkaFetchedRecordSet::decode(KafkaDecodeBudget& budget) const
+{
     if (m_scannedSize == 0)
         return QList<KafkaRecord>();
     KafkaAbortedTransactionFilter abortedTransactions
@@ -77,7 +83,8 @@ KafkaResult<QList<KafkaRecord>> KafkaFetchedRecordSet::decode() const
     // Only the complete batches the scan found are parsed.
     KafkaBuffer recordSet(QByteArray::fromRawData(m_records.constData(), static_cast<qsizetype>(m_scannedSize)));
     while (!recordSet.atEnd()) {
-        KafkaResult<KafkaRecordBatch> parsed = KafkaRecordBatch::parseFromBuffer(recordSet, m_topic, m_partition);
+        KafkaResult<KafkaRecordBatch> parsed
+            = KafkaRecordBatch::parseFromBuffer(recordSet, m_topic, m_partition, budget);
         if (parsed.isError())
             return std::move(parsed).error();
         KafkaRecordBatch& batch = parsed.value();
@@ -92,7 +99,10 @@ KafkaResult<QList<KafkaRecord>> KafkaFetchedRecordSet::decode() const
         return std::move(kept.first());
     QList<KafkaRecord> records;
     records.reserve(count);
-    for (QList<KafkaRecord>& part : kept)
+    for (QList<KafkaRecord>& part : kept) {
         std::move(part.begin(), part.end(), std::back_inserter(records));
+        // Freed at once, so that the records are not held twice over.
+        part = QList<KafkaRecord>();
+    }
     return records;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Error.h"
+#include "KafkaDecodeBudget.h"
 #include "KafkaFetchResponse.h"
 #include "KafkaRecord.h"
 #include "Result.h"
@@ -38,7 +39,10 @@ public:
     bool stalled() const { return m_stalled; }
 
     // The committed records of the scanned batches within the range, in
-    // offset order. Fails with the batch parser's error.
+    // offset order. The record sets of one response share one budget (see
+    // KafkaDecodeBudget). Fails with the batch parser's error.
+    KafkaResult<QList<KafkaRecord>> decode(KafkaDecodeBudget& budget) const;
+    // The same with a budget of its own, for a record set decoded alone.
     KafkaResult<QList<KafkaRecord>> decode() const;
 
 private:

@@ -1,8 +1,15 @@
 #include "KafkaRecord.h"
 
+#include "KafkaDecodeBudget.h"
+
 #include <QLatin1String>
 
+#include <algorithm>
+
 namespace {
+
+// The smallest header: key length and value length, one byte each.
+constexpr std::int64_t MinHeaderSize = 2;
 
 // Timestamps and offsets are bases plus deltas taken from the wire; corrupt
 // deltas wrap around rather than overflow.
@@ -51,7 +58,7 @@ QString readNullableString(KafkaBuffer& buffer)
 } // namespace
 
 KafkaRecord KafkaRecord::parseFromBuffer(KafkaBuffer& buffer, std::int64_t firstTimestamp, const QString& topic,
-    std::int32_t partition, std::int64_t baseOffset)
+    std::int32_t partition, std::int64_t baseOffset, KafkaDecodeBudget& budget)
 {
     KafkaRecord record;
     // The record's length: records are read by their fields.
@@ -63,16 +70,33 @@ KafkaRecord KafkaRecord::parseFromBuffer(KafkaBuffer& buffer, std::int64_t first
     record.partition = partition;
     record.key = readNullableBytes(buffer);
     record.value = readNullableBytes(buffer);
-    record.headers = readHeadersFromBuffer(buffer);
+    budget.charge(KafkaDecodeBudget::RecordOverhead + record.key.size() + record.value.size());
+    record.headers = readHeadersFromBuffer(buffer, budget);
     return record;
 }
 
-QList<KafkaHeader> KafkaRecord::readHeadersFromBuffer(KafkaBuffer& buffer)
+QList<KafkaHeader> KafkaRecord::readHeadersFromBuffer(KafkaBuffer& buffer, KafkaDecodeBudget& budget)
 {
-    return buffer.readElements(buffer.readVarS64(), [](KafkaBuffer& in) {
+    const std::int64_t count = buffer.readVarS64();
+    QList<KafkaHeader> headers;
+    if (count <= 0)
+        return headers;
+    // Headers are small on the wire and large in memory: the list holds no
+    // more than the bytes left and the budget can back.
+    headers.reserve(static_cast<qsizetype>(std::min(
+        buffer.fitting(count, MinHeaderSize), budget.remaining() / KafkaDecodeBudget::HeaderOverhead)));
+    for (std::int64_t i = 0; i < count; ++i) {
+        if (buffer.atEnd()) {
+            buffer.countOverrun(count - i);
+            break;
+        }
         KafkaHeader header;
-        header.key = readNullableString(in);
-        header.value = readNullableBytes(in);
-        return header;
-    });
+        header.key = readNullableString(buffer);
+        header.value = readNullableBytes(buffer);
+        budget.charge(KafkaDecodeBudget::HeaderOverhead + 2 * header.key.size() + header.value.size());
+        if (budget.exceeded())
+            break;
+        headers.append(std::move(header));
+    }
+    return headers;
 }

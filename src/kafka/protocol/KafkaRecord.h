@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+class KafkaDecodeBudget;
+
 // One record of a record batch, with the topic and partition it was read from.
 struct KafkaRecord {
     std::int8_t attributes = 0;
@@ -23,15 +25,18 @@ struct KafkaRecord {
     QByteArray value;
     QList<KafkaHeader> headers;
 
-    // Reads one record at the buffer's cursor. A record that runs past the end
-    // of the buffer, holds a length below -1 or an over-long varint is counted
-    // as overrun in the buffer: the caller checks it after each record.
+    // Reads one record at the buffer's cursor and charges it to the budget. A
+    // record that runs past the end of the buffer, holds a length below -1 or
+    // an over-long varint is counted as overrun in the buffer; one that
+    // exceeds the budget stops short of the rest of its headers. The caller
+    // checks both after each record.
     static KafkaRecord parseFromBuffer(KafkaBuffer& buffer, std::int64_t firstTimestamp, const QString& topic,
-        std::int32_t partition, std::int64_t baseOffset);
+        std::int32_t partition, std::int64_t baseOffset, KafkaDecodeBudget& budget);
 
     // A zigzag header count, then per header its key and value; a count below 1
-    // means no headers.
-    static QList<KafkaHeader> readHeadersFromBuffer(KafkaBuffer& buffer);
+    // means no headers. Each header is charged to the budget; reading stops
+    // before the header that exceeds it.
+    static QList<KafkaHeader> readHeadersFromBuffer(KafkaBuffer& buffer, KafkaDecodeBudget& budget);
 };
 
 Q_DECLARE_METATYPE(KafkaRecord)

@@ -44,7 +44,14 @@ std::optional<KafkaError> KafkaRecordBatch::checkBatchLength(std::int32_t batchL
 }
 
 KafkaResult<KafkaRecordBatch> KafkaRecordBatch::parseFromBuffer(
-    KafkaBuffer& recordSet, const QString& topic, std::int32_t partition, std::int64_t maxDecompressedSize)
+    KafkaBuffer& recordSet, const QString& topic, std::int32_t partition)
+{
+    KafkaDecodeBudget budget;
+    return parseFromBuffer(recordSet, topic, partition, budget);
+}
+
+KafkaResult<KafkaRecordBatch> KafkaRecordBatch::parseFromBuffer(
+    KafkaBuffer& recordSet, const QString& topic, std::int32_t partition, KafkaDecodeBudget& budget)
 {
     const std::int64_t start = recordSet.position;
     const std::int64_t available = recordSet.remaining();
@@ -93,20 +100,29 @@ KafkaResult<KafkaRecordBatch> KafkaRecordBatch::parseFromBuffer(
     // marker that ends a transaction, is of interest.
     if (batch.isControlBatch()) {
         KafkaBuffer section = sectionView(recordSet, recordsSize);
-        if (std::optional<KafkaError> error = readControlType(batch, section, recordCount))
+        if (std::optional<KafkaError> error = readControlType(batch, section, recordCount, budget))
             return std::move(*error);
         recordSet.position = end;
         return batch;
     }
 
-    KafkaResult<KafkaBuffer> records = recordsOf(batch, recordSet, recordsSize, maxDecompressedSize);
-    if (records.isError())
+    // The per-batch cap, or what is left of the budget when that is less.
+    const std::int64_t decompressionLimit = std::min(MaxDecompressedSize, budget.remaining());
+    KafkaResult<KafkaBuffer> records = recordsOf(batch, recordSet, recordsSize, decompressionLimit);
+    if (records.isError()) {
+        if (records.error().code == KafkaErrorCode::RecordListTooLarge && decompressionLimit < MaxDecompressedSize) {
+            budget.charge(decompressionLimit + 1);
+            return budget.exceededError(batch.baseOffset);
+        }
         return std::move(records).error();
+    }
+    if (batch.compression() != 0)
+        budget.charge(records.value().size());
     // A decompressor may stop short of the section's end (a gzip stream with
     // trailing bytes): the next batch starts where this one's length says.
     recordSet.position = end;
 
-    if (std::optional<KafkaError> error = readRecords(batch, records.value(), recordCount, topic, partition))
+    if (std::optional<KafkaError> error = readRecords(batch, records.value(), recordCount, topic, partition, budget))
         return std::move(*error);
     return batch;
 }
@@ -136,22 +152,25 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::recordsOf(
 }
 
 std::optional<KafkaError> KafkaRecordBatch::readRecords(KafkaRecordBatch& batch, KafkaBuffer& records,
-    std::int32_t recordCount, const QString& topic, std::int32_t partition)
+    std::int32_t recordCount, const QString& topic, std::int32_t partition, KafkaDecodeBudget& budget)
 {
-    const std::int64_t fitting = records.remaining() / MinRecordSize;
-    batch.records.reserve(static_cast<qsizetype>(std::min<std::int64_t>(recordCount, fitting)));
+    // No more than the section and the budget can back, whatever the count claims.
+    batch.records.reserve(static_cast<qsizetype>(std::min(
+        records.fitting(recordCount, MinRecordSize), budget.remaining() / KafkaDecodeBudget::RecordOverhead)));
     for (std::int32_t i = 0; i < recordCount; ++i) {
         if (records.atEnd())
             return KafkaError(KafkaErrorCode::CorruptMessage,
                 QStringLiteral("The record batch at offset %1 declares %2 records but holds only %3")
                     .arg(number(batch.baseOffset), number(recordCount), number(i)));
-        KafkaRecord record
-            = KafkaRecord::parseFromBuffer(records, batch.firstTimestamp, topic, partition, batch.baseOffset);
+        KafkaRecord record = KafkaRecord::parseFromBuffer(
+            records, batch.firstTimestamp, topic, partition, batch.baseOffset, budget);
         if (records.overrun > 0)
             return KafkaError(KafkaErrorCode::CorruptMessage,
                 QStringLiteral("Record %1 of %2 in the record batch at offset %3 is malformed "
                                "or runs past the end of the batch")
                     .arg(number(i + 1), number(recordCount), number(batch.baseOffset)));
+        if (budget.exceeded())
+            return budget.exceededError(batch.baseOffset);
         if (batch.hasLogAppendTime())
             record.timestamp = batch.maxTimestamp;
         batch.records.append(std::move(record));
@@ -160,14 +179,16 @@ std::optional<KafkaError> KafkaRecordBatch::readRecords(KafkaRecordBatch& batch,
 }
 
 std::optional<KafkaError> KafkaRecordBatch::readControlType(
-    KafkaRecordBatch& batch, KafkaBuffer& records, std::int32_t recordCount)
+    KafkaRecordBatch& batch, KafkaBuffer& records, std::int32_t recordCount, KafkaDecodeBudget& budget)
 {
     if (recordCount < 1)
         return std::nullopt;
-    const KafkaRecord control = KafkaRecord::parseFromBuffer(records, 0, QString(), 0, batch.baseOffset);
+    const KafkaRecord control = KafkaRecord::parseFromBuffer(records, 0, QString(), 0, batch.baseOffset, budget);
     if (records.overrun > 0 || control.key.size() < ControlKeySize)
         return KafkaError(KafkaErrorCode::CorruptMessage,
             QStringLiteral("Invalid control record in the record batch at offset %1").arg(number(batch.baseOffset)));
+    if (budget.exceeded())
+        return budget.exceededError(batch.baseOffset);
     batch.controlType = qFromBigEndian<std::int16_t>(control.key.constData() + 2);
     return std::nullopt;
 }

@@ -2,6 +2,7 @@
 
 #include "Error.h"
 #include "KafkaBuffer.h"
+#include "KafkaDecodeBudget.h"
 #include "KafkaRecord.h"
 #include "Result.h"
 
@@ -62,20 +63,25 @@ public:
     // Offset of the batch's last record.
     std::int64_t lastOffset() const;
 
-    // Reads the batch at the record set's cursor. On success the cursor stands
-    // right after the batch. A batch cut short by the end of the record set
-    // fails with code 37; malformed batches with code 63; the decompressors'
-    // errors are returned unchanged. maxDecompressedSize bounds the bytes one
-    // compressed batch may decompress to.
     // A batchLength too small for the header fails the batch.
     static std::optional<KafkaError> checkBatchLength(std::int32_t batchLength, std::int64_t baseOffset);
 
-    static KafkaResult<KafkaRecordBatch> parseFromBuffer(KafkaBuffer& recordSet, const QString& topic,
-        std::int32_t partition, std::int64_t maxDecompressedSize = MaxDecompressedSize);
+    // Reads the batch at the record set's cursor. On success the cursor stands
+    // right after the batch. A batch cut short by the end of the record set
+    // fails with code 37; malformed batches with code 63; the decompressors'
+    // errors are returned unchanged. What the batch decompresses to and its
+    // records are charged to the budget, which the batches of one Fetch
+    // response share: a batch that takes it past its limit fails with code 79
+    // and the budget's message.
+    static KafkaResult<KafkaRecordBatch> parseFromBuffer(
+        KafkaBuffer& recordSet, const QString& topic, std::int32_t partition, KafkaDecodeBudget& budget);
+    // The same with a budget of its own, for a batch read alone.
+    static KafkaResult<KafkaRecordBatch> parseFromBuffer(
+        KafkaBuffer& recordSet, const QString& topic, std::int32_t partition);
 
     // Each decompresses `size` bytes at the buffer's cursor into a new buffer
     // (cursor 0) and moves the cursor past the compressed bytes. Output beyond
-    // maxSize bytes fails.
+    // maxSize bytes fails with code 79.
     static KafkaResult<KafkaBuffer> uncompressGZip(
         KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize = MaxDecompressedSize);
     // Framed snappy-java stream when it starts with the framing magic, else one
@@ -95,7 +101,7 @@ private:
     static KafkaResult<KafkaBuffer> recordsOf(
         KafkaRecordBatch& batch, KafkaBuffer& recordSet, std::int64_t recordsSize, std::int64_t maxDecompressedSize);
     static std::optional<KafkaError> readRecords(KafkaRecordBatch& batch, KafkaBuffer& records,
-        std::int32_t recordCount, const QString& topic, std::int32_t partition);
-    static std::optional<KafkaError> readControlType(KafkaRecordBatch& batch, KafkaBuffer& records,
-        std::int32_t recordCount);
+        std::int32_t recordCount, const QString& topic, std::int32_t partition, KafkaDecodeBudget& budget);
+    static std::optional<KafkaError> readControlType(
+        KafkaRecordBatch& batch, KafkaBuffer& records, std::int32_t recordCount, KafkaDecodeBudget& budget);
 };

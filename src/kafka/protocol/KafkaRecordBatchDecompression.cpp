@@ -57,17 +57,18 @@ void finishChunk(QByteArray& output, std::size_t produced)
     output.resize(output.size() - ChunkSize + static_cast<qsizetype>(produced));
 }
 
-KafkaError overLimit(KafkaErrorCode code, const QString& format, std::int64_t position, std::int64_t maxSize)
+// Output beyond the limit has a code of its own, apart from corrupt input:
+// the batch parser tells by it whether the decompressor stopped at the limit.
+KafkaError overLimit(const QString& format, std::int64_t position, std::int64_t maxSize)
 {
-    return KafkaError(code,
+    return KafkaError(KafkaErrorCode::RecordListTooLarge,
         QStringLiteral("%1 data at %2 decompresses to more than the limit of %3 bytes")
             .arg(format, number(position), number(maxSize)));
 }
 
-KafkaError announcedOverLimit(
-    KafkaErrorCode code, const QString& format, std::int64_t position, std::int64_t announced, std::int64_t maxSize)
+KafkaError announcedOverLimit(const QString& format, std::int64_t position, std::int64_t announced, std::int64_t maxSize)
 {
-    return KafkaError(code,
+    return KafkaError(KafkaErrorCode::RecordListTooLarge,
         QStringLiteral("%1 data at %2 announces %3 decompressed bytes, more than the limit of %4 bytes")
             .arg(format, number(position), number(announced), number(maxSize)));
 }
@@ -146,8 +147,7 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressGZip(KafkaBuffer& buffer, s
         if (status < 0 || status == Z_NEED_DICT)
             return inflateFailure(status);
         if (output.size() > maxSize)
-            return overLimit(
-                KafkaErrorCode::GzipDecompressionError, QStringLiteral("zlib encoded"), buffer.position, maxSize);
+            return overLimit(QStringLiteral("zlib encoded"), buffer.position, maxSize);
         if (status == Z_STREAM_END) {
             buffer.position += static_cast<std::int64_t>(stream.total_in);
             return KafkaBuffer(std::move(output));
@@ -197,8 +197,7 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappyJava(
                     .arg(number(chunkPosition), number(length)));
         const std::int64_t total = output.size() + static_cast<std::int64_t>(uncompressedLength);
         if (total > maxSize)
-            return announcedOverLimit(
-                KafkaErrorCode::SnappyDecompressionError, QStringLiteral("snappy-java"), chunkPosition, total, maxSize);
+            return announcedOverLimit(QStringLiteral("snappy-java"), chunkPosition, total, maxSize);
 
         // Checking the chunk costs one pass without output: garbage that
         // announces a large length is refused before anything is allocated.
@@ -232,8 +231,8 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappyRaw(
             QStringLiteral("Unable to retreive uncompressed Snappy size at %1 with compressed size %2")
                 .arg(number(buffer.position), number(size)));
     if (static_cast<std::int64_t>(uncompressedLength) > maxSize)
-        return announcedOverLimit(KafkaErrorCode::SnappyDecompressionError, QStringLiteral("Snappy"), buffer.position,
-            static_cast<std::int64_t>(uncompressedLength), maxSize);
+        return announcedOverLimit(
+            QStringLiteral("Snappy"), buffer.position, static_cast<std::int64_t>(uncompressedLength), maxSize);
 
     if (!snappy::IsValidCompressedBuffer(input, static_cast<std::size_t>(size)))
         return KafkaError(KafkaErrorCode::SnappyDecompressionError,
@@ -279,8 +278,7 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressLZ4(KafkaBuffer& buffer, st
             return failure(QString::fromUtf8(LZ4F_getErrorName(hint)));
         consumed += static_cast<std::int64_t>(taken);
         if (output.size() > maxSize)
-            return overLimit(
-                KafkaErrorCode::Lz4ZstdDecompressionError, QStringLiteral("LZ4 encoded"), buffer.position, maxSize);
+            return overLimit(QStringLiteral("LZ4 encoded"), buffer.position, maxSize);
         if (hint == 0) {
             buffer.position += size;
             return KafkaBuffer(std::move(output));
@@ -313,8 +311,7 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressZstd(KafkaBuffer& buffer, s
                 QStringLiteral("Unable decompress Zstandard encoded data at %1 with size %2: %3")
                     .arg(number(buffer.position), number(size), QString::fromUtf8(ZSTD_getErrorName(hint))));
         if (output.size() > maxSize)
-            return overLimit(KafkaErrorCode::Lz4ZstdDecompressionError, QStringLiteral("Zstandard encoded"),
-                buffer.position, maxSize);
+            return overLimit(QStringLiteral("Zstandard encoded"), buffer.position, maxSize);
         if (hint == 0) {
             buffer.position += size;
             return KafkaBuffer(std::move(output));

@@ -14,6 +14,16 @@ bool KafkaRequest::isAuthenticationRequest() const
     return false;
 }
 
+std::chrono::milliseconds KafkaRequest::brokerWait() const
+{
+    return std::chrono::milliseconds(0);
+}
+
+std::int64_t KafkaRequest::maxResponseSize() const
+{
+    return DefaultMaxResponseSize;
+}
+
 void KafkaRequest::writeToBuffer(KafkaBuffer& buffer, std::int16_t version) const
 {
     const std::int64_t start = buffer.position;

@@ -6,7 +6,6 @@
 #include <QList>
 #include <QString>
 
-#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -45,27 +44,15 @@ public:
 
     // Array of elements read by `reader(KafkaVersionedBuffer&)`: int32 count
     // (negative gives none) or, when flexible, varint N (0 gives none, else
-    // N - 1 elements). Stops once the data is used up, counting the missing
-    // elements as overrun.
+    // N - 1 elements). Read and reserved by the rule of
+    // KafkaBuffer::readElements.
     template <typename Reader>
     auto readArray(Reader reader, std::int16_t min = 0, std::int16_t max = LastVersion)
         -> QList<decltype(reader(*this))>
     {
-        QList<decltype(reader(*this))> list;
         if (!has(min, max))
-            return list;
-        const std::int64_t count = readArrayCount();
-        if (count <= 0)
-            return list;
-        list.reserve(static_cast<qsizetype>(std::min<std::int64_t>(count, buffer.remaining())));
-        for (std::int64_t i = 0; i < count; ++i) {
-            if (buffer.atEnd()) {
-                buffer.countOverrun(count - i);
-                break;
-            }
-            list.append(reader(*this));
-        }
-        return list;
+            return {};
+        return buffer.readElements(readArrayCount(), [this, &reader](KafkaBuffer&) { return reader(*this); });
     }
 
     void writeS8(std::int8_t value, std::int16_t min = 0, std::int16_t max = LastVersion);

@@ -30,6 +30,9 @@ KafkaTestEnvironment KafkaTestEnvironment::fromProcessEnvironment()
     e.m_script = e.read("SKELVANE_KAFKA_SCRIPT", Restart);
     e.m_state = qEnvironmentVariable("SKELVANE_KAFKA_STATE");
     e.m_clusterBootstrap = e.read("SKELVANE_KAFKA_CLUSTER_BOOTSTRAP", Cluster);
+    e.m_clusterBrokers = e.read("SKELVANE_KAFKA_CLUSTER_BROKERS", Cluster);
+    e.m_clusterScript = e.read("SKELVANE_KAFKA_CLUSTER_SCRIPT", ClusterRestart);
+    e.m_clusterState = e.read("SKELVANE_KAFKA_CLUSTER_STATE", ClusterRestart);
     return e;
 }
 
@@ -45,12 +48,13 @@ QStringList KafkaTestEnvironment::missing(Feature feature) const
 {
     if (feature == Feature::Broker || feature == Feature::Cluster)
         return m_missing[size_t(feature)];
-    return m_missing[size_t(Feature::Broker)] + m_missing[size_t(feature)];
+    const Feature base = feature == Feature::ClusterRestart ? Feature::Cluster : Feature::Broker;
+    return m_missing[size_t(base)] + m_missing[size_t(feature)];
 }
 
 QString KafkaTestEnvironment::unavailableReason(Feature feature) const
 {
-    const bool cluster = feature == Feature::Cluster;
+    const bool cluster = feature == Feature::Cluster || feature == Feature::ClusterRestart;
     return QStringLiteral("No %1 (missing %2); start it with scripts/kafka %3 and load its variables with "
                           "eval \"$(scripts/kafka %4)\"")
         .arg(cluster ? "three-broker Kafka test cluster" : "Kafka test broker for this test",
@@ -69,13 +73,37 @@ bool KafkaTestEnvironment::ownBroker() const
 
 QString KafkaTestEnvironment::restartBroker() const
 {
+    // Stopping may take the script 40 s and starting 90 s.
+    return runScript(m_script, { QStringLiteral("restart") }, 180'000);
+}
+
+bool KafkaTestEnvironment::ownCluster() const
+{
+    const QString shared = QStringLiteral("%1/skelvane-kafka-%2-cluster")
+                               .arg(qEnvironmentVariable("TMPDIR", QStringLiteral("/tmp")), QString::number(getuid()));
+    return !m_clusterState.isEmpty() && QDir::cleanPath(m_clusterState) != QDir::cleanPath(shared);
+}
+
+QString KafkaTestEnvironment::killClusterNode(int node) const
+{
+    return runScript(m_clusterScript, { QStringLiteral("kill-cluster-node"), QString::number(node) }, 30'000);
+}
+
+QString KafkaTestEnvironment::startClusterNode(int node) const
+{
+    return runScript(m_clusterScript, { QStringLiteral("start-cluster-node"), QString::number(node) }, 120'000);
+}
+
+// The script reaches the broker or cluster of the SKELVANE_KAFKA_* variables
+// that this process has.
+QString KafkaTestEnvironment::runScript(const QString& script, const QStringList& arguments, int timeoutMs) const
+{
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(m_script, { QStringLiteral("restart") });
-    // Stopping may take the script 40 s and starting 90 s.
-    if (!process.waitForFinished(180'000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return QStringLiteral("%1 restart failed: %2")
-            .arg(m_script, process.errorString() + " " + QString::fromLocal8Bit(process.readAll()).trimmed());
+    process.start(script, arguments);
+    if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return QStringLiteral("%1 %2 failed: %3")
+            .arg(script, arguments.join(' '), process.errorString() + " " + QString::fromLocal8Bit(process.readAll()).trimmed());
     return {};
 }
 

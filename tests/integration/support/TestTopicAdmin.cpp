@@ -11,16 +11,41 @@ constexpr int TimeoutMs = 30000;
 
 QString TestTopicAdmin::createTopic(const QString& topic, int partitions, TimestampType timestampType)
 {
+    return create(topic, partitions, 1, [timestampType](rd_kafka_NewTopic_t* newTopic) {
+        if (timestampType == TimestampType::LogAppendTime)
+            rd_kafka_NewTopic_set_config(newTopic, "message.timestamp.type", "LogAppendTime");
+        return QString();
+    });
+}
+
+QString TestTopicAdmin::createTopic(const QString& topic, const QList<QList<std::int32_t>>& replicas)
+{
+    return create(topic, int(replicas.size()), -1, [&replicas](rd_kafka_NewTopic_t* newTopic) {
+        std::array<char, 512> reason {};
+        for (int partition = 0; partition < replicas.size(); ++partition) {
+            QList<std::int32_t> brokers = replicas[partition];
+            if (rd_kafka_NewTopic_set_replica_assignment(newTopic, partition, brokers.data(), size_t(brokers.size()),
+                    reason.data(), reason.size())
+                != RD_KAFKA_RESP_ERR_NO_ERROR)
+                return QString::fromUtf8(reason.data());
+        }
+        return QString();
+    });
+}
+
+QString TestTopicAdmin::create(const QString& topic, int partitions, int replicationFactor,
+    const std::function<QString(rd_kafka_NewTopic_t*)>& configure)
+{
     QString error;
     if (!m_client && !(m_client = rdKafkaClient(RD_KAFKA_PRODUCER, m_bootstrap, {}, error)))
         return error;
     std::array<char, 512> reason {};
     RdKafkaNewTopicHandle newTopic(
-        rd_kafka_NewTopic_new(topic.toUtf8().constData(), partitions, 1, reason.data(), reason.size()));
+        rd_kafka_NewTopic_new(topic.toUtf8().constData(), partitions, replicationFactor, reason.data(), reason.size()));
     if (!newTopic)
         return QStringLiteral("Topic %1 refused: %2").arg(topic, QString::fromUtf8(reason.data()));
-    if (timestampType == TimestampType::LogAppendTime)
-        rd_kafka_NewTopic_set_config(newTopic.get(), "message.timestamp.type", "LogAppendTime");
+    if (const QString refused = configure(newTopic.get()); !refused.isEmpty())
+        return QStringLiteral("Topic %1 refused: %2").arg(topic, refused);
     RdKafkaAdminOptionsHandle options(rd_kafka_AdminOptions_new(m_client.get(), RD_KAFKA_ADMIN_OP_CREATETOPICS));
     rd_kafka_AdminOptions_set_operation_timeout(options.get(), TimeoutMs, reason.data(), reason.size());
     rd_kafka_AdminOptions_set_request_timeout(options.get(), TimeoutMs, reason.data(), reason.size());

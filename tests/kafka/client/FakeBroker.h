@@ -10,14 +10,17 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 #include <QtEndian>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
 
-// A request with a chosen API key and version range and a fixed body.
+// A request with a chosen API key, version range and body; it may ask the
+// broker for a wait and take a chosen largest answer.
 class TestRequest final : public KafkaRequest {
 public:
     TestRequest(std::int16_t apiKey, std::int32_t correlationId, std::int16_t minVersion, std::int16_t maxVersion)
@@ -29,7 +32,16 @@ public:
     std::int16_t minSupportedVersion() const override { return m_minVersion; }
     std::int16_t maxSupportedVersion() const override { return m_maxVersion; }
     std::int16_t firstFlexibleVersion() const override { return -1; }
-    void writePayloadToBuffer(KafkaBuffer& buffer, std::int16_t) const override { buffer.write("body", 4); }
+    void writePayloadToBuffer(KafkaBuffer& buffer, std::int16_t) const override
+    {
+        buffer.write(body.constData(), body.size());
+    }
+    std::chrono::milliseconds brokerWait() const override { return wait; }
+    std::int64_t maxResponseSize() const override { return responseLimit; }
+
+    QByteArray body = "body";
+    std::chrono::milliseconds wait { 0 };
+    std::int64_t responseLimit = DefaultMaxResponseSize;
 
 private:
     std::int16_t m_minVersion;
@@ -108,6 +120,17 @@ public:
     void reply(std::int32_t correlationId, const QByteArray& payload) { writeRaw(frameBytes(correlationId, payload)); }
     void reply(const Frame& frame, const QByteArray& payload) { write(frame.peer, frameBytes(frame.correlationId, payload)); }
     void writeRaw(const QByteArray& bytes) { write(peer(), bytes); }
+    // Writes `bytes` to the peer of `frame` one byte per `interval`.
+    static void trickle(const Frame& frame, const QByteArray& bytes, std::chrono::milliseconds interval)
+    {
+        QTcpSocket* socket = frame.peer;
+        auto* timer = new QTimer(socket);
+        QObject::connect(timer, &QTimer::timeout, socket, [socket, bytes, next = qsizetype(0)]() mutable {
+            if (next < bytes.size())
+                write(socket, bytes.mid(next++, 1));
+        });
+        timer->start(interval);
+    }
     void hangUp() { close(peer()); }
     void closeAll()
     {

@@ -1,6 +1,6 @@
-// The cluster client against a stand-in broker: bootstrap failures, lookups,
-// reopening of failed and closed connections under concurrent callers, and
-// teardown while sockets still connect.
+// The cluster client against stand-in brokers: bootstrap over the broker
+// list, lookups, reopening of failed and closed connections under concurrent
+// callers, and teardown while sockets still connect.
 #include "FakeBroker.h"
 #include "KafkaClusterClient.h"
 #include "KafkaConnection.h"
@@ -104,51 +104,67 @@ class KafkaClusterClientTest : public QObject {
     }
 
 private slots:
-    // Reported once and never retried.
-    void bootstrapFailsOnce_data()
+    // The configured brokers are tried in order until one answers; when none
+    // does, one failure is reported, with a cause per broker, and nothing is
+    // retried. "refuses": nothing listens; "drops X": hangs up on request X.
+    void bootstrapOverTheBrokerList_data()
     {
-        QTest::addColumn<int>("hangUpOnApiVersions");
-        QTest::addColumn<int>("hangUpOnMetadata");
-        QTest::addColumn<bool>("noBrokers");
-        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("brokers");
+        QTest::addColumn<int>("code"); // -1: completes
         QTest::addColumn<QString>("message");
 
-        QTest::newRow("no broker configured") << 0 << 0 << true << int(KafkaErrorCode::MissingRequiredValue)
+        QTest::newRow("no broker configured") << QStringList() << int(KafkaErrorCode::MissingRequiredValue)
                                               << "The cluster configuration lists no broker to connect to";
-        QTest::newRow("hang-up during ApiVersions") << 1 << 0 << false << -1 << QString();
-        QTest::newRow("hang-up during Metadata")
-            << 0 << 1 << false << int(KafkaErrorCode::MetadataError)
-            << "An error occurred while sending the cluster metadata fetch request";
+        QTest::newRow("first refuses") << QStringList { "refuses", "answers" } << -1 << QString();
+        QTest::newRow("first drops Metadata") << QStringList { "drops Metadata", "answers" } << -1 << QString();
+        QTest::newRow("none answers") << QStringList { "refuses", "drops ApiVersions", "drops Metadata" }
+                                      << int(KafkaErrorCode::MetadataError)
+                                      << "Unable to bootstrap from any of the configured brokers (%1)";
     }
 
-    void bootstrapFailsOnce()
+    void bootstrapOverTheBrokerList()
     {
-        QFETCH(int, hangUpOnApiVersions);
-        QFETCH(int, hangUpOnMetadata);
-        QFETCH(bool, noBrokers);
+        QFETCH(QStringList, brokers);
         QFETCH(int, code);
         QFETCH(QString, message);
 
-        FakeBroker broker(FakeBroker::Mode::Cluster);
-        broker.hangUpOnApiVersions = hangUpOnApiVersions;
-        broker.hangUpOnMetadata = hangUpOnMetadata;
-        Config::Cluster cluster = clusterAt(broker.port());
-        if (noBrokers)
-            cluster.brokers.clear();
+        std::vector<std::unique_ptr<FakeBroker>> fakes;
+        Config::Cluster cluster;
+        QStringList addresses;
+        for (const QString& behaviour : brokers) {
+            auto fake = std::make_unique<FakeBroker>(FakeBroker::Mode::Cluster);
+            fake->hangUpOnApiVersions = behaviour == "drops ApiVersions" ? 1 : 0;
+            fake->hangUpOnMetadata = behaviour == "drops Metadata" ? 1 : 0;
+            const quint16 port = fake->port();
+            if (behaviour == "refuses")
+                fake->server().close();
+            cluster.brokers.append(Config::Broker { QStringLiteral("127.0.0.1"), port });
+            addresses.append(QStringLiteral("127.0.0.1:%1").arg(port));
+            fakes.push_back(std::move(fake));
+        }
         KafkaClusterClient client(QStringLiteral("skelvane-test"), cluster);
         QSignalSpy complete(&client, &KafkaClusterClient::bootstrapComplete);
         QSignalSpy failed(&client, &KafkaClusterClient::bootstrapError);
         client.bootstrap();
-        QVERIFY(failed.wait(5000));
+        QVERIFY(QTest::qWaitFor([&] { return !complete.isEmpty() || !failed.isEmpty(); }, 5000));
         QTest::qWait(300);
-        QCOMPARE(failed.count(), 1);
-        QCOMPARE(complete.count(), 0);
-        const auto error = failed.at(0).at(0).value<KafkaError>();
-        if (code >= 0) {
-            QCOMPARE(int(error.code), code);
-            QCOMPARE(error.message, message);
+        QCOMPARE(complete.count(), code < 0 ? 1 : 0);
+        QCOMPARE(failed.count(), code < 0 ? 0 : 1);
+        for (size_t index = 0; index < fakes.size(); ++index)
+            QCOMPARE(fakes[index]->acceptedConnections(), brokers[qsizetype(index)] == "refuses" ? 0 : 1);
+        if (code < 0) {
+            QCOMPARE(client.bootstrapState(), KafkaClusterClient::BootstrapState::Complete);
+            QVERIFY(client.findTopicPartition(QStringLiteral("orders"), 0).isError());
+            QCOMPARE(client.brokers().size(), 1);
+            return;
         }
-        QCOMPARE(broker.acceptedConnections(), noBrokers ? 0 : 1);
+        const auto error = failed.at(0).at(0).value<KafkaError>();
+        QCOMPARE(int(error.code), code);
+        QCOMPARE(error.message, brokers.isEmpty() ? message : message.arg(addresses.join(", ")));
+        QCOMPARE(error.causes.size(), brokers.size());
+        for (qsizetype index = 0; index < error.causes.size(); ++index)
+            QVERIFY2(error.causes[index].message.startsWith(addresses[index] + ": "), qPrintable(error.causes[index].message));
+        QCOMPARE(client.bootstrapState(), KafkaClusterClient::BootstrapState::Connecting);
     }
 
     void lookupsOutsideTheMetadataFail()

@@ -1,6 +1,7 @@
 // The broker connection against a local stand-in broker: framing, version
-// choice, failures, context objects, teardown, the TLS settings, and the SASL
-// exchange (SCRAM against the RFC 7677 example, failures no real broker shows).
+// choice, failures, context objects, teardown, the TLS settings, the SASL
+// exchange (SCRAM against the RFC 7677 example, failures no real broker shows),
+// and the time and size limits against a misbehaving broker.
 #include "FakeBroker.h"
 #include "KafkaConnection.h"
 #include "KafkaSaslScramFinalRequest.h"
@@ -10,6 +11,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -17,9 +19,12 @@
 
 #include <atomic>
 
+using namespace std::chrono_literals;
+
 namespace {
 
 constexpr std::int16_t Metadata = 3;
+constexpr KafkaConnection::Limits ShortLimits { 1000ms, 1000ms, 1000ms };
 
 struct Outcome {
     int calls = 0;
@@ -46,9 +51,20 @@ QByteArray requestAuthBytes(const KafkaRequest& request)
     return buffer.readBytes();
 }
 
-std::unique_ptr<KafkaConnection> connectionTo(quint16 port, const Config::Cluster& cluster)
+std::unique_ptr<KafkaConnection> connectionTo(
+    quint16 port, const Config::Cluster& cluster, KafkaConnection::Limits limits = KafkaConnection::DefaultLimits)
 {
-    return std::make_unique<KafkaConnection>(QStringLiteral("127.0.0.1"), port, QStringLiteral("fake-test"), cluster);
+    return std::make_unique<KafkaConnection>(
+        QStringLiteral("127.0.0.1"), port, QStringLiteral("fake-test"), cluster, limits);
+}
+
+// The process's peak resident memory (VmHWM) in bytes.
+qint64 peakResidentBytes()
+{
+    QFile file(QStringLiteral("/proc/self/status"));
+    const QByteArray status = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const qsizetype at = status.indexOf("VmHWM:") + 6;
+    return status.mid(at, status.indexOf('\n', at) - at).trimmed().split(' ').first().toLongLong() * 1024;
 }
 
 } // namespace
@@ -68,14 +84,19 @@ class KafkaConnectionTest : public QObject {
     }
 
     std::shared_ptr<Outcome> sendTest(KafkaConnection& connection, std::int16_t apiKey = Metadata,
-        std::int16_t minVersion = 0, std::int16_t maxVersion = 12)
+        std::int16_t minVersion = 0, std::int16_t maxVersion = 12, std::int64_t responseLimit = 0,
+        std::chrono::milliseconds wait = 0ms, const QByteArray& body = "body")
     {
+        auto request = std::make_unique<TestRequest>(apiKey, connection.nextCorrelationId(), minVersion, maxVersion);
+        if (responseLimit > 0)
+            request->responseLimit = responseLimit;
+        request->wait = wait;
+        request->body = body;
         auto outcome = std::make_shared<Outcome>();
-        connection.send(std::make_unique<TestRequest>(apiKey, connection.nextCorrelationId(), minVersion, maxVersion),
-            this, [outcome](KafkaResult<KafkaRawResponse> result) {
-                ++outcome->calls;
-                outcome->result = std::move(result);
-            });
+        connection.send(std::move(request), this, [outcome](KafkaResult<KafkaRawResponse> result) {
+            ++outcome->calls;
+            outcome->result = std::move(result);
+        });
         return outcome;
     }
 
@@ -89,14 +110,15 @@ private slots:
     }
 
     // Requests sent before Ready wait for the versions; answers arrive
-    // split, joined, out of order and mixed with one nobody asked for.
+    // split, joined and out of order, one exactly as large as its request
+    // allows.
     void framesAreQueuedSplitJoinedAndMatched()
     {
         FakeBroker broker;
         auto connection = connectionTo(broker.port(), m_cluster);
         QList<std::shared_ptr<Outcome>> outcomes;
         for (int i = 0; i < 3; ++i)
-            outcomes.append(sendTest(*connection));
+            outcomes.append(sendTest(*connection, Metadata, 0, 12, i == 1 ? 4 + 5000 : 0));
         connection->connectToHost();
         QVERIFY(broker.waitForFrames(4));
         QCOMPARE(broker.frames()[0].apiKey, std::int16_t(18));
@@ -106,7 +128,7 @@ private slots:
         }
         const std::int32_t first = broker.frames()[1].correlationId;
 
-        broker.writeRaw(FakeBroker::frameBytes(999, "stray") + FakeBroker::frameBytes(first + 1, QByteArray(5000, 'x'))
+        broker.writeRaw(FakeBroker::frameBytes(first + 1, QByteArray(5000, 'x'))
             + FakeBroker::frameBytes(first, "one"));
         QVERIFY(waitForCall(outcomes[0]) && waitForCall(outcomes[1]));
         QCOMPARE(outcomes[0]->result.value().buffer.data, FakeBroker::frameBytes(first, "one").mid(4));
@@ -247,6 +269,120 @@ private slots:
             qPrintable(error.message));
     }
 
+    // A broker that stays silent, trickles, answers what nobody asked, claims
+    // a frame beyond the request's limit or an absurd SCRAM iteration count:
+    // the waiting request gets a clear error within the limits, nothing the
+    // broker claims is buffered, and a second connection on the same network
+    // thread completes meanwhile.
+    void misbehavingBrokerFailsTheConnectionInTime_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("limitMs"); // that must pass first
+
+        const int timeout = int(KafkaErrorCode::SocketTimeoutError);
+        const QString setUp = "The connection to the kafka broker 127.0.0.1:{port} was not set up within 1 s "
+                              "(waiting for %1)";
+        const QString tooLarge = "The kafka broker 127.0.0.1:{port} sent a response frame of %1 bytes to a Metadata "
+                                 "request (correlation id 0); the limit is 1048576 bytes";
+        QTest::newRow("silence after accept") << "silence" << timeout << setUp.arg("the answer to ApiVersions") << 1000;
+        QTest::newRow("silence after accept, TLS") << "tls" << timeout << setUp.arg("the TLS handshake") << 1000;
+        QTest::newRow("silence during SASL") << "sasl" << timeout << setUp.arg("the SASL authentication") << 1000;
+        QTest::newRow("one byte a second, wait 500 ms asked")
+            << "trickle" << timeout
+            << "The kafka broker 127.0.0.1:{port} did not answer a Metadata request (correlation id 0) within 1.5 s"
+            << 1500;
+        QTest::newRow("unknown correlation id")
+            << "stray" << int(KafkaErrorCode::CorruptMessage)
+            << "Protocol violation: the kafka broker 127.0.0.1:{port} sent a response with correlation id 100, which "
+               "answers no request waiting on the connection"
+            << 0;
+        QTest::newRow("2 GB length prefix") << "2 GB" << int(KafkaErrorCode::MessageTooLarge)
+                                            << tooLarge.arg(2147483647) << 0;
+        QTest::newRow("one byte above the limit") << "limit + 1" << int(KafkaErrorCode::MessageTooLarge)
+                                                  << tooLarge.arg(1048577) << 0;
+        QTest::newRow("SCRAM i=2147483647")
+            << "iterations" << int(KafkaErrorCode::SaslAuthenticationError)
+            << "The SASL SCRAM iteration count 2147483647 asked for by the server is above the limit of 100000" << 0;
+    }
+
+    void misbehavingBrokerFailsTheConnectionInTime()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, code);
+        QFETCH(QString, message);
+        QFETCH(int, limitMs);
+        constexpr std::int32_t ResponseLimit = 1 << 20;
+
+        FakeBroker broker;
+        broker.autoApiVersions = fault != "silence";
+        bool misbehaved = fault == "tls"; // the handshake goes unanswered
+        broker.onFrame = [&](const FakeBroker::Frame& frame) {
+            const QByteArray bare = frame.apiKey == 36 ? FakeBroker::authBytes(frame) : QByteArray();
+            misbehaved = fault != "iterations" || !bare.isEmpty();
+            if (fault == "iterations" && frame.apiKey == 17)
+                broker.reply(frame, FakeBroker::handshakePayload(0, { "SCRAM-SHA-512" }));
+            else if (fault == "iterations")
+                broker.reply(frame,
+                    saslAuthenticatePayload(0, {}, "r=" + bare.mid(bare.indexOf(",r=") + 3) + "x,s=c2FsdA==,i=2147483647"));
+            else if (fault == "trickle")
+                FakeBroker::trickle(frame, FakeBroker::frameBytes(frame.correlationId, "late"), 1s);
+            else if (fault == "stray")
+                broker.reply(frame.correlationId + 100, "x");
+            else if (fault != "silence" && fault != "sasl") // a frame claimed too large, followed by data
+                broker.writeRaw(ResponseImage()
+                                    .s32(fault == "2 GB" ? INT32_MAX : ResponseLimit + 1)
+                                    .s32(frame.correlationId)
+                                    .data()
+                    + QByteArray(4 << 20, 'x'));
+        };
+        FakeBroker healthyBroker;
+        healthyBroker.onFrame = [&](const FakeBroker::Frame& frame) { healthyBroker.reply(frame, "fine"); };
+        Config::Cluster cluster;
+        if (fault == "tls") {
+            cluster.protocol = Config::Protocol::Ssl;
+            cluster.ssl.serverCertificateValidation = Config::SslCertificateValidation::None;
+        }
+        if (fault == "sasl" || fault == "iterations") {
+            cluster.authentication = Config::Authentication::Sasl;
+            cluster.authenticationSasl = Config::SaslAuthentication { Config::SaslMechanism::ScramSha512, {}, {}, "u", "p" };
+        }
+
+        // Both connections on one network thread, as the cluster client runs them.
+        auto connection = connectionTo(broker.port(), cluster, ShortLimits);
+        auto healthy = connectionTo(healthyBroker.port(), m_cluster, ShortLimits);
+        QThread network;
+        const auto stop = qScopeGuard([&]() {
+            connection.release()->deleteLater();
+            healthy.release()->deleteLater();
+            network.quit();
+            network.wait();
+        });
+        connection->moveToThread(&network);
+        healthy->moveToThread(&network);
+        network.start();
+
+        auto outcome = sendTest(*connection, Metadata, 0, 12, ResponseLimit, 500ms);
+        const qint64 peakBefore = peakResidentBytes();
+        QElapsedTimer timer;
+        timer.start();
+        QMetaObject::invokeMethod(connection.get(), &KafkaConnection::connectToHost, Qt::QueuedConnection);
+        QVERIFY(QTest::qWaitFor([&]() { return misbehaved && broker.acceptedConnections() > 0; }, 5000));
+        auto answered = sendTest(*healthy);
+        QMetaObject::invokeMethod(healthy.get(), &KafkaConnection::connectToHost, Qt::QueuedConnection);
+        QVERIFY(waitForCall(answered) && answered->result.hasValue());
+        if (limitMs > 0)
+            QCOMPARE(outcome->calls, 0);
+
+        QVERIFY(waitForCall(outcome));
+        const qint64 elapsed = timer.elapsed();
+        QVERIFY2(elapsed >= limitMs && elapsed < limitMs + 1000, qPrintable(QString::number(elapsed)));
+        QVERIFY(peakResidentBytes() - peakBefore < ResponseLimit + 100'000'000);
+        QCOMPARE(int(errorCode(outcome)), code);
+        QCOMPARE(outcome->result.error().message, message.replace("{port}", QString::number(broker.port())));
+    }
+
     // Contexts on a worker thread are destroyed while their answers are being
     // posted; no callback may run on a destroyed context.
     void contextsDestroyedOnTheirThreadWhileAnswersArrive()
@@ -289,13 +425,16 @@ private slots:
     }
 
     // A Ready connection with a request written, and one stuck in the TLS
-    // handshake, in ApiVersions or in SASL, is closed or destroyed at once;
-    // every disconnect gets a future of its own and all of them finish.
+    // handshake, in ApiVersions or in SASL, is closed or destroyed at once; a
+    // graceful close that a broker reading nothing holds up is cut off at the
+    // close limit. Every disconnect gets a future of its own and all of them
+    // finish.
     void teardownIsPrompt_data()
     {
         QTest::addColumn<QString>("stage");
         QTest::addColumn<bool>("destroy");
         QTest::newRow("ready, disconnect") << "ready" << false;
+        QTest::newRow("ready, broker reads nothing, disconnect") << "ready, stalled" << false;
         QTest::newRow("tls handshake, disconnect") << "tls handshake" << false;
         QTest::newRow("api versions, destroy") << "api versions" << true;
         QTest::newRow("sasl, disconnect") << "sasl" << false;
@@ -318,7 +457,7 @@ private slots:
             cluster.authentication = Config::Authentication::Sasl;
             cluster.authenticationSasl = Config::SaslAuthentication { Config::SaslMechanism::ScramSha512, {}, {}, "u", "p" };
         }
-        auto connection = connectionTo(broker.port(), cluster);
+        auto connection = connectionTo(broker.port(), cluster, KafkaConnection::Limits { 30s, 30s, 300ms });
         QSignalSpy errors(connection.get(), &KafkaConnection::connectionError);
         auto queued = sendTest(*connection);
         connection->connectToHost();
@@ -326,11 +465,19 @@ private slots:
             QTRY_COMPARE(broker.acceptedConnections(), 1);
         else
             QVERIFY(broker.waitForFrames(stage == "api versions" ? 1 : 2));
+        if (stage == "ready, stalled") {
+            broker.peer()->setReadBufferSize(1);
+            broker.peer()->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+            QObject::disconnect(broker.peer(), &QIODevice::readyRead, nullptr, nullptr);
+            sendTest(*connection, Metadata, 0, 12, 0, 0ms, QByteArray(32 << 20, 'b'));
+            QTest::qWait(200);
+        }
 
         QElapsedTimer timer;
         timer.start();
         QFuture<void> first = connection->disconnectFromHost();
-        QFuture<void> second = connection->disconnectFromHost();
+        // A second request while the first waits closes at once.
+        QFuture<void> second = stage == "ready, stalled" ? first : connection->disconnectFromHost();
         if (destroy) {
             connection.reset();
             QVERIFY(first.isFinished() && second.isFinished());
@@ -344,7 +491,8 @@ private slots:
             QTRY_VERIFY(third.isFinished());
         }
         QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
-        QTRY_VERIFY(!broker.peer() || broker.peer()->state() == QAbstractSocket::UnconnectedState);
+        if (stage != "ready, stalled") // that broker notices nothing
+            QTRY_VERIFY(!broker.peer() || broker.peer()->state() == QAbstractSocket::UnconnectedState);
         if (destroy) {
             QTest::qWait(20);
             QCOMPARE(queued->calls, 0);

@@ -1,12 +1,14 @@
 // The fetcher: which records of a fetched record set are kept and where the
 // next request starts; and against a stand-in broker that the test answers
-// by hand, how jobs of one broker share one long-polling Fetch request and
-// how broken answers and a lost connection fail their jobs.
+// by hand, how jobs of one broker share one long-polling Fetch request, how
+// broken answers fail their jobs and how jobs follow a moving leader.
 #include "FakeBroker.h"
 #include "KafkaClusterClient.h"
 #include "KafkaFetchedRecordSet.h"
 #include "KafkaFetcher.h"
 #include "TestRecordBatchBuilder.h"
+
+#include <QFile>
 
 #include <list>
 #include <optional>
@@ -58,7 +60,15 @@ struct FetchAnswer {
     std::int32_t partition = 0;
     std::int64_t highWatermark = 0;
     QByteArray records;
+    std::int16_t errorCode = 0;
+    std::int64_t logStartOffset = 0;
 };
+
+// A ListOffsets v1 answer for t-0.
+ResponseImage offsetAnswer(std::int16_t errorCode, std::int64_t offset)
+{
+    return ResponseImage().s32(1).string("t").s32(1).s32(0).s16(errorCode).s64(-1).s64(offset);
+}
 
 Request readRequest(const FakeBroker::Frame& frame)
 {
@@ -92,6 +102,7 @@ class KafkaFetcherTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<FakeBroker> broker;
+    std::unique_ptr<FakeBroker> newLeader; // node 2, once the leadership moves there
     std::list<Request> requests;
     std::unique_ptr<KafkaClusterClient> client;
     std::unique_ptr<KafkaFetcher> fetcher;
@@ -121,11 +132,26 @@ class KafkaFetcherTest : public QObject {
             [this](int32_t job, const KafkaError& error) { failures[job].append(error); });
     }
 
-    QList<Request*> pending(KafkaApiKey apiKey)
+    // From now on both brokers name node 2 the leader of every partition.
+    void moveLeadersToSecondBroker()
+    {
+        newLeader = std::make_unique<FakeBroker>(FakeBroker::Mode::Cluster);
+        newLeader->apiVersions = broker->apiVersions;
+        newLeader->onFrame = broker->onFrame;
+        const auto partitions = broker->topics.first().partitionLeaders.size();
+        for (FakeBroker* fake : { broker.get(), newLeader.get() }) {
+            fake->brokers = { { 1, broker->port() }, { 2, newLeader->port() } };
+            fake->topics = { { "t", QList<std::int32_t>(partitions, 2) } };
+        }
+    }
+
+    // Unanswered requests, of one broker when `at` is given.
+    QList<Request*> pending(KafkaApiKey apiKey, const FakeBroker* at = nullptr)
     {
         QList<Request*> list;
         for (Request& request : requests) {
-            if (request.frame.apiKey == std::int16_t(apiKey) && !request.answered)
+            if (request.frame.apiKey == std::int16_t(apiKey) && !request.answered
+                && (!at || (request.frame.peer && request.frame.peer->localPort() == at->port())))
                 list.append(&request);
         }
         return list;
@@ -149,7 +175,8 @@ class KafkaFetcherTest : public QObject {
         if (!partitions.isEmpty())
             image.string("t").s32(std::int32_t(partitions.size()));
         for (const FetchAnswer& answer : partitions)
-            image.s32(answer.partition).s16(0).s64(answer.highWatermark).s64(answer.highWatermark).s64(0).s32(-1).bytes(answer.records);
+            image.s32(answer.partition).s16(answer.errorCode).s64(answer.highWatermark).s64(answer.highWatermark)
+                .s64(answer.logStartOffset).s32(-1).bytes(answer.records);
         reply(request, image);
     }
 
@@ -174,6 +201,7 @@ private slots:
         fetcher.reset();
         client.reset();
         broker.reset();
+        newLeader.reset();
     }
 
     // Both ends of a range are inclusive; a job ends once the next offset
@@ -314,23 +342,95 @@ private slots:
         }
     }
 
-    // A connection lost while a job's first request is under way fails the
-    // job; resume reconnects and asks for the same offset.
-    void lostConnectionFailsJobAwaitingFirstAnswer()
+    // A lost leader connection or a NOT_LEADER_OR_FOLLOWER answer sends a
+    // job or an offset lookup, after a metadata refresh, to the new leader
+    // with the same offset (timestamp); nothing fails.
+    void leaderMovesKeepTheOffset_data()
     {
-        startFetcher(1);
-        const int job = fetcher->fetchRecords("t", 0, 7, -1);
-        QVERIFY(nextPending());
-        broker->closeAll();
-        QTRY_COMPARE_WITH_TIMEOUT(failures.value(job).size(), 1, WaitMs);
+        QTest::addColumn<bool>("lookup");
+        QTest::addColumn<bool>("connectionLost");
+        QTest::newRow("fetch, connection lost") << false << true;
+        QTest::newRow("fetch, NOT_LEADER_OR_FOLLOWER") << false << false;
+        QTest::newRow("offset lookup, connection lost") << true << true;
+        QTest::newRow("offset lookup, NOT_LEADER_OR_FOLLOWER") << true << false;
+    }
 
-        fetcher->resumeAllFetchJobs();
-        QTRY_VERIFY_WITH_TIMEOUT(pending(KafkaApiKey::Fetch).size() == 2, WaitMs);
-        Request* request = pending(KafkaApiKey::Fetch).last();
-        QCOMPARE(request->partitions.first().second, 7);
-        answerFetch(request, { { 0, 9, plainBatch(7, 2).bytes() } });
-        QTRY_COMPARE_WITH_TIMEOUT(offsetsOf(records.value(job)), offsetRange(7, 8), WaitMs);
-        QCOMPARE(failures.value(job).size(), 1);
+    void leaderMovesKeepTheOffset()
+    {
+        QFETCH(bool, lookup);
+        QFETCH(bool, connectionLost);
+
+        startFetcher(1);
+        const KafkaApiKey apiKey = lookup ? KafkaApiKey::ListOffsets : KafkaApiKey::Fetch;
+        std::optional<KafkaResult<KafkaFetcher::OffsetsResult>> resolved;
+        const int job = lookup ? -1 : fetcher->fetchRecords("t", 0, 7, -1);
+        if (lookup) {
+            fetcher->fetchOffsetsFromTimestamps("t", 0, 1000, -1, this,
+                [&resolved](KafkaResult<KafkaFetcher::OffsetsResult> result) { resolved = std::move(result); });
+        }
+        Request* request = nextPending(apiKey);
+        QVERIFY(request);
+        moveLeadersToSecondBroker();
+        if (connectionLost) {
+            request->answered = true;
+            broker->closeAll();
+        } else if (lookup) {
+            reply(request, offsetAnswer(6, -1));
+        } else {
+            answerFetch(request, { { 0, -1, {}, 6 } });
+        }
+
+        const auto movedRequest = [&] {
+            return QTest::qWaitFor([&] { return !pending(apiKey, newLeader.get()).isEmpty(); }, WaitMs)
+                ? pending(apiKey, newLeader.get()).first()
+                : nullptr;
+        };
+        QVERIFY((request = movedRequest()));
+        QCOMPARE(request->partitions.first().second, lookup ? 1000 : 7);
+        if (lookup) {
+            reply(request, offsetAnswer(0, 3));
+            QVERIFY((request = movedRequest()));
+            reply(request, offsetAnswer(0, 9));
+            QTRY_VERIFY_WITH_TIMEOUT(resolved.has_value(), WaitMs);
+            QCOMPARE(resolved->value().endOffset, 9);
+        } else {
+            answerFetch(request, { { 0, 9, plainBatch(7, 2).bytes() } });
+            QTRY_COMPARE_WITH_TIMEOUT(offsetsOf(records.value(job)), offsetRange(7, 8), WaitMs);
+        }
+        QVERIFY(failures.isEmpty());
+        QVERIFY(pending(apiKey, broker.get()).isEmpty());
+    }
+
+    // A fetch below the log start keeps its message; the broker's error is
+    // its cause, with the log start offset from the answer or looked up.
+    void offsetOutOfRangeNamesTheLogStart_data()
+    {
+        QTest::addColumn<std::int64_t>("answeredLogStart");
+        QTest::newRow("in the answer") << std::int64_t(25);
+        QTest::newRow("looked up") << std::int64_t(-1);
+    }
+
+    void offsetOutOfRangeNamesTheLogStart()
+    {
+        QFETCH(std::int64_t, answeredLogStart);
+        startFetcher(1);
+        const int job = fetcher->fetchRecords("t", 0, 10, -1);
+        Request* request = nextPending();
+        QVERIFY(request);
+        answerFetch(request, { { 0, -1, {}, 1, answeredLogStart } });
+        if (answeredLogStart < 0) {
+            request = nextPending(KafkaApiKey::ListOffsets);
+            QVERIFY(request);
+            QCOMPARE(request->partitions.first().second, -2);
+            reply(request, offsetAnswer(0, 25));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(failures.value(job).size(), 1, WaitMs);
+        const KafkaError error = failures.value(job).first();
+        QCOMPARE(error.code, KafkaErrorCode::OffsetOutOfRange);
+        QCOMPARE(error.message, QStringLiteral("The server returned an error while fetching records for t-0 at offset 10"));
+        QCOMPARE(error.causes.size(), 1);
+        QCOMPARE(error.causes.first().message,
+            QStringLiteral("OFFSET_OUT_OF_RANGE: the offset lies outside the partition's log, which starts at offset 25"));
     }
 
     void offsetAnswerWithoutThePartitionFails()
@@ -351,6 +451,47 @@ private slots:
         QVERIFY(result->isError());
         QCOMPARE(result->error().code, KafkaErrorCode::ListOffsetsError);
         QCOMPARE(result->error().message, QStringLiteral("The offset response for the timestamp -1 does not hold the partition t-0"));
+    }
+
+    // Batches that decode past the budget of one response fail their job with
+    // the budget's error, within the memory of that budget; the fetcher goes on.
+    void answerPastTheBudgetFailsItsJob()
+    {
+        startFetcher(1);
+        const int job = fetcher->fetchRecords("t", 0, 0, -1);
+        Request* request = nextPending();
+        QVERIFY(request);
+        // A few kilobytes each, a record of 64 MiB of zeros: every batch within
+        // the per-batch cap, eight of them past the budget.
+        TestBatch bomb;
+        bomb.codec = Codec::Zstd;
+        bomb.recordCount = 1;
+        bomb.section = compress(Codec::Zstd, TestRecord { 0, 0, 0, QByteArray(), QByteArray(64 << 20, '\0'), {} }.bytes());
+        QByteArray bombs;
+        for (bomb.baseOffset = 0; bomb.baseOffset < 8; ++bomb.baseOffset)
+            bombs += bomb.bytes();
+        answerFetch(request, { { 0, 8, bombs } });
+
+        QTRY_COMPARE_WITH_TIMEOUT(failures.value(job).size(), 1, WaitMs);
+        const KafkaError error = failures.value(job).first();
+        QCOMPARE(error.message, QStringLiteral("An error occurred while parsing the record batch for t-0 at offset 0"));
+        QCOMPARE(error.causes.last().message, QStringLiteral("The record batches of the Fetch response decode to more "
+                                                             "than the limit of 536870912 bytes (reached in the batch at offset 3)"));
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (status.open(QIODevice::ReadOnly)) {
+            const QByteArray text = status.readAll();
+            const QByteArray peak = text.mid(text.indexOf("VmHWM:")).split('\n').value(0).simplified(); // VmHWM: n kB
+            QVERIFY2(peak.split(' ').value(1).toLongLong() * 1024 <= KafkaDecodeBudget::FetchResponseLimit + 100'000'000,
+                peak.constData());
+        }
+
+        // Resumed, the job asks again from where it stood.
+        fetcher->resumeAllFetchJobs();
+        for (int round = 0; (request = nextPending()) && request->partitions.value(0).second != 0 && round < 5; ++round)
+            answerFetch(request, {});
+        QVERIFY(request);
+        answerFetch(request, { { 0, 2, plainBatch(0, 2).bytes() } });
+        QTRY_COMPARE_WITH_TIMEOUT(offsetsOf(records.value(job)), offsetRange(0, 1), WaitMs);
     }
 };
 

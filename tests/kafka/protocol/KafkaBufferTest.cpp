@@ -66,11 +66,16 @@ private slots:
         QVERIFY(tooLong.overrun > 0);
     }
 
+    // A count far beyond the data reads what is there, counts the rest as
+    // overrun and reserves no more elements than the data can hold.
     void arraysStopAtTheEndOfTheData()
     {
         KafkaBuffer buffer(hexBytes("7F FF FF FF 00 01 00 02"));
         QCOMPARE(buffer.readArray([](KafkaBuffer& b) { return b.readS16(); }), (QList<std::int16_t> { 1, 2 }));
         QVERIFY(buffer.overrun >= 0x7FFFFFFF - 2);
+        // Empty strings: two bytes each on the wire, far more in memory.
+        KafkaBuffer strings(hexBytes("7F FF FF FF") + QByteArray(1000, '\0'));
+        QCOMPARE(strings.readArray([](KafkaBuffer& b) { return b.readString(); }).capacity(), 500);
     }
 };
 

@@ -13,9 +13,11 @@ using namespace TestBatches;
 
 namespace {
 
+// With a budget of 1 MiB, which a few batches below exceed.
 KafkaResult<KafkaRecordBatch> parse(KafkaBuffer& recordSet)
 {
-    return KafkaRecordBatch::parseFromBuffer(recordSet, QStringLiteral("orders"), 3);
+    KafkaDecodeBudget budget(1 << 20);
+    return KafkaRecordBatch::parseFromBuffer(recordSet, QStringLiteral("orders"), 3, budget);
 }
 
 } // namespace
@@ -120,6 +122,20 @@ private slots:
         for (const qint16 attributes : { 5, 6, 0x17 })
             row("unsupported codec", TestBatch { .attributes = attributes }.bytes(), KafkaErrorCode::UnsupportedCompressionType,
                 QString("Unsupported compression type %1").arg(attributes & 7));
+        // Past the budget: decompressed bytes, records, headers, the headers of a control record.
+        const QString overBudget = "The record batches of the Fetch response decode to more than the limit of 1048576 bytes "
+                                   "(reached in the batch at offset %1)";
+        TestBatch headers = plainBatch(9, 1);
+        headers.records.first().headers.fill({ QString(), QByteArray() }, 9000);
+        TestBatch marker = controlBatch(20, 8, 0);
+        marker.records.first().headers = headers.records.first().headers;
+        const KafkaErrorCode tooLarge = KafkaErrorCode::RecordListTooLarge;
+        row("budget, decompressed", TestBatch { .baseOffset = 1, .codec = Codec::Zstd, .uncompressedSection = QByteArray(2 << 20, '\0') }.bytes(),
+            tooLarge, overBudget.arg(1));
+        row("budget, records", plainBatch(5, 5000).bytes(), tooLarge, overBudget.arg(5));
+        row("budget, headers", headers.bytes(), tooLarge, overBudget.arg(9));
+        row("budget, control record", marker.bytes(), tooLarge, overBudget.arg(20));
+
         TestBatch shortKey = controlBatch(20, 8, 0);
         shortKey.records.first().key = hexBytes("00 00");
         TestBatch cutShort = controlBatch(20, 8, 0);
