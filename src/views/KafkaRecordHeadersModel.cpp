@@ -1,0 +1,83 @@
+#include "KafkaRecordHeadersModel.h"
+
+#include <QStringDecoder>
+
+#include <algorithm>
+
+namespace {
+
+// The decoder is not flushed: an incomplete character at the very end is left
+// out rather than counted as invalid.
+QString valueText(const QByteArray& value)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString text = decoder.decode(value);
+    return decoder.hasError() ? QString::fromLatin1(value.toHex(' ')) : text;
+}
+
+} // namespace
+
+KafkaRecordHeadersModel::KafkaRecordHeadersModel(QObject* parent)
+    : QAbstractTableModel(parent)
+{
+}
+
+int KafkaRecordHeadersModel::rowCount(const QModelIndex& parent) const
+{
+    // A table: no row has children.
+    return parent.isValid() ? 0 : static_cast<int>(headers.size());
+}
+
+int KafkaRecordHeadersModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : 2;
+}
+
+QVariant KafkaRecordHeadersModel::data(const QModelIndex& index, int role) const
+{
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= headers.size())
+        return {};
+    const KafkaHeader& header = headers.at(index.row());
+    switch (index.column()) {
+    case 0:
+        return header.key;
+    case 1:
+        return valueText(header.value);
+    default:
+        return {};
+    }
+}
+
+QVariant KafkaRecordHeadersModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    switch (section) {
+    case 0:
+        return tr("Header Key");
+    case 1:
+        return tr("Header Value");
+    default:
+        return {};
+    }
+}
+
+void KafkaRecordHeadersModel::setHeaders(QList<KafkaHeader> newHeaders)
+{
+    clear();
+    std::sort(newHeaders.begin(), newHeaders.end(), [](const KafkaHeader& left, const KafkaHeader& right) {
+        return QString::compare(left.key, right.key, Qt::CaseInsensitive) < 0;
+    });
+    if (newHeaders.isEmpty())
+        return;
+    beginInsertRows(QModelIndex(), 0, static_cast<int>(newHeaders.size()) - 1);
+    headers = std::move(newHeaders);
+    endInsertRows();
+}
+
+void KafkaRecordHeadersModel::clear()
+{
+    beginResetModel();
+    headers.clear();
+    endResetModel();
+}

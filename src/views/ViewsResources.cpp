@@ -1,0 +1,8 @@
+#include "ViewsResources.h"
+
+#include <QtGlobal>
+
+void initViewsResources()
+{
+    Q_INIT_RESOURCE(ViewsResources);
+}
