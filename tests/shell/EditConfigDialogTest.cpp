@@ -1,0 +1,371 @@
+// The configuration editor and its rule dialog, driven by keyboard and mouse.
+#include "../config/TestHome.h"
+#include "AnsweringPrompts.h"
+#include "DeserializerDialog.h"
+#include "DeserializerModel.h"
+#include "EditConfigDialog.h"
+#include "Screenshot.h"
+#include "Settings.h"
+#include "ui_DeserializerDialog.h"
+#include "ui_EditConfigDialog.h"
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QDir>
+#include <QLocale>
+#include <QTest>
+
+namespace {
+
+using Mode = EditConfigDialog::Mode;
+using Authentication = EditConfigDialog::Authentication;
+
+// Picks the item with that data the way a keyboard user does.
+template <typename T>
+bool choose(QComboBox* combo, T value)
+{
+    QTest::keyClick(combo, Qt::Key_Home);
+    for (int i = 0; i < combo->count() && combo->currentData().template value<T>() != value; ++i)
+        QTest::keyClick(combo, Qt::Key_Down);
+    return combo->currentData().template value<T>() == value;
+}
+
+void typeInto(QWidget* field, const QString& text)
+{
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(field, Qt::Key_Delete);
+    QTest::keyClicks(field, text);
+}
+
+void click(QAbstractButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+
+Config config(const QString& stem = {})
+{
+    Config config;
+    config.cluster.ssl.serverCertificateValidation = Config::SslCertificateValidation::Full;
+    if (!stem.isEmpty()) {
+        config.filePath = Settings::clustersDir() + "/" + stem + ".yml";
+        config.displayName = stem;
+        config.clientId = "viewer";
+        config.cluster.brokers = { { "kafka-1", 9093 } };
+    }
+    return config;
+}
+
+Config::Deserializer rule(const QString& topic, const QString& headerName = {}, const QString& headerPattern = {})
+{
+    Config::Deserializer deserializer = DeserializerDialog::defaultDeserializer();
+    deserializer.topicPattern = QRegularExpression(topic);
+    deserializer.headerName = headerName;
+    deserializer.headerPattern = QRegularExpression(headerPattern);
+    return deserializer;
+}
+
+// Each row as "selected records | content type".
+QStringList rows(const QAbstractItemModel& model)
+{
+    QStringList texts;
+    for (int row = 0; row < model.rowCount(); ++row)
+        texts.append(model.index(row, 0).data().toString() + " | " + model.index(row, 1).data().toString());
+    return texts;
+}
+
+} // namespace
+
+class EditConfigDialogTest : public QObject {
+    Q_OBJECT
+
+    TestHome m_home;
+
+    // The editor shown and active, its rules model watched.
+    struct Editor {
+        EditConfigDialog dialog;
+        Ui::EditConfigDialog& ui;
+        DeserializerDialog& ruleDialog;
+        Ui::DeserializerDialog& ruleUi;
+        QAbstractItemModelTester tester;
+
+        Editor(Config config, Mode mode)
+            : dialog(std::move(config), mode)
+            , ui(*dialog.ui)
+            , ruleDialog(*dialog.deserializerDialog)
+            , ruleUi(*ruleDialog.ui)
+            , tester(dialog.deserializerModel, QAbstractItemModelTester::FailureReportingMode::QtTest)
+        {
+            dialog.show();
+            dialog.activateWindow();
+        }
+
+        void addBroker(const QString& address)
+        {
+            click(ui.addBootstrapBrokerButton);
+            typeInto(QApplication::focusWidget(), address); // the entry's in-place editor
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        }
+
+        void ok() { click(ui.buttonBox->button(QDialogButtonBox::Ok)); }
+
+        void selectRule(int row)
+        {
+            QTableView* table = ui.deserializersList;
+            QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(table->model()->index(row, 0)).center());
+        }
+
+        // Opens the rule dialog with `button`, sets topic and type, and OKs.
+        bool writeRule(QAbstractButton* button, const QString& topic, Config::ContentType type, const QString& screenshot = {})
+        {
+            click(button);
+            if (!QTest::qWaitForWindowActive(&ruleDialog))
+                return false;
+            typeInto(ruleUi.topicPatternEdit, topic);
+            if (!choose(ruleUi.contentTypeComboBox, type))
+                return false;
+            if (type == Config::ContentType::Protobuf)
+                QTest::keyClicks(ruleUi.protobufMessageTypeEdit, "shop.Payment");
+            if (!screenshot.isEmpty() && !saveScreenshot(ruleDialog, screenshot))
+                return false;
+            click(ruleUi.buttonBox->button(QDialogButtonBox::Ok));
+            return !ruleDialog.isVisible();
+        }
+    };
+
+private slots:
+    void initTestCase() { QVERIFY(m_home.setUp()); }
+
+    void init()
+    {
+        QDir(Settings::clustersDir()).removeRecursively();
+        QVERIFY(QDir().mkpath(Settings::clustersDir()));
+        QVERIFY(!Config::saveToFile(config("orders")));
+    }
+
+    // OK either lists every problem, shows the last and writes nothing, or
+    // saves a file that reads back as the dialog's configuration: named
+    // after the display name in Add and Duplicate, kept in Edit.
+    void ok_data()
+    {
+        QTest::addColumn<Mode>("mode");
+        QTest::addColumn<QString>("displayName");
+        QTest::addColumn<QByteArray>("caFile"); // empty: none added
+        QTest::addColumn<QList<int>>("codes");
+        QTest::addColumn<QString>("fileName"); // empty: nothing written
+
+        QTest::newRow("empty form") << Mode::Add << "" << QByteArray() << QList<int> { 53, 53 } << "";
+        QTest::newRow("blank display name") << Mode::Duplicate << " \t" << QByteArray() << QList<int> { 53 } << "";
+        QTest::newRow("garbage CA file") << Mode::Edit << "Orders" << QByteArray("not PEM\n") << QList<int> { 54 } << "";
+        QTest::newRow("add") << Mode::Add << "Payments  EU" << QByteArray() << QList<int>() << "payments-eu.yml";
+        QTest::newRow("duplicate") << Mode::Duplicate << "orders" << QByteArray() << QList<int>() << "orders-1.yml";
+        QTest::newRow("edit, renamed") << Mode::Edit << "Renamed" << QByteArray() << QList<int>() << "orders.yml";
+    }
+
+    void ok()
+    {
+        QFETCH(Mode, mode);
+        QFETCH(QString, displayName);
+        QFETCH(QByteArray, caFile);
+        QFETCH(QList<int>, codes);
+        QFETCH(QString, fileName);
+
+        AnsweringPrompts prompts;
+        const Config start = config(mode == Mode::Add ? QString() : QStringLiteral("orders"));
+        Editor editor(start, mode);
+        QVERIFY(QTest::qWaitForWindowActive(&editor.dialog));
+        typeInto(editor.ui.displayNameEdit, displayName);
+        if (mode == Mode::Add && !displayName.isEmpty())
+            editor.addBroker("localhost:9092");
+        if (!caFile.isEmpty()) {
+            QVERIFY(writeFile(m_home.filePath("ca.pem"), caFile));
+            prompts.files = { { m_home.filePath("ca.pem") } };
+            click(editor.ui.caCertificatesAddButton);
+        }
+        const QStringList before = QDir(Settings::clustersDir()).entryList(QDir::Files);
+        editor.ok();
+
+        QList<int> found;
+        for (const KafkaError& error : editor.dialog.errors)
+            found.append(int(error.code));
+        QCOMPARE(found, codes);
+        QCOMPARE(editor.dialog.isVisible(), fileName.isEmpty());
+        if (fileName.isEmpty()) {
+            QCOMPARE(editor.ui.errorLabel->text(), editor.dialog.errors.last().message);
+            QCOMPARE(QDir(Settings::clustersDir()).entryList(QDir::Files), before);
+            return;
+        }
+        QCOMPARE(QFileInfo(editor.dialog.config.filePath).fileName(), fileName);
+        QCOMPARE(editor.dialog.config.clientId, start.clientId);
+        const Result<Config, QList<KafkaError>> saved = Config::parseFromFile(editor.dialog.config.filePath);
+        QVERIFY(saved.hasValue() && saved.value() == editor.dialog.config);
+    }
+
+    // Passwords reach the file only protected. One that could not be
+    // decrypted stays as stored until the user types in its field.
+    void passwords_data()
+    {
+        QTest::addColumn<Authentication>("choice");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("typed"); // "\b" erases
+        QTest::addColumn<bool>("storedKept");
+
+        const QString stored = "AQIDBAUGBwgJCgsMDQ4PEBESExQVFhcYGRobHB0eHyA=";
+        QTest::newRow("typed") << Authentication::SaslPlain << "" << "typed-secret" << false;
+        QTest::newRow("undecryptable, untouched") << Authentication::SaslPlain << stored << "" << true;
+        QTest::newRow("undecryptable SCRAM, untouched") << Authentication::SaslScramSha512 << stored << "" << true;
+        QTest::newRow("undecryptable, replaced") << Authentication::SaslScramSha256 << stored << "typed-secret" << false;
+        QTest::newRow("undecryptable, typed and erased") << Authentication::SaslPlain << stored << "x\b" << false;
+    }
+
+    void passwords()
+    {
+        QFETCH(Authentication, choice);
+        QFETCH(QString, stored);
+        QFETCH(QString, typed);
+        QFETCH(bool, storedKept);
+
+        Config start = config("orders");
+        (choice == Authentication::SaslPlain ? start.plainPasswordStored : start.scramPasswordStored) = stored;
+        Editor editor(start, Mode::Edit);
+        QVERIFY(QTest::qWaitForWindowActive(&editor.dialog));
+        QVERIFY(choose(editor.ui.authenticationCombo, choice));
+        QTest::keyClicks(editor.ui.usernameEdit, "alice");
+        for (const QChar key : typed) {
+            if (key == '\b')
+                QTest::keyClick(editor.ui.passwordEdit, Qt::Key_Backspace);
+            else
+                QTest::keyClicks(editor.ui.passwordEdit, key);
+        }
+        editor.ok();
+
+        QVERIFY(!editor.dialog.isVisible());
+        const QByteArray file = readFile(editor.dialog.config.filePath);
+        QVERIFY2(file.contains("password-dpapi: ") && !file.contains("password: ") && !file.contains("typed"), file.constData());
+        QCOMPARE(!stored.isEmpty() && file.contains(stored.toLatin1()), storedKept);
+    }
+
+    // The clusters directory replaced by a file: the save fails, the dialog
+    // stays with the error and every field as typed; once the directory is
+    // back, OK saves.
+    void failedSaveKeepsTyping()
+    {
+        AnsweringPrompts prompts;
+        Editor editor(config(), Mode::Add);
+        QVERIFY(QTest::qWaitForWindowActive(&editor.dialog));
+        QTest::keyClicks(editor.ui.displayNameEdit, "Payments (production)");
+        editor.addBroker("kafka-1.payments.example.com:9093");
+        QVERIFY(choose(editor.ui.protocolCombo, Config::Protocol::Ssl));
+        QVERIFY(choose(editor.ui.authenticationCombo, Authentication::SaslScramSha512));
+        QTest::keyClicks(editor.ui.usernameEdit, "payments-reader");
+        QTest::keyClicks(editor.ui.passwordEdit, "secret");
+        prompts.directories = { "/srv/protos" };
+        click(editor.ui.addProtobufSchemaDirectoryButton);
+        QVERIFY(QDir(Settings::clustersDir()).removeRecursively() && writeFile(Settings::clustersDir(), "in the way"));
+        editor.ok();
+
+        QVERIFY(editor.dialog.isVisible());
+        QCOMPARE(editor.ui.errorLabel->text(), editor.dialog.errors.value(0).message);
+        QVERIFY(saveScreenshot(editor.dialog, "config-editor"));
+        QVERIFY(QFile::remove(Settings::clustersDir()));
+        editor.ok();
+        QVERIFY(!editor.dialog.isVisible());
+        const Config& saved = editor.dialog.config;
+        QCOMPARE(saved.displayName, "Payments (production)");
+        QCOMPARE(saved.cluster.brokers, (QList<Config::Broker> { { "kafka-1.payments.example.com", 9093 } }));
+        QCOMPARE(saved.cluster.protocol, Config::Protocol::Ssl);
+        QCOMPARE(saved.cluster.authenticationSasl->scramUsername, "payments-reader");
+        QCOMPARE(saved.cluster.authenticationSasl->scramPassword, "secret");
+        QCOMPARE(saved.protobufDeserializer.schemaPaths, QList<QString> { "/srv/protos" });
+    }
+
+    // Rules added, moved, edited and deleted through the buttons keep their
+    // order through a save and a reload.
+    void rulesEditedAndSaved()
+    {
+        AnsweringPrompts prompts;
+        Editor editor(config("orders"), Mode::Edit);
+        QVERIFY(QTest::qWaitForWindowActive(&editor.dialog));
+        editor.ui.tabWidget->setCurrentWidget(editor.ui.deserializersTab);
+        QVERIFY(editor.writeRule(editor.ui.addDeserializerButton, "orders.*", Config::ContentType::Json));
+        QVERIFY(editor.writeRule(editor.ui.addDeserializerButton, "payments", Config::ContentType::Protobuf, "deserializer-editor"));
+        QVERIFY(editor.writeRule(editor.ui.addDeserializerButton, "audit", Config::ContentType::Binary));
+        editor.selectRule(2);
+        click(editor.ui.moveUpDeserializerButton);
+        QCOMPARE(editor.ui.deserializersList->currentIndex().row(), 1);
+        editor.selectRule(0);
+        click(editor.ui.moveDownDeserializerButton);
+        editor.selectRule(1);
+        QVERIFY(editor.writeRule(editor.ui.editDeserializerButton, "orders", Config::ContentType::Xml));
+        editor.selectRule(2);
+        prompts.buttons = { QMessageBox::No, QMessageBox::Yes };
+        click(editor.ui.removeDeserializerButton);
+        click(editor.ui.removeDeserializerButton);
+
+        const QStringList expected { "Topic: audit | Binary", "Topic: orders | Xml" };
+        QCOMPARE(rows(*editor.dialog.deserializerModel), expected);
+        editor.ok();
+        const Result<Config, QList<KafkaError>> saved = Config::parseFromFile(editor.dialog.config.filePath);
+        QVERIFY(saved.hasValue());
+        Editor reopened(saved.value(), Mode::Edit);
+        QCOMPARE(rows(*reopened.dialog.deserializerModel), expected);
+    }
+
+    // Patterns and header names may hold placeholders of their own.
+    void ruleSummaries_data()
+    {
+        QTest::addColumn<Config::Deserializer>("rule");
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("topic") << rule("orders") << "Topic: orders";
+        QTest::newRow("header") << rule("orders", "type", "v1") << "Topic: orders, Header: type=v1";
+        QTest::newRow("header without pattern") << rule("orders", "type") << "Topic: orders, Header: type=";
+        QTest::newRow("placeholders") << rule("a%1", "h%2", "%1") << "Topic: a%1, Header: h%2=%1";
+    }
+
+    void ruleSummaries()
+    {
+        QFETCH(Config::Deserializer, rule);
+        QFETCH(QString, summary);
+        DeserializerModel model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        model.setDeserializers({ rule, rule });
+        QCOMPARE(model.index(1, 0).data().toString(), summary);
+    }
+
+    // The owner's show loads the rule again; a window restored from the
+    // task bar keeps what was typed.
+    void ruleDialogShown_data()
+    {
+        QTest::addColumn<bool>("restored");
+        QTest::addColumn<QString>("topic");
+        QTest::newRow("restored after minimising") << true << "typed";
+        QTest::newRow("shown again by its owner") << false << "orders";
+    }
+
+    void ruleDialogShown()
+    {
+        QFETCH(bool, restored);
+        QFETCH(QString, topic);
+        DeserializerDialog dialog;
+        dialog.deserializer = rule("orders");
+        dialog.mode = DeserializerDialog::Mode::Edit;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        typeInto(dialog.ui->topicPatternEdit, "typed");
+        if (restored) {
+            dialog.setWindowState(Qt::WindowMinimized);
+            dialog.setWindowState(Qt::WindowNoState);
+        } else {
+            dialog.hide();
+            dialog.show();
+        }
+        QCOMPARE(dialog.ui->topicPatternEdit->text(), topic);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    qputenv("TZ", "UTC");
+    QLocale::setDefault(QLocale::c());
+    QApplication application(argc, argv);
+    EditConfigDialogTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "EditConfigDialogTest.moc"
