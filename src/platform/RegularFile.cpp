@@ -1,5 +1,7 @@
 #include "RegularFile.h"
 
+#include "FileDescriptor.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -9,23 +11,6 @@
 #include <unistd.h>
 
 namespace {
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : m_fd(fd) { }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 RegularFile::Failure failure(RegularFile::Failure::Kind kind, int errorNumber = 0)
 {
@@ -38,7 +23,7 @@ Result<QByteArray, RegularFile::Failure> RegularFile::read(const QString& path, 
 {
     // O_NONBLOCK: opening a FIFO without a writer returns at once; the kind of
     // file is then checked on this very descriptor.
-    const Descriptor file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    const FileDescriptor file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (file.get() < 0)
         return failure(Failure::Kind::Open, errno);
     struct stat status {};

@@ -1,5 +1,7 @@
 #include "UserDataProtector.h"
 
+#include "FileDescriptor.h"
+
 #include "SystemError.h"
 
 #include <QDir>
@@ -43,31 +45,6 @@ struct SecretKey {
     SecretKey(const SecretKey&) = delete;
     SecretKey& operator=(const SecretKey&) = delete;
     ~SecretKey() { sodium_memzero(bytes.data(), bytes.size()); }
-};
-
-// An owned file descriptor; close() reports whether closing succeeded.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : m_fd(fd) { }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-
-    bool close()
-    {
-        const int result = ::close(std::exchange(m_fd, -1));
-        return result == 0;
-    }
-
-private:
-    int m_fd;
 };
 
 // Removes a file when it goes out of scope.
@@ -127,7 +104,7 @@ enum class KeyState { Read, Missing, Unusable };
 // is refused instead of waited on.
 KeyState readKey(const QByteArray& path, SecretKey& key, QString& problem)
 {
-    Descriptor file(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    FileDescriptor file(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (!file.valid()) {
         const int error = errno;
         // Not a directory: a file stands where a directory of the path
@@ -193,7 +170,7 @@ bool makeDirectory(const QByteArray& path, mode_t mode)
 // Makes a new directory entry durable; a failure leaves the key usable.
 void syncDirectory(const QString& directory)
 {
-    Descriptor handle(::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor handle(::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (handle.valid())
         ::fsync(handle.get());
 }
@@ -215,7 +192,7 @@ bool createKey(const QString& keyFilePath, SecretKey& key, QString& problem)
         return fail(errno);
 
     QByteArray temporaryPath = finalPath + ".XXXXXX";
-    Descriptor file(::mkostemp(temporaryPath.data(), O_CLOEXEC));
+    FileDescriptor file(::mkostemp(temporaryPath.data(), O_CLOEXEC));
     if (!file.valid())
         return fail(errno);
     const RemoveOnExit temporary(temporaryPath);
