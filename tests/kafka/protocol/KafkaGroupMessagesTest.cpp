@@ -1,3 +1,5 @@
+#include "KafkaConsumerGroupDescribeRequest.h"
+#include "KafkaConsumerGroupDescribeResponse.h"
 #include "KafkaConsumerProtocolAssignment.h"
 #include "KafkaDescribeGroupsRequest.h"
 #include "KafkaDescribeGroupsResponse.h"
@@ -40,6 +42,9 @@ private slots:
         const auto offsetFetch = [](std::int16_t version, const QList<KafkaOffsetFetchRequest::Topic>& topics, bool requireStable) {
             return requestFrame(KafkaOffsetFetchRequest(7, "ab", "g", topics, requireStable), version);
         };
+        const auto consumerGroupDescribe = [](std::int16_t version, const QStringList& groups, bool operations) {
+            return requestFrame(KafkaConsumerGroupDescribeRequest(7, "ab", groups, operations), version);
+        };
         const QList<KafkaOffsetFetchRequest::Topic> one { { "t", { 0, 2 } } };
         verifyBytes({ { listGroups(0, { "Stable" }), "00 00 00 0C  00 10 00 00 00 00 00 07 00 02 61 62" },
             { listGroups(3, { "Stable" }), "00 00 00 0E  00 10 00 03 00 00 00 07 00 02 61 62 00  00" },
@@ -57,7 +62,11 @@ private slots:
                 "00 00 00 1D  00 09 00 06 00 00 00 07 00 02 61 62 00  02 67  02  02 74  03 00 00 00 00 00 00 00 02  00  00" },
             { offsetFetch(7, one, true),
                 "00 00 00 1E  00 09 00 07 00 00 00 07 00 02 61 62 00  02 67  02  02 74  03 00 00 00 00 00 00 00 02  00  01  00" },
-            { offsetFetch(7, {}, false), "00 00 00 12  00 09 00 07 00 00 00 07 00 02 61 62 00  02 67  01  00  00" } });
+            { offsetFetch(7, {}, false), "00 00 00 12  00 09 00 07 00 00 00 07 00 02 61 62 00  02 67  01  00  00" },
+            // Flexible in every version.
+            { consumerGroupDescribe(0, { "g1" }, true), "00 00 00 13  00 45 00 00 00 00 00 07 00 02 61 62 00  02 03 67 31  01  00" },
+            { consumerGroupDescribe(1, { "g1", "" }, false),
+                "00 00 00 14  00 45 00 01 00 00 00 07 00 02 61 62 00  03 03 67 31 01  00  00" } });
     }
 
     void groupResponses()
@@ -93,6 +102,37 @@ private slots:
         QCOMPARE(dead.members.value(1).memberMetadata, hexBytes("09"));
 
         verifyDamagedImageFails<KafkaDescribeGroupsResponse>(4, describeImage, "Invalid DescribeGroups response");
+
+        // Member m1 owns t-0 and t-2 and is to keep nothing; an unknown tagged
+        // field in the member. Version 1 adds the member type (%1).
+        const QString consumerImage = "00 00 00 07  00  00 00 00 00  02"
+            "00 00  00  03 67 31  07 53 74 61 62 6C 65  00 00 00 05  00 00 00 04  08 75 6E 69 66 6F 72 6D  02"
+            "03 6D 31  00  00  00 00 00 05  03 63 31  03 2F 68  02 02 74  00"
+            "02  00 11 22 33 44 55 66 77 88 99 AA BB CC DD EE FF  02 74  03 00 00 00 00 00 00 00 02  00  00"
+            "01  00  %1  01 00 01 FF"
+            "80 00 00 00  00  00";
+        for (const auto& [version, memberType] : { std::pair<std::int16_t, int> { 0, -1 }, { 1, 1 } }) {
+            const QByteArray image = hexBytes(qPrintable(consumerImage.arg(version == 0 ? "" : "01")));
+            const auto consumer = parseImage<KafkaConsumerGroupDescribeResponse>(version, image);
+            QVERIFY2(consumer.hasValue(), qPrintable(failureText(consumer)));
+            const KafkaConsumerGroupDescribeResponse::Group& group = consumer.value().groups.value(0);
+            QCOMPARE(group.groupState, QString("Stable"));
+            QCOMPARE(group.assignmentEpoch, 4);
+            QCOMPARE(group.assignorName, QString("uniform"));
+            QVERIFY(group.errorMessage.isNull());
+            const KafkaConsumerGroupDescribeResponse::Member& member = group.members.value(0);
+            QCOMPARE(QStringList({ member.memberId, member.clientId, member.clientHost }), QStringList({ "m1", "c1", "/h" }));
+            QVERIFY(member.instanceId.isNull() && member.rackId.isNull() && member.subscribedTopicRegex.isNull());
+            QCOMPARE(member.subscribedTopicNames, QStringList { "t" });
+            const KafkaConsumerGroupDescribeResponse::TopicPartitions owned = member.assignment.topicPartitions.value(0);
+            QCOMPARE(owned.topicId, QUuid("{00112233-4455-6677-8899-aabbccddeeff}"));
+            QCOMPARE(owned.topicName, QString("t"));
+            QCOMPARE(owned.partitions, (QList<std::int32_t> { 0, 2 }));
+            QVERIFY(member.targetAssignment.topicPartitions.isEmpty());
+            QCOMPARE(int(member.memberType), memberType);
+            QCOMPARE(group.authorizedOperations, std::numeric_limits<std::int32_t>::min());
+            verifyDamagedImageFails<KafkaConsumerGroupDescribeResponse>(version, image, "Invalid ConsumerGroupDescribe response");
+        }
     }
 
     void offsetFetchResponses()

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "ConsumerAssignment.h"
+#include "Error.h"
+#include "KafkaProtocolError.h"
+#include "KafkaRawResponse.h"
+#include "Result.h"
+
+#include <QList>
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+
+class ConsumerAssignmentModel;
+class KafkaClusterClient;
+class QStatusBar;
+struct Config;
+struct Settings;
+
+namespace Ui {
+class ConsumersWidget;
+}
+
+// The consumer groups tab of one connected cluster. When it opens it asks
+// every broker for its groups and lists those of the "consumer" protocol
+// type; when the user picks one it asks the group's coordinator (the broker
+// that listed it) for the group's state and members, shows every assigned
+// partition, then asks the coordinator for the committed offsets and each
+// partition's leader for the latest offset, from which the table derives the
+// lag. Groups of the consumer group protocol, which DescribeGroups reports as
+// Dead, are described with ConsumerGroupDescribe where the coordinator
+// speaks it.
+//
+// Threads: everything runs on the GUI thread. Requests go through the
+// cluster client's connections; their answers come back to this tab's
+// thread, with the tab as context object, so answers that arrive after the
+// tab is gone are dropped. Answers for a group that is no longer selected
+// are dropped too. Nothing is refreshed on a clock.
+class ConsumersWidget : public QWidget {
+    Q_OBJECT
+
+public:
+    // A listed group and the node id of the broker that listed it, taken as
+    // the group's coordinator.
+    struct Group {
+        QString name;
+        std::int32_t coordinatorId = -1;
+    };
+
+    // The settings and the configuration are not kept.
+    ConsumersWidget(QStatusBar& statusBar, Settings& settings, const Config& config,
+        std::shared_ptr<KafkaClusterClient> clusterClient, QWidget* parent = nullptr);
+    ~ConsumersWidget() override;
+
+    // Failures in the background (per broker, per partition), newest last;
+    // every append is followed by errorsChanged().
+    QList<KafkaError> errors;
+
+public slots:
+    // Shows the failure of what the user is looking at in the error label.
+    void showError(KafkaError error);
+    void clearError();
+
+signals:
+    void errorsChanged();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private slots:
+    void onClusterClientConnectionError(int brokerId, KafkaError error);
+    void refreshGroups();
+    void refreshAssignments();
+
+private:
+    // The group being described and the serial number of its choice.
+    struct Selection {
+        Group group;
+        std::uint64_t serial = 0;
+    };
+
+    void appendError(KafkaError error);
+    bool isSelected(const Selection& selection) const;
+    void clearGroupDetails();
+
+    void onListGroupsAnswer(std::int32_t brokerId, KafkaResult<KafkaRawResponse>& answer);
+    void showConsumerGroups(QList<Group> listed);
+
+    void onDescribeGroupsAnswer(const Selection& selection, KafkaResult<KafkaRawResponse>& answer);
+    void describeConsumerProtocolGroup(const Selection& selection);
+    void onConsumerGroupDescribeAnswer(const Selection& selection, KafkaResult<KafkaRawResponse>& answer);
+    void showGroupDetails(const Selection& selection, const QString& state, const QString& protocolData,
+        QList<ConsumerAssignment> assignments);
+    void showGroupGone(const Selection& selection);
+    KafkaError groupError(KafkaProtocolError errorCode, const Selection& selection) const;
+
+    void refreshConsumerOffsets(const Selection& selection, const QList<ConsumerAssignment>& assignments);
+    void onOffsetFetchAnswer(const Selection& selection, KafkaResult<KafkaRawResponse>& answer);
+    void refreshTopicOffsets(const Selection& selection, const QList<ConsumerAssignment>& assignments);
+    void onListOffsetsAnswer(const Selection& selection, KafkaResult<KafkaRawResponse>& answer);
+
+    std::unique_ptr<Ui::ConsumersWidget> ui;
+    QStatusBar& statusBar;
+    std::shared_ptr<KafkaClusterClient> clusterClient;
+    std::unique_ptr<ConsumerAssignmentModel> assignmentModel;
+    // Groups gathered from the ListGroups answers so far, and the number of
+    // brokers whose answer is still awaited.
+    QList<Group> groups;
+    int pendingListGroupsResponses = 0;
+    // Counts the choices of a group; an answer for an earlier choice is
+    // dropped.
+    std::uint64_t selectionSerial = 0;
+};

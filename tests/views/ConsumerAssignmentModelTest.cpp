@@ -1,0 +1,145 @@
+#include "ConsumerAssignmentModel.h"
+
+#include <QAbstractItemModelTester>
+#include <QLocale>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+using Model = ConsumerAssignmentModel;
+
+// One row per "topic-partition", of the members m0, m1, ... in turn.
+QList<ConsumerAssignment> assigned(const QStringList& partitions)
+{
+    QList<ConsumerAssignment> assignments;
+    for (const QString& partition : partitions)
+        assignments.append({ QStringLiteral("m%1").arg(assignments.size()), {}, "client", "/host",
+            partition.section('-', 0, -2), partition.section('-', -1).toInt() });
+    return assignments;
+}
+
+QStringList column(const Model& model, int column)
+{
+    QStringList cells;
+    for (int row = 0; row < model.rowCount(); ++row)
+        cells.append(model.index(row, column).data().toString());
+    return cells;
+}
+
+} // namespace
+
+class ConsumerAssignmentModelTest : public QObject {
+    Q_OBJECT
+
+    Model m_model;
+    QAbstractItemModelTester m_tester { &m_model, QAbstractItemModelTester::FailureReportingMode::QtTest };
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("TZ", "UTC");
+        QLocale::setDefault(QLocale::c());
+    }
+
+    void lag_data()
+    {
+        QTest::addColumn<qint64>("committed");
+        QTest::addColumn<qint64>("last");
+        QTest::addColumn<QStringList>("shown"); // offset, lag
+        QTest::newRow("committed beyond the end") << qint64(10) << qint64(7) << QStringList { "10", "0" };
+        QTest::newRow("behind") << qint64(7) << qint64(10) << QStringList { "7", "3" };
+        QTest::newRow("nothing committed") << qint64(-1) << qint64(10) << QStringList { "", "" };
+        QTest::newRow("end unknown") << qint64(5) << qint64(-1) << QStringList { "5", "" };
+    }
+
+    void lag()
+    {
+        QFETCH(qint64, committed);
+        QFETCH(qint64, last);
+        QFETCH(QStringList, shown);
+        m_model.setAssignments(assigned({ "t-0" }));
+        m_model.setConsumerOffsets({ { "t", 0, committed } });
+        m_model.setLastOffsets({ { "t", 0, last } });
+        QCOMPARE(column(m_model, Model::OffsetColumn) + column(m_model, Model::LagColumn), shown);
+    }
+
+    // An update signals the rows it changed, from its own column to the lag;
+    // a partition assigned twice gets offsets in its first row only.
+    void offsetUpdates_data()
+    {
+        QTest::addColumn<bool>("committed"); // else the latest offsets
+        QTest::addColumn<QList<PartitionOffset>>("offsets");
+        QTest::addColumn<QList<int>>("changed"); // top row, left column, bottom row, right column
+        QTest::addColumn<QStringList>("lags");
+        // A-0 and a-7 have no row.
+        const QList<PartitionOffset> offsets { { "b", 1, 7 }, { "a", 0, 5 }, { "A", 0, 9 }, { "a", 7, 1 } };
+        QTest::newRow("committed") << true << offsets << QList<int> { 1, Model::OffsetColumn, 3, Model::LagColumn }
+                                   << QStringList { "", "5", "", "0" };
+        QTest::newRow("latest") << false << offsets << QList<int> { 1, Model::LagColumn, 3, Model::LagColumn }
+                                << QStringList { "", "1", "", "2" };
+        QTest::newRow("no such partition") << false << QList<PartitionOffset> { { "c", 0, 1 } } << QList<int>()
+                                           << QStringList { "", "6", "", "0" };
+    }
+
+    void offsetUpdates()
+    {
+        QFETCH(bool, committed);
+        QFETCH(QList<PartitionOffset>, offsets);
+        QFETCH(QList<int>, changed);
+        QFETCH(QStringList, lags);
+        m_model.setAssignments(assigned({ "a-1", "a-0", "a-0", "b-1" }));
+        m_model.setConsumerOffsets({ { "a", 0, 4 }, { "b", 1, 5 } });
+        m_model.setLastOffsets({ { "a", 0, 10 }, { "b", 1, 5 } });
+        QSignalSpy spy(&m_model, &QAbstractItemModel::dataChanged);
+        committed ? m_model.setConsumerOffsets(offsets) : m_model.setLastOffsets(offsets);
+        QList<int> signalled;
+        for (const QList<QVariant>& signal : spy) {
+            const QModelIndex topLeft = signal[0].toModelIndex(), bottomRight = signal[1].toModelIndex();
+            signalled << topLeft.row() << topLeft.column() << bottomRight.row() << bottomRight.column();
+            QCOMPARE(signal[2].value<QList<int>>(), QList<int> { Qt::DisplayRole });
+        }
+        QCOMPARE(signalled, changed);
+        QCOMPARE(column(m_model, Model::LagColumn), lags);
+    }
+
+    // A stable sort: rows that compare equal keep their order both ways.
+    void sorting_data()
+    {
+        QTest::addColumn<int>("sortColumn");
+        QTest::addColumn<QStringList>("ascending"); // the partition column
+        QTest::addColumn<QStringList>("descending");
+        QTest::newRow("topic without regard to case, then partition number") << int(Model::PartitionColumn)
+            << QStringList { "a-3", "Topic-2", "topic-10", "Topic-11", "zz-0" }
+            << QStringList { "zz-0", "Topic-11", "topic-10", "Topic-2", "a-3" };
+        QTest::newRow("member without regard to case") << int(Model::MemberIdColumn)
+            << QStringList { "topic-10", "Topic-2", "zz-0", "a-3", "Topic-11" }
+            << QStringList { "Topic-11", "zz-0", "a-3", "Topic-2", "topic-10" };
+        QTest::newRow("lag, unknown first") << int(Model::LagColumn)
+            << QStringList { "zz-0", "Topic-11", "Topic-2", "topic-10", "a-3" }
+            << QStringList { "a-3", "topic-10", "Topic-2", "zz-0", "Topic-11" };
+    }
+
+    void sorting()
+    {
+        QFETCH(int, sortColumn);
+        QFETCH(QStringList, ascending);
+        QFETCH(QStringList, descending);
+        QList<ConsumerAssignment> assignments = assigned({ "topic-10", "Topic-2", "zz-0", "a-3", "Topic-11" });
+        assignments[3].memberId = "M2"; // as m2 without regard to case
+        m_model.setAssignments(assignments);
+        m_model.setConsumerOffsets({ { "topic", 10, 3 }, { "Topic", 2, 8 }, { "a", 3, 1 } });
+        m_model.setLastOffsets({ { "topic", 10, 9 }, { "Topic", 2, 9 }, { "a", 3, 9 }, { "zz", 0, 4 } });
+        for (const auto& [order, expected] :
+            { std::pair { Qt::AscendingOrder, ascending }, { Qt::DescendingOrder, descending }, { Qt::AscendingOrder, ascending } }) {
+            m_model.sort(sortColumn, order);
+            QCOMPARE(column(m_model, Model::PartitionColumn), expected);
+        }
+        m_model.setAssignments({});
+        QCOMPARE(m_model.rowCount(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(ConsumerAssignmentModelTest)
+
+#include "ConsumerAssignmentModelTest.moc"
