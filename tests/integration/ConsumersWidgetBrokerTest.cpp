@@ -7,6 +7,7 @@
 #include "ConsumersWidgetProbe.h"
 #include "KafkaClusterClient.h"
 #include "KafkaTestEnvironment.h"
+#include "PinnedLocale.h"
 #include "QCollapsibleGroupBox.h"
 #include "Screenshot.h"
 #include "Settings.h"
@@ -76,8 +77,7 @@ class ConsumersWidgetBrokerTest : public QObject {
 private slots:
     void initTestCase()
     {
-        qputenv("TZ", "UTC");
-        QLocale::setDefault(QLocale::c());
+        pinTimeZoneAndLocale();
     }
 
     void groups_data()

@@ -1,6 +1,7 @@
 #include "../config/TestHome.h"
 #include "AnsweringPrompts.h"
 #include "ConfigImport.h"
+#include "PinnedLocale.h"
 #include "Settings.h"
 
 #include <QApplication>
@@ -151,8 +152,7 @@ private slots:
 
 int main(int argc, char** argv)
 {
-    qputenv("TZ", "UTC");
-    QLocale::setDefault(QLocale::c());
+    pinTimeZoneAndLocale();
     QApplication application(argc, argv);
     ConfigImportTest test;
     return QTest::qExec(&test, argc, argv);

@@ -4,6 +4,7 @@
 #include "DeserializerDialog.h"
 #include "DeserializerModel.h"
 #include "EditConfigDialog.h"
+#include "PinnedLocale.h"
 #include "Screenshot.h"
 #include "Settings.h"
 #include "ui_DeserializerDialog.h"
@@ -361,8 +362,7 @@ private slots:
 
 int main(int argc, char** argv)
 {
-    qputenv("TZ", "UTC");
-    QLocale::setDefault(QLocale::c());
+    pinTimeZoneAndLocale();
     QApplication application(argc, argv);
     EditConfigDialogTest test;
     return QTest::qExec(&test, argc, argv);

@@ -1,4 +1,5 @@
 #include "ConsumerAssignmentModel.h"
+#include "PinnedLocale.h"
 
 #include <QAbstractItemModelTester>
 #include <QLocale>
@@ -38,8 +39,7 @@ class ConsumerAssignmentModelTest : public QObject {
 private slots:
     void initTestCase()
     {
-        qputenv("TZ", "UTC");
-        QLocale::setDefault(QLocale::c());
+        pinTimeZoneAndLocale();
     }
 
     void lag_data()

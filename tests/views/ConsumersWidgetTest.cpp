@@ -6,6 +6,7 @@
 #include "ConsumersWidgetProbe.h"
 #include "FakeBroker.h"
 #include "KafkaClusterClient.h"
+#include "PinnedLocale.h"
 #include "Settings.h"
 
 #include <QComboBox>
@@ -123,8 +124,7 @@ class ConsumersWidgetTest : public QObject {
 private slots:
     void initTestCase()
     {
-        qputenv("TZ", "UTC");
-        QLocale::setDefault(QLocale::c());
+        pinTimeZoneAndLocale();
     }
 
     // The others' consumer groups are listed, by name; the failure is kept.

@@ -1,4 +1,5 @@
 #include "ErrorLabel.h"
+#include "PinnedLocale.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -12,8 +13,7 @@ public:
     // Before the application object exists.
     static void initMain()
     {
-        qputenv("TZ", "UTC");
-        QLocale::setDefault(QLocale::c());
+        pinTimeZoneAndLocale();
     }
 
 private slots:

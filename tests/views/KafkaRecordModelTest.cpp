@@ -1,5 +1,6 @@
 #include "KafkaRecordListItemDelegate.h"
 #include "KafkaRecordModel.h"
+#include "PinnedLocale.h"
 #include "Screenshot.h"
 
 #include <QAbstractItemModelTester>
@@ -167,8 +168,7 @@ private slots:
 
 int main(int argc, char** argv)
 {
-    qputenv("TZ", "UTC");
-    QLocale::setDefault(QLocale::c());
+    pinTimeZoneAndLocale();
     QApplication application(argc, argv);
     KafkaRecordModelTest test;
     return QTest::qExec(&test, argc, argv);

@@ -1,3 +1,4 @@
+#include "PinnedLocale.h"
 #include "Popover.h"
 
 #include <QLocale>
@@ -13,8 +14,7 @@ public:
     // Before the application object exists.
     static void initMain()
     {
-        qputenv("TZ", "UTC");
-        QLocale::setDefault(QLocale::c());
+        pinTimeZoneAndLocale();
     }
 
 private slots:

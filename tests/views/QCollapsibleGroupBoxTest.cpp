@@ -1,3 +1,4 @@
+#include "PinnedLocale.h"
 #include "QCollapsibleGroupBox.h"
 
 #include <QLabel>
@@ -37,8 +38,7 @@ public:
     // Before the application object exists.
     static void initMain()
     {
-        qputenv("TZ", "UTC");
-        QLocale::setDefault(QLocale::c());
+        pinTimeZoneAndLocale();
     }
 
 private slots:

@@ -1,5 +1,6 @@
 #include "CompositeDeserializer.h"
 #include "ErrorLabel.h"
+#include "PinnedLocale.h"
 #include "QHexView.h"
 #include "RecordDetailView.h"
 #include "Screenshot.h"
@@ -64,8 +65,7 @@ public:
     // Before the application object exists.
     static void initMain()
     {
-        qputenv("TZ", "UTC");
-        QLocale::setDefault(QLocale::c());
+        pinTimeZoneAndLocale();
     }
 
 private slots:

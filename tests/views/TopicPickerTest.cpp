@@ -1,3 +1,4 @@
+#include "PinnedLocale.h"
 #include "Screenshot.h"
 #include "TopicListModel.h"
 #include "TopicPickerPopover.h"
@@ -62,8 +63,7 @@ public:
     // Before the application object exists.
     static void initMain()
     {
-        qputenv("TZ", "UTC");
-        QLocale::setDefault(QLocale::c());
+        pinTimeZoneAndLocale();
     }
 
 private slots:

@@ -1,3 +1,4 @@
+#include "PinnedLocale.h"
 #include "ViewsResources.h"
 
 #include <QIcon>
@@ -13,8 +14,7 @@ public:
     // take their @2x files.
     static void initMain()
     {
-        qputenv("TZ", "UTC");
-        QLocale::setDefault(QLocale::c());
+        pinTimeZoneAndLocale();
         qputenv("QT_SCALE_FACTOR", "2");
     }
 
