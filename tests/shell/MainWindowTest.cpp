@@ -1,0 +1,195 @@
+#include "AboutDialog.h"
+#include "AnsweringPrompts.h"
+#include "ConfigListModel.h"
+#include "ErrorsPopover.h"
+#include "KafkaClusterClient.h"
+#include "MainWindow.h"
+#include "Screenshot.h"
+#include "Settings.h"
+#include "ShellTestMain.h"
+#include "ui_MainWindow.h"
+
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QTimer>
+#include <QToolButton>
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+    static QString clusters() { return Settings::clustersDir(); }
+
+    static QString configFile(const QString& stem, const QString& name, const QByteArray& extra = {})
+    {
+        const QString path = clusters() + "/" + stem + ".yml";
+        writeFile(path, "display-name: " + name.toUtf8() + "\ncluster:\n  brokers: [127.0.0.1:1]\n  protocol: Plaintext\n" + extra + "client-id: test\nprotobuf-deserializer:\n  schema-paths: []\n");
+        return path;
+    }
+
+    static QStringList listed(MainWindow& window)
+    {
+        QStringList names;
+        for (int row = 1; row < window.configListModel->rowCount(); ++row)
+            names.append(window.configListModel->index(row, 0).data().toString());
+        return names;
+    }
+
+    static QToolButton* errorsButton(MainWindow& window) { return window.errorsButton; }
+
+    // Runs `act` on the next modal dialog once the event loop shows it.
+    template <typename Act>
+    static void onNextModal(Act act)
+    {
+        QTimer::singleShot(0, [act] {
+            QTRY_VERIFY(QApplication::activeModalWidget() != nullptr);
+            act(QApplication::activeModalWidget());
+        });
+    }
+
+private slots:
+    void init()
+    {
+        QDir(Settings::configDir()).removeRecursively();
+        QDir().mkpath(clusters());
+    }
+
+    // A broken file stays out of the list and counts in the errors button;
+    // so does a password that cannot be decrypted, again after every reload.
+    void startAndReload()
+    {
+        configFile("broken", "[");
+        configFile("sealed", "Sealed",
+            "  authentication: SASL\n  authentication-sasl:\n    mechanism: PLAIN\n    plain-username: u\n"
+            "    plain-password-dpapi: QUFBQUFBQUFBQUFBQUFBQUFBQUFBQUFBQUFBQUFBQUFBQUFBQUFB\n");
+        configFile("b", "beta");
+        configFile("a", "Alpha");
+        MainWindow window;
+        window.show();
+        QStringList problems;
+        for (const KafkaError& error : window.errors)
+            problems.append(error.message + (error.causes.isEmpty() ? QString() : ": " + error.causes.last().message));
+        QVERIFY2(listed(window) == (QStringList { "Alpha", "beta", "Sealed" }), qPrintable(problems.join("\n")));
+        QCOMPARE(window.errors.size(), 2);
+        QVERIFY(errorsButton(window)->isEnabled());
+        QCOMPARE(errorsButton(window)->toolTip(), "2 errors");
+        saveScreenshot(window, "main-window");
+
+        window.ui->configListView->setCurrentIndex(window.configListModel->index(3, 0));
+        onNextModal([](QWidget* dialog) { QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton); });
+        QTest::mouseClick(window.ui->editButton, Qt::LeftButton);
+        QCOMPARE(window.errors.size(), 3);
+        QCOMPARE(errorsButton(window)->toolTip(), "3 errors");
+
+        QTest::mouseClick(errorsButton(window), Qt::LeftButton);
+        QTRY_VERIFY(window.errorsPopover->isVisible());
+        saveScreenshot(*window.errorsPopover, "errors-popover");
+        window.errorsPopover->close();
+    }
+
+    // Removal takes the file, the configuration's own directory and the row,
+    // never the clusters directory or what lies beside or above it.
+    void removal_data()
+    {
+        QTest::addColumn<QString>("stem");
+        QTest::addColumn<bool>("fileExists");
+        QTest::addColumn<QMessageBox::StandardButton>("answer");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("file and directory") << "own" << true << QMessageBox::Yes << true;
+        QTest::newRow("declined") << "own" << true << QMessageBox::No << false;
+        QTest::newRow("file already gone") << "own" << false << QMessageBox::Yes << true;
+        QTest::newRow("blank stem") << "" << true << QMessageBox::Yes << true;
+        QTest::newRow("dot stem") << "." << true << QMessageBox::Yes << true;
+        QTest::newRow("parent stem") << ".." << true << QMessageBox::Yes << true;
+    }
+    void removal()
+    {
+        QFETCH(QString, stem);
+        QFETCH(bool, fileExists);
+        QFETCH(QMessageBox::StandardButton, answer);
+        QFETCH(bool, removed);
+        const QString sibling = configFile("sibling", "Sibling");
+        QVERIFY(writeFile(clusters() + "/sibling/ca.pem", "ca"));
+        QVERIFY(writeFile(Settings::configDir() + "/keep.txt", "keep"));
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        Config config = Config::parseFromFile(sibling).value();
+        config.displayName = "Removed";
+        config.filePath = clusters() + "/" + stem + ".yml";
+        if (fileExists)
+            QVERIFY(writeFile(config.filePath, "x"));
+        const bool ownDirectory = stem == "own";
+        if (ownDirectory)
+            QVERIFY(writeFile(config.extraPath() + "/nested/key.pem", "key"));
+        window.ui->configListView->setCurrentIndex(window.configListModel->appendConfig(config));
+
+        AnsweringPrompts prompts;
+        prompts.buttons = { answer };
+        window.ui->configListView->setFocus();
+        QTest::keyClick(window.ui->configListView, Qt::Key_Delete);
+
+        QCOMPARE(listed(window).contains("Removed"), !removed);
+        QCOMPARE(QFileInfo::exists(config.filePath), fileExists && !removed);
+        if (ownDirectory)
+            QCOMPARE(QFileInfo::exists(config.extraPath()), !removed);
+        QVERIFY(QFileInfo::exists(sibling) && QFileInfo::exists(clusters() + "/sibling/ca.pem"));
+        QVERIFY(QFileInfo::exists(Settings::configDir() + "/keep.txt"));
+    }
+
+    // A failed bootstrap shows its error, keeps no client and lets it go.
+    void failedBootstrapReleasesClient()
+    {
+        configFile("closed", "Closed port");
+        MainWindow window;
+        window.show();
+        const QModelIndex row = window.configListModel->index(1, 0);
+        window.ui->configListView->setCurrentIndex(row);
+        QTest::keyClick(window.ui->configListView, Qt::Key_Return);
+        std::weak_ptr<KafkaClusterClient> client = window.configListModel->configState(row).clusterClient;
+        QVERIFY(!client.expired());
+        QTRY_VERIFY(window.ui->errorPage->isVisible());
+        QVERIFY(!window.ui->errorLabel->text().isEmpty());
+        QVERIFY(!window.configListModel->configState(row).clusterClient);
+        QTRY_VERIFY(client.expired());
+        QCOMPARE(window.ui->tabWidget->count(), 1);
+        QVERIFY(window.ui->connectButton->isEnabled());
+    }
+
+    // The About dialog from the menu: name, icon and every component's licence.
+    void about()
+    {
+        MainWindow window;
+        window.show();
+        QStringList licences;
+        onNextModal([&licences](QWidget* widget) {
+            auto* dialog = qobject_cast<AboutDialog*>(widget);
+            QVERIFY(dialog);
+            QCOMPARE(dialog->findChild<QLabel*>("mainLabel")->text(), "Skelvane preview 3");
+            QCOMPARE(dialog->findChild<QLabel*>("mainIconLabel")->pixmap().deviceIndependentSize(), QSizeF(256, 256));
+            saveScreenshot(*dialog, "about");
+            auto* list = dialog->findChild<QListWidget*>("openSourceComponentList");
+            auto* licence = dialog->findChild<QPlainTextEdit*>("openSourceComponentLicense");
+            for (int row = 0; row < list->count(); ++row) {
+                QCOMPARE(list->item(row)->flags(), Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+                list->setCurrentRow(row);
+                licences.append(list->item(row)->text() + ": " + licence->toPlainText().left(20));
+            }
+            dialog->findChild<QTabWidget*>("tabWidget")->setCurrentIndex(2);
+            list->setCurrentRow(0);
+            saveScreenshot(*dialog, "about-components");
+            dialog->accept();
+        });
+        auto* menuButton = qobject_cast<QToolButton*>(window.ui->tabWidget->cornerWidget(Qt::TopRightCorner));
+        menuButton->menu()->actions().last()->trigger();
+        QCOMPARE(licences.size(), 10);
+        for (const QString& licence : licences)
+            QVERIFY2(!licence.endsWith(": "), qPrintable(licence));
+    }
+};
+
+SKELVANE_SHELL_TEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"
