@@ -19,6 +19,7 @@
 // Heap figures come from glibc's allocator statistics: build without the
 // sanitizers, which replace the allocator.
 #include "BenchSupport.h"
+#include "EventLoopMeasures.h"
 #include "KafkaRecordListItemDelegate.h"
 #include "KafkaRecordModel.h"
 
@@ -34,20 +35,12 @@
 #include <memory>
 #include <vector>
 
-#include <malloc.h>
-
 using namespace Bench;
 
 namespace {
 
 constexpr int Partitions = 6;
 constexpr std::int64_t FirstTimestamp = 1'700'000'000'000;
-
-qint64 heapInUse()
-{
-    const struct mallinfo2 info = mallinfo2();
-    return qint64(info.uordblks + info.hblkhd);
-}
 
 // Batch `index`: records of partition index % 6 with consecutive offsets; the
 // partitions' timestamps interleave. Each value and key is an array of its own
@@ -103,24 +96,13 @@ Figures runModel(int records, int batchSize, int valueBytes, int layoutBatch)
 
     const int batches = (records + batchSize - 1) / batchSize;
     std::vector<double> batchMs;
-    std::vector<double> gapsMs;
     batchMs.reserve(std::size_t(batches));
-    gapsMs.reserve(1'000'000);
     const qint64 heapBefore = heapInUse();
     QElapsedTimer clock;
     clock.start();
 
-    // The heartbeat: a gap between ticks is time the event loop was held up.
-    qint64 lastTick = clock.nsecsElapsed();
-    QTimer heartbeat;
-    heartbeat.setTimerType(Qt::PreciseTimer);
-    heartbeat.setInterval(1);
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        gapsMs.push_back(double(now - lastTick) / 1e6);
-        lastTick = now;
-    });
-    heartbeat.start();
+    EventLoopStalls stalls;
+    stalls.start();
 
     // The producer stays at most two batches ahead of the list.
     QSemaphore room(2);
@@ -146,7 +128,7 @@ Figures runModel(int records, int batchSize, int valueBytes, int layoutBatch)
     producer->start();
     QApplication::exec();
     producer->wait();
-    heartbeat.stop();
+    stalls.stop();
     const qint64 heapAfter = heapInUse();
 
     Figures figures;
@@ -164,9 +146,8 @@ Figures runModel(int records, int batchSize, int valueBytes, int layoutBatch)
     for (auto it = tail; it != batchMs.end(); ++it)
         figures.lastBatchesMs += *it / double(batchMs.end() - tail);
     figures.worstBatchMs = *std::max_element(batchMs.begin(), batchMs.end());
-    std::sort(gapsMs.begin(), gapsMs.end());
-    figures.worstStallMs = gapsMs.back();
-    figures.stallP99Ms = gapsMs[gapsMs.size() * 99 / 100];
+    figures.worstStallMs = stalls.percentileMs(100);
+    figures.stallP99Ms = stalls.percentileMs(99);
     if (model.rowCount() != records)
         std::fprintf(stderr, "the list holds %d of %d records\n", model.rowCount(), records);
     return figures;

@@ -17,6 +17,7 @@
 // Heap figures come from glibc's allocator statistics: build without the
 // sanitizers, which replace the allocator.
 #include "AdvancedFilterWidget.h"
+#include "EventLoopMeasures.h"
 #include "FetcherBenchSupport.h"
 #include "KafkaRecordModel.h"
 #include "RecordsWidget.h"
@@ -33,20 +34,12 @@
 #include <algorithm>
 #include <cstdio>
 
-#include <malloc.h>
-
 using namespace FetcherBench;
 
 namespace {
 
 constexpr int Partitions = 8;
 constexpr int ValueBytes = 200;
-
-qint64 heapInUse()
-{
-    const struct mallinfo2 info = mallinfo2();
-    return qint64(info.uordblks + info.hblkhd);
-}
 
 double runKcat(const QString& bootstrap, const QString& topic)
 {
@@ -77,18 +70,7 @@ Figures runTab(const QString& bootstrap, const QString& topic, qint64 records)
     QElapsedTimer clock;
     clock.start();
 
-    // The heartbeat: a gap between ticks is time the event loop was held up.
-    std::vector<double> gapsMs;
-    gapsMs.reserve(1'000'000);
-    qint64 lastTick = clock.nsecsElapsed();
-    QTimer heartbeat;
-    heartbeat.setTimerType(Qt::PreciseTimer);
-    heartbeat.setInterval(1);
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        gapsMs.push_back(double(now - lastTick) / 1e6);
-        lastTick = now;
-    });
+    EventLoopStalls stalls;
 
     std::shared_ptr<KafkaClusterClient> client = connectedClient(bootstrap);
     if (!client)
@@ -114,8 +96,7 @@ Figures runTab(const QString& bootstrap, const QString& topic, qint64 records)
         all.operation = FilterCondition::Operator::First;
         all.max = records;
         editor->setFilter({ editor->filterId, topic, { all } });
-        lastTick = clock.nsecsElapsed();
-        heartbeat.start();
+        stalls.start();
         editor->onApplyClicked();
 
         if (!waitUntil([&] { return model->rowCount() >= records; }, 600000)) {
@@ -123,16 +104,13 @@ Figures runTab(const QString& bootstrap, const QString& topic, qint64 records)
             return figures;
         }
         figures.shownSeconds = double(clock.nsecsElapsed()) / 1e9;
-        heartbeat.stop();
+        stalls.stop();
         if (waitUntil([&] { return bar->isHidden(); }, 60000))
             figures.doneSeconds = double(clock.nsecsElapsed()) / 1e9;
         figures.heapPerRecord = double(heapInUse() - heapBefore) / double(model->rowCount());
     }
-    std::sort(gapsMs.begin(), gapsMs.end());
-    if (!gapsMs.empty()) {
-        figures.worstStallMs = gapsMs.back();
-        figures.stallP99Ms = gapsMs[gapsMs.size() * 99 / 100];
-    }
+    figures.worstStallMs = stalls.percentileMs(100);
+    figures.stallP99Ms = stalls.percentileMs(99);
     return figures;
 }
 
