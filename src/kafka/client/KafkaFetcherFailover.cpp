@@ -41,17 +41,21 @@ void KafkaFetcher::retryFetchJob(FetchJob& job, KafkaError error)
             ? found
             : nullptr;
     };
-    QTimer::singleShot(backoffMs, this, [this, waiting] {
-        if (!waiting())
+    afterBackoffAndRefresh(backoffMs, [waiting] { return waiting() != nullptr; }, [this, waiting] {
+        // A paused job waits for resume, which asks again.
+        FetchJob* due = waiting();
+        if (!due || due->paused)
             return;
-        clusterClient.refreshMetadata(this, [this, waiting](const std::optional<KafkaError>&) {
-            // A paused job waits for resume, which asks again.
-            FetchJob* due = waiting();
-            if (!due || due->paused)
-                return;
-            due->state = FetchJob::State::Fetching;
-            onFetchJobRequested(*due);
-        });
+        due->state = FetchJob::State::Fetching;
+        onFetchJobRequested(*due);
+    });
+}
+
+void KafkaFetcher::afterBackoffAndRefresh(int backoffMs, std::function<bool()> stillWaiting, std::function<void()> resume)
+{
+    QTimer::singleShot(backoffMs, this, [this, stillWaiting = std::move(stillWaiting), resume = std::move(resume)] {
+        if (stillWaiting())
+            clusterClient.refreshMetadata(this, [resume](const std::optional<KafkaError>&) { resume(); });
     });
 }
 
@@ -72,15 +76,11 @@ void KafkaFetcher::retryOffsetLookup(FetchOffsetJob& job, KafkaError error)
             ? found
             : nullptr;
     };
-    QTimer::singleShot(backoffMs, this, [this, waiting] {
-        if (!waiting())
-            return;
-        clusterClient.refreshMetadata(this, [this, waiting](const std::optional<KafkaError>&) {
-            if (FetchOffsetJob* due = waiting()) {
-                due->state = FetchOffsetJob::State::New;
-                doFetchTopicPartitionOffset(due->id, nullptr);
-            }
-        });
+    afterBackoffAndRefresh(backoffMs, [waiting] { return waiting() != nullptr; }, [this, waiting] {
+        if (FetchOffsetJob* due = waiting()) {
+            due->state = FetchOffsetJob::State::New;
+            doFetchTopicPartitionOffset(due->id, nullptr);
+        }
     });
 }
 
