@@ -1,8 +1,6 @@
 #pragma once
 
-// Drives one condition row of the filter editor as a user does: picks the
-// target and the operator by what they stand for and finds the inputs the
-// row shows, left to right, by their kind.
+// Drives one condition row of the filter editor as a user does.
 
 #include "ConditionWidget.h"
 #include "Int64SpinBox.h"
@@ -32,8 +30,7 @@ public:
         QFAIL("no such item in the row");
     }
 
-    // The shown inputs: "header" (left of the operator), "text", "number",
-    // "time" and "and".
+    // The shown inputs left to right: "header", "text", "number", "time" and "and".
     QString describeInputs() const
     {
         QStringList kinds;
@@ -49,12 +46,7 @@ public:
 
     QList<Int64SpinBox*> numberBoxes() const { return shown<Int64SpinBox>(); }
     QList<QDateTimeEdit*> timeEdits() const { return shown<QDateTimeEdit>(); }
-    // The expected text or pattern: the rightmost text box shown.
-    QComboBox* textBox() const
-    {
-        const QList<QComboBox*> boxes = shown<QComboBox>();
-        return boxes.isEmpty() ? nullptr : boxes.constLast();
-    }
+    QComboBox* textBox() const { return shown<QComboBox>().value(shown<QComboBox>().size() - 1); }
 
     static void typeNumber(Int64SpinBox* box, qint64 value)
     {
@@ -63,16 +55,14 @@ public:
     }
 
 private:
-    // Left to right; the target and operator choices are not inputs.
     QList<QWidget*> inputs() const
     {
         m_row->layout()->activate();
         QList<QWidget*> found;
         for (QWidget* child : m_row->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
             const auto* combo = qobject_cast<QComboBox*>(child);
-            const bool input = (combo && combo->isEditable()) || qobject_cast<QAbstractSpinBox*>(child)
-                || qobject_cast<QLabel*>(child);
-            if (input && child->isVisibleTo(m_row))
+            if (((combo && combo->isEditable()) || qobject_cast<QAbstractSpinBox*>(child) || qobject_cast<QLabel*>(child))
+                && child->isVisibleTo(m_row))
                 found.append(child);
         }
         std::sort(found.begin(), found.end(), [](QWidget* a, QWidget* b) { return a->x() < b->x(); });

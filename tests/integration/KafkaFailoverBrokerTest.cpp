@@ -1,9 +1,4 @@
-// Leader failover on the three-broker cluster, with one node killed and
-// started again: a followed partition goes on at its new leader without loss
-// or duplicates and stays there when the node is back; a partition whose only
-// replica was on that node fails its job, and resuming once the node is back
-// reads on; a bootstrap list whose first broker is down connects through the
-// second.
+// Leader failover on the three-broker cluster, with one node killed and started again.
 #include "KafkaClusterClient.h"
 #include "KafkaFetcher.h"
 #include "TestClusterSettings.h"
@@ -20,13 +15,11 @@
 
 namespace {
 
-// The node killed; it leads both topics of the test.
-constexpr int Victim = 1;
+constexpr int Victim = 1; // killed; leads both topics
 constexpr int WaitMs = 60000;
 
 using Landed = QList<QPair<qint64, QByteArray>>; // offset, value
 
-// What a fetcher reported, collected on the test's thread.
 class Recorder : public QObject {
 public:
     explicit Recorder(KafkaFetcher& fetcher)
@@ -66,8 +59,7 @@ class KafkaFailoverBrokerTest : public QObject {
         return complete && failed.isEmpty() ? std::move(client) : nullptr;
     }
 
-    // `count` records "<prefix><i>" into partition 0, produced off this
-    // thread so that the fetcher's signals keep arriving meanwhile.
+    // Produced off this thread so that the fetcher's signals keep arriving.
     Landed produce(const QString& topic, const QByteArray& prefix, int count)
     {
         auto producing = std::async(std::launch::async, [this, topic, prefix, count] {
@@ -106,8 +98,7 @@ private slots:
         QCOMPARE(admin.createTopic(replicated, { { Victim, Victim % 3 + 1, (Victim + 1) % 3 + 1 } }), QString());
         QCOMPARE(admin.createTopic(single, { { Victim } }), QString());
 
-        // Bootstrapped through the victim alone: the metadata is read again
-        // through the other brokers.
+        // Bootstrapped through the victim alone: the refresh must use the other brokers.
         auto client = bootstrapped({ addresses[Victim - 1] });
         QVERIFY(client);
         QCOMPARE(client->findTopicPartition(replicated, 0).value().leaderId, Victim);
@@ -123,38 +114,28 @@ private slots:
         QCOMPARE(m_env.killClusterNode(Victim), QString());
         QElapsedTimer sinceKill;
         sinceKill.start();
-        {
-            QStringList downFirst = addresses;
-            downFirst.move(Victim - 1, 0);
-            QVERIFY2(bootstrapped(downFirst), "no bootstrap through the second broker of the list");
-        }
+        QVERIFY2(bootstrapped({ addresses[Victim - 1], addresses[Victim % 3] }), "no bootstrap through the second broker");
         const Landed during = produce(replicated, "during-", 10);
         QCOMPARE(during.size(), 10);
         const qint64 producedMs = sinceKill.elapsed();
         expectedFollowed += during;
         QTRY_COMPARE_WITH_TIMEOUT(recorder.landed.value(followed), expectedFollowed, WaitMs);
         const qint64 flowingMs = sinceKill.elapsed();
-        // Once a new leader has taken the records, the job finds it within a
-        // backoff, a metadata refresh and a fetch.
         QVERIFY2(flowingMs - producedMs < 5000, qPrintable(QString::number(flowingMs - producedMs)));
         QTRY_VERIFY_WITH_TIMEOUT(!recorder.failures.value(lonely).isEmpty(), LeaderRetry::TimeLimitMs + WaitMs);
         const qint64 failedMs = sinceKill.elapsed();
         const KafkaError failure = recorder.failures.value(lonely).first();
         QCOMPARE(failure.message, QStringLiteral("No broker could serve %1-0 within 30 s").arg(single));
         QVERIFY(!failure.causes.isEmpty());
-        qInfo("after the kill: new records acknowledged after %lld ms, delivered after %lld ms; the single-replica "
-              "job failed after %lld ms (%s)",
-            producedMs, flowingMs, failedMs, qPrintable(errorText(failure)));
-
-        // Back again: the followed job goes on unchanged, the failed one on resume.
+        qInfo("after the kill: produced %lld ms, delivered %lld ms, single-replica job failed %lld ms (%s)", producedMs,
+            flowingMs, failedMs, qPrintable(errorText(failure)));
         QCOMPARE(m_env.startClusterNode(Victim), QString());
         expectedFollowed += produce(replicated, "after-", 10);
         expectedLonely += produce(single, "after-", 5);
-        QCOMPARE(expectedLonely.size(), 10);
         fetcher.resumeAllFetchJobs();
         QTRY_COMPARE_WITH_TIMEOUT(recorder.landed.value(followed), expectedFollowed, WaitMs);
         QTRY_COMPARE_WITH_TIMEOUT(recorder.landed.value(lonely), expectedLonely, WaitMs);
-        QCOMPARE(expectedFollowed.size(), 30);
+        QCOMPARE(expectedFollowed.size() + expectedLonely.size(), 40);
         QVERIFY(recorder.failures.value(followed).isEmpty());
         QCOMPARE(recorder.failures.value(lonely).size(), 1);
     }

@@ -53,14 +53,13 @@ class MainWindowBrokerTest : public QObject {
         return -1;
     }
 
-    // Applies a filter on the test topic (every record, then following it).
+    // Applies the last 100 records of the test topic and waits for its record.
     void browseTopic(RecordsWidget* tab)
     {
         if (tab->findChildren<AdvancedFilterWidget*>().isEmpty())
             tab->addFilter(false);
         AdvancedFilterWidget* editor = tab->findChildren<AdvancedFilterWidget*>().first();
         QTRY_VERIFY(editor->isVisible());
-        // The tab's default filter, the last 100 records, on the test topic.
         FilterCondition lastRecords;
         lastRecords.target = FilterCondition::Target::Records;
         lastRecords.operation = FilterCondition::Operator::Last;
@@ -71,12 +70,9 @@ class MainWindowBrokerTest : public QObject {
         filter.conditions = { lastRecords };
         editor->setFilter(filter);
         QTest::mouseClick(editor->findChild<QPushButton*>("applyButton"), Qt::LeftButton);
-    }
-
-    static void closeTab(MainWindow& window, int index)
-    {
-        QWidget* button = window.ui->tabWidget->tabBar()->tabButton(index, QTabBar::RightSide);
-        QTest::mouseClick(button, Qt::LeftButton);
+        auto* list = tab->findChild<QListView*>("recordsListView");
+        QTRY_COMPARE_WITH_TIMEOUT(list->model()->rowCount(), 1, 15000);
+        list->setCurrentIndex(list->model()->index(0, 0));
     }
 
 private slots:
@@ -101,8 +97,7 @@ private slots:
         QVERIFY(writeFile(Settings::clustersDir() + "/plain/ca.pem", "kept with the configuration"));
     }
 
-    // Tabs share one client; removal waits for the last tab; a wrong
-    // password keeps no client.
+    // Tabs share one client; removal waits for the last tab; a wrong password keeps no client.
     void browseAndRemove()
     {
         MainWindow window;
@@ -110,7 +105,6 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         const int plain = rowNamed(window, "Local plaintext");
-        saveScreenshot(window, "main-window-broker");
 
         activate(window, plain);
         QTRY_COMPARE(window.ui->tabWidget->count(), 2);
@@ -126,9 +120,6 @@ private slots:
 
         window.ui->tabWidget->setCurrentWidget(records);
         browseTopic(records);
-        auto* list = records->findChild<QListView*>("recordsListView");
-        QTRY_COMPARE_WITH_TIMEOUT(list->model()->rowCount(), 1, 15000);
-        list->setCurrentIndex(list->model()->index(0, 0));
         saveScreenshot(window, "records-tab");
 
         window.ui->tabWidget->setCurrentIndex(0);
@@ -150,7 +141,7 @@ private slots:
         QCOMPARE(prompts.buttons.size(), 1);
 
         for (int index = window.ui->tabWidget->count() - 1; index >= 1; --index)
-            closeTab(window, index);
+            QTest::mouseClick(window.ui->tabWidget->tabBar()->tabButton(index, QTabBar::RightSide), Qt::LeftButton);
         QVERIFY(client.expired());
         window.ui->configListView->setFocus();
         QTest::keyClick(window.ui->configListView, Qt::Key_Delete);
@@ -162,7 +153,6 @@ private slots:
         activate(window, sasl);
         QTRY_VERIFY_WITH_TIMEOUT(window.ui->errorPage->isVisible(), 20000);
         QVERIFY(!window.ui->errorLabel->text().isEmpty());
-        saveScreenshot(window, "bootstrap-error");
         QVERIFY(!window.configListModel->configState(window.configListModel->index(sasl, 0)).clusterClient);
         QCOMPARE(window.ui->tabWidget->count(), 1);
     }
@@ -178,10 +168,7 @@ private slots:
             window->ui->tabWidget->setCurrentIndex(0);
             activate(*window, row);
             QTRY_COMPARE(window->ui->tabWidget->count(), tab + 2);
-            auto* records = qobject_cast<RecordsWidget*>(window->ui->tabWidget->currentWidget());
-            browseTopic(records);
-            auto* list = records->findChild<QListView*>("recordsListView");
-            QTRY_COMPARE_WITH_TIMEOUT(list->model()->rowCount(), 1, 15000);
+            browseTopic(qobject_cast<RecordsWidget*>(window->ui->tabWidget->currentWidget()));
         }
         window->ui->tabWidget->setCurrentIndex(1);
         window->close();

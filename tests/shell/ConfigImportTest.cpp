@@ -1,22 +1,17 @@
-#include "../config/TestHome.h"
 #include "AnsweringPrompts.h"
 #include "ConfigImport.h"
-#include "PinnedLocale.h"
 #include "Settings.h"
+#include "ShellTestMain.h"
 
-#include <QApplication>
 #include <QDirIterator>
-#include <QLocale>
-#include <QTest>
 
 class ConfigImportTest : public QObject {
     Q_OBJECT
 
-    TestHome m_home;
+    TestHome m_home; // only for its directory
 
     QString source() const { return m_home.filePath("source"); }
 
-    // A configuration file named `name` in the source directory.
     QString writeSource(const QString& name, const Config::Ssl& ssl, const QList<QString>& schemas)
     {
         Config config;
@@ -28,7 +23,6 @@ class ConfigImportTest : public QObject {
         return Config::saveToFile(config) ? QString() : config.filePath;
     }
 
-    // Files below a directory, relative to it, sorted.
     static QStringList filesBelow(const QString& directory)
     {
         QStringList files;
@@ -46,8 +40,6 @@ class ConfigImportTest : public QObject {
     }
 
 private slots:
-    void initTestCase() { QVERIFY(m_home.setUp()); }
-
     void init()
     {
         QDir(Settings::clustersDir()).removeRecursively();
@@ -125,8 +117,7 @@ private slots:
         QCOMPARE(paths + savedSsl.serverCaCertificatePaths + saved.value().protobufDeserializer.schemaPaths, expand(stored));
     }
 
-    // The whole flow as the main window runs it: files chosen in the file
-    // dialog, imported one after another behind the progress dialog.
+    // The whole flow: files chosen in the file dialog, imported behind the progress dialog.
     void importThroughDialog()
     {
         AnsweringPrompts prompts;
@@ -150,12 +141,5 @@ private slots:
     }
 };
 
-int main(int argc, char** argv)
-{
-    pinTimeZoneAndLocale();
-    QApplication application(argc, argv);
-    ConfigImportTest test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+SKELVANE_SHELL_TEST_MAIN(ConfigImportTest)
 #include "ConfigImportTest.moc"

@@ -11,7 +11,6 @@
 
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -38,8 +37,6 @@ class MainWindowTest : public QObject {
         return names;
     }
 
-    static QToolButton* errorsButton(MainWindow& window) { return window.errorsButton; }
-
     // Runs `act` on the next modal dialog once the event loop shows it.
     template <typename Act>
     static void onNextModal(Act act)
@@ -57,8 +54,7 @@ private slots:
         QDir().mkpath(clusters());
     }
 
-    // A broken file stays out of the list and counts in the errors button;
-    // so does a password that cannot be decrypted, again after every reload.
+    // Broken files and undecryptable passwords count in the errors button, again after every reload.
     void startAndReload()
     {
         configFile("broken", "[");
@@ -69,29 +65,22 @@ private slots:
         configFile("a", "Alpha");
         MainWindow window;
         window.show();
-        QStringList problems;
-        for (const KafkaError& error : window.errors)
-            problems.append(error.message + (error.causes.isEmpty() ? QString() : ": " + error.causes.last().message));
-        QVERIFY2(listed(window) == (QStringList { "Alpha", "beta", "Sealed" }), qPrintable(problems.join("\n")));
-        QCOMPARE(window.errors.size(), 2);
-        QVERIFY(errorsButton(window)->isEnabled());
-        QCOMPARE(errorsButton(window)->toolTip(), "2 errors");
+        QCOMPARE(listed(window), (QStringList { "Alpha", "beta", "Sealed" }));
+        QCOMPARE(window.errorsButton->toolTip(), "2 errors");
         saveScreenshot(window, "main-window");
 
         window.ui->configListView->setCurrentIndex(window.configListModel->index(3, 0));
         onNextModal([](QWidget* dialog) { QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton); });
         QTest::mouseClick(window.ui->editButton, Qt::LeftButton);
-        QCOMPARE(window.errors.size(), 3);
-        QCOMPARE(errorsButton(window)->toolTip(), "3 errors");
+        QCOMPARE(window.errorsButton->toolTip(), "3 errors");
 
-        QTest::mouseClick(errorsButton(window), Qt::LeftButton);
+        QTest::mouseClick(window.errorsButton, Qt::LeftButton);
         QTRY_VERIFY(window.errorsPopover->isVisible());
         saveScreenshot(*window.errorsPopover, "errors-popover");
         window.errorsPopover->close();
     }
 
-    // Removal takes the file, the configuration's own directory and the row,
-    // never the clusters directory or what lies beside or above it.
+    // Removal takes file, own directory and row, never the clusters directory or beyond.
     void removal_data()
     {
         QTest::addColumn<QString>("stem");
@@ -102,7 +91,6 @@ private slots:
         QTest::newRow("declined") << "own" << true << QMessageBox::No << false;
         QTest::newRow("file already gone") << "own" << false << QMessageBox::Yes << true;
         QTest::newRow("blank stem") << "" << true << QMessageBox::Yes << true;
-        QTest::newRow("dot stem") << "." << true << QMessageBox::Yes << true;
         QTest::newRow("parent stem") << ".." << true << QMessageBox::Yes << true;
     }
     void removal()
@@ -159,7 +147,7 @@ private slots:
         QVERIFY(window.ui->connectButton->isEnabled());
     }
 
-    // The About dialog from the menu: name, icon and every component's licence.
+    // The About dialog from the menu: every component has its licence text.
     void about()
     {
         MainWindow window;
@@ -168,19 +156,13 @@ private slots:
         onNextModal([&licences](QWidget* widget) {
             auto* dialog = qobject_cast<AboutDialog*>(widget);
             QVERIFY(dialog);
-            QCOMPARE(dialog->findChild<QLabel*>("mainLabel")->text(), "Skelvane preview 3");
-            QCOMPARE(dialog->findChild<QLabel*>("mainIconLabel")->pixmap().deviceIndependentSize(), QSizeF(256, 256));
             saveScreenshot(*dialog, "about");
             auto* list = dialog->findChild<QListWidget*>("openSourceComponentList");
             auto* licence = dialog->findChild<QPlainTextEdit*>("openSourceComponentLicense");
             for (int row = 0; row < list->count(); ++row) {
-                QCOMPARE(list->item(row)->flags(), Qt::ItemIsSelectable | Qt::ItemIsEnabled);
                 list->setCurrentRow(row);
                 licences.append(list->item(row)->text() + ": " + licence->toPlainText().left(20));
             }
-            dialog->findChild<QTabWidget*>("tabWidget")->setCurrentIndex(2);
-            list->setCurrentRow(0);
-            saveScreenshot(*dialog, "about-components");
             dialog->accept();
         });
         auto* menuButton = qobject_cast<QToolButton*>(window.ui->tabWidget->cornerWidget(Qt::TopRightCorner));

@@ -21,7 +21,6 @@ FilterCondition textCondition(Target target, Operator operation, const QString& 
     return { target, operation, header, matching ? QString() : text, 0, 0, 0, QRegularExpression(matching ? text : QString()) };
 }
 
-// An editor in a window of its own, open, with the focus on the editor.
 struct Editor {
     Settings settings;
     AdvancedFilterWidget widget { settings };
@@ -88,30 +87,23 @@ private slots:
         QCOMPARE(editor.applied.size(), 1);
         QCOMPARE(editor.settings.recentHeaders, headers);
         QCOMPARE(editor.settings.recentExpectedStrings, expected);
-        const Result<Settings, QList<KafkaError>> saved = Settings::parseFromFile();
-        QVERIFY(saved.hasValue());
-        QCOMPARE(saved.value(), editor.settings);
+        QCOMPARE(Settings::parseFromFile().value(), editor.settings);
     }
 
-    // Return or Enter in a row's text box, or on the editor itself (after
-    // choosing a topic), applies and leaves the editor closed; with Shift it
-    // does neither.
+    // Return in a row or on the editor applies and leaves it closed; Shift+Return does neither.
     void returnApplies_data()
     {
         QTest::addColumn<bool>("inRow");
-        QTest::addColumn<int>("key");
         QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
         QTest::addColumn<bool>("applies");
-        QTest::newRow("return in row") << true << int(Qt::Key_Return) << Qt::KeyboardModifiers() << true;
-        QTest::newRow("return on editor") << false << int(Qt::Key_Return) << Qt::KeyboardModifiers() << true;
-        QTest::newRow("keypad enter") << true << int(Qt::Key_Enter) << Qt::KeyboardModifiers(Qt::KeypadModifier) << true;
-        QTest::newRow("shift return") << true << int(Qt::Key_Return) << Qt::KeyboardModifiers(Qt::ShiftModifier) << false;
+        QTest::newRow("return in row") << true << Qt::KeyboardModifiers() << true;
+        QTest::newRow("return on editor") << false << Qt::KeyboardModifiers() << true;
+        QTest::newRow("shift return") << true << Qt::KeyboardModifiers(Qt::ShiftModifier) << false;
     }
 
     void returnApplies()
     {
         QFETCH(bool, inRow);
-        QFETCH(int, key);
         QFETCH(Qt::KeyboardModifiers, modifiers);
         QFETCH(bool, applies);
 
@@ -122,7 +114,7 @@ private slots:
         QTest::keyClicks(text, QStringLiteral("order-7"));
         if (!inRow)
             editor.widget.setFocus();
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), modifiers);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return, modifiers);
         QCOMPARE(editor.applied.size(), applies ? 1 : 0);
         QCOMPARE(editor.widget.isExpanded(), !applies);
         if (applies)

@@ -1,8 +1,4 @@
-// The consumer groups tab against stand-in brokers, for what a real cluster
-// does not do on request: a broker failing its ListGroups, a member without
-// an assignment, an answer that arrives after the user has chosen another
-// group, a coordinator without ConsumerGroupDescribe. The real broker and
-// cluster are in ConsumersWidgetBrokerTest.
+// The consumer groups tab against stand-in brokers, for what a real cluster does not do on request.
 #include "ConsumersWidgetProbe.h"
 #include "FakeBroker.h"
 #include "KafkaClusterClient.h"
@@ -10,12 +6,8 @@
 #include "Settings.h"
 
 #include <QComboBox>
-#include <QLocale>
 #include <QSignalSpy>
 #include <QStatusBar>
-
-#include <memory>
-#include <vector>
 
 namespace {
 
@@ -32,25 +24,20 @@ QByteArray listed(std::int16_t errorCode, const QList<std::pair<QString, QString
     return image.data();
 }
 
-// DescribeGroups version 0, one group; members as id, host and assignment
-// of partitions of "t" (none: no assignment yet).
+// DescribeGroups version 0, one group; members as id, host and partitions of "t" (none: unassigned).
 QByteArray described(const QString& group, const QString& state, const QString& protocolType,
     const QList<std::tuple<QString, QString, QList<std::int32_t>>>& members = {})
 {
     ResponseImage image;
     image.s32(1).s16(0).string(group).string(state).string(protocolType).string("range").s32(std::int32_t(members.size()));
     for (const auto& [id, host, partitions] : members) {
-        const QByteArray assignment = partitions.isEmpty()
-            ? QByteArray()
-            : ResponseImage().s16(1).s32(1).string("t").int32Array(partitions).s32(-1).data();
-        image.string(id).string("client").string(host).bytes({}).bytes(assignment);
+        image.string(id).string("client").string(host).bytes({}).bytes(partitions.isEmpty()
+                ? QByteArray() : ResponseImage().s16(1).s32(1).string("t").int32Array(partitions).s32(-1).data());
     }
     return image.data();
 }
 
-// Stand-in brokers 1, 2, ... answering ListGroups with the given payloads
-// (an empty one: hanging up), without ConsumerGroupDescribe; the tab opens on
-// them once the client has bootstrapped.
+// Stand-in brokers answering ListGroups with the payloads (empty: hanging up), without ConsumerGroupDescribe.
 struct Cluster {
     std::vector<std::unique_ptr<FakeBroker>> brokers;
     std::shared_ptr<KafkaClusterClient> client;
@@ -86,7 +73,6 @@ struct Cluster {
     }
 
     QComboBox& selector() const { return *widget->findChild<QComboBox*>(); }
-    ErrorLabel& errorLabel() const { return *widget->findChild<ErrorLabel*>(); }
     QStringList groups() const
     {
         QStringList names;
@@ -94,8 +80,7 @@ struct Cluster {
             names.append(selector().itemText(i));
         return names;
     }
-    // The group's details, sorted, without the captions.
-    QStringList details() const
+    QStringList details() const // sorted, without the captions
     {
         QStringList shown = shownTexts(*widget);
         for (const QString& caption : captions)
@@ -122,10 +107,7 @@ class ConsumersWidgetTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        pinTimeZoneAndLocale();
-    }
+    void initTestCase() { pinTimeZoneAndLocale(); }
 
     // The others' consumer groups are listed, by name; the failure is kept.
     void brokerFailingToList_data()
@@ -142,15 +124,11 @@ private slots:
             failing, listed(0, { { "a2", "consumer" }, { "A", "consumer" } }) });
         QVERIFY(cluster.widget);
         QTRY_COMPARE(cluster.groups(), QStringList({ "A", "a2", "b" }));
-        QCOMPARE(cluster.selector().currentIndex(), -1);
         QCOMPARE(cluster.widget->errors.size(), 1);
     }
 
-    // Groups of two coordinators. The answer for the group chosen first
-    // arrives after the user has chosen the second, and changes nothing; a
-    // member without an assignment yet has no rows; choosing another group
-    // clears what was shown at once; a group that the coordinator reports as
-    // Dead (and cannot describe with ConsumerGroupDescribe) is gone.
+    // A late answer for the group chosen before changes nothing; an unassigned member has no rows;
+    // choosing another group clears the view at once; a Dead group is reported gone.
     void choosingGroups()
     {
         Cluster cluster({ listed(0, { { "g1", "consumer" } }), listed(0, { { "g2", "consumer" } }) });
@@ -162,8 +140,8 @@ private slots:
             described("g2", "PreparingRebalance", "consumer", { { "m2", "/h2", { 1, 0 } }, { "m3", "/h3", {} } }));
         const QStringList rows { "t-0 m2 /h2", "t-1 m2 /h2" };
         QTRY_COMPARE(shownRows(*cluster.widget, Columns), rows);
-        const QStringList details = cluster.details();
-        QCOMPARE(details, QStringList({ "127.0.0.1:" + QString::number(cluster.brokers[1]->port()), "PreparingRebalance", "range" }));
+        const QStringList details { "127.0.0.1:" + QString::number(cluster.brokers[1]->port()), "PreparingRebalance", "range" };
+        QCOMPARE(cluster.details(), details);
         cluster.answer(0, KafkaApiKey::DescribeGroups, described("g1", "Empty", "consumer", { { "m1", "/h1", { 0 } } }));
         QTest::qWait(200);
         QCOMPARE(shownRows(*cluster.widget, Columns), rows);
@@ -174,8 +152,9 @@ private slots:
         QCOMPARE(shownRows(*cluster.widget, Columns), QStringList());
         QCOMPARE(cluster.details(), QStringList());
         cluster.answer(0, KafkaApiKey::DescribeGroups, described("g1", "Dead", ""));
-        QTRY_VERIFY(cluster.errorLabel().isVisible());
-        QVERIFY(cluster.errorLabel().text().contains("'g1'"));
+        const ErrorLabel& errorLabel = *cluster.widget->findChild<ErrorLabel*>();
+        QTRY_VERIFY(errorLabel.isVisible());
+        QVERIFY(errorLabel.text().contains("'g1'"));
         QCOMPARE(cluster.details(), QStringList());
     }
 };

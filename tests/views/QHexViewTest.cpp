@@ -9,10 +9,11 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include <numeric>
+
 namespace {
 
-// The middle of a character cell: the hex column follows ten address digits
-// and a 10 px gap; the ASCII column (column -1) follows 47 hex characters and 16 px.
+// The middle of a cell: hex after 10 address digits and 10 px; ASCII (column -1) 47 chars and 16 px later.
 QPoint cell(const QHexView& view, int line, int column)
 {
     const QFontMetrics metrics(view.font());
@@ -22,9 +23,7 @@ QPoint cell(const QHexView& view, int line, int column)
     return QPoint(x, line * metrics.height() + metrics.height() / 2);
 }
 
-// Plays what the user does, written as words: a standard key's name (with
-// "*n" for n presses), "click:line:column", "shift:line:column" (a click
-// with Shift held) or "drag:line:column:line:column".
+// Plays words: a standard key ("*n": n presses), "click:line:column", "shift:..." (Shift-click), "drag:l:c:l:c".
 void play(QHexView& view, const QString& script)
 {
     const QMetaEnum keys = QMetaEnum::fromType<QKeySequence::StandardKey>();
@@ -33,13 +32,12 @@ void play(QHexView& view, const QString& script)
         QList<int> n;
         for (const QString& part : parts.mid(1))
             n.append(part.toInt());
-        if (parts[0] == "click" || parts[0] == "shift") {
-            QTest::mouseClick(view.viewport(), Qt::LeftButton, parts[0] == "shift" ? Qt::ShiftModifier : Qt::NoModifier,
-                cell(view, n[0], n[1]));
-        } else if (parts[0] == "drag") {
-            QTest::mousePress(view.viewport(), Qt::LeftButton, Qt::NoModifier, cell(view, n[0], n[1]));
-            QTest::mouseMove(view.viewport(), cell(view, n[2], n[3]));
-            QTest::mouseRelease(view.viewport(), Qt::LeftButton, Qt::NoModifier, cell(view, n[2], n[3]));
+        if (parts[0] == "click" || parts[0] == "shift" || parts[0] == "drag") {
+            const auto modifier = parts[0] == "shift" ? Qt::ShiftModifier : Qt::NoModifier;
+            const QPoint to = cell(view, n.value(2, n[0]), n.value(3, n[1]));
+            QTest::mousePress(view.viewport(), Qt::LeftButton, modifier, cell(view, n[0], n[1]));
+            QTest::mouseMove(view.viewport(), to);
+            QTest::mouseRelease(view.viewport(), Qt::LeftButton, modifier, to);
         } else {
             const int key = keys.keyToValue(parts[0].toLatin1().constData());
             QVERIFY2(key >= 0, qPrintable(word));
@@ -61,13 +59,13 @@ QString copiedBytes(int from, int to)
 // Bytes 0..255 with five lines in view.
 void showSequence(QHexView& view)
 {
-    QByteArray bytes;
-    for (int i = 0; i < 256; ++i)
-        bytes.append(char(i));
+    QByteArray bytes(256, 0);
+    std::iota(bytes.begin(), bytes.end(), char(0));
     view.setData(std::make_unique<QHexView::DataStorageArray>(bytes));
     view.resize(view.minimumWidth() + 40, 5 * QFontMetrics(view.font()).height() + 2 * view.frameWidth());
     view.show();
     view.setFocus();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
 }
 
 } // namespace
@@ -76,8 +74,7 @@ class QHexViewTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // What the mouse and the keys select, seen in what Copy puts on the
-    // clipboard. Byte i of the dump is i, so the copy tells where the cursor went.
+    // What is selected, seen in what Copy puts on the clipboard; byte i of the dump is i.
     void selectAndCopy_data()
     {
         QTest::addColumn<QString>("script");
@@ -93,23 +90,15 @@ private slots:
             << "MoveToNextLine*2 MoveToPreviousLine MoveToNextChar*2 MoveToPreviousChar SelectNextChar*2" << "0 1";
         QTest::newRow("end of line") << "MoveToEndOfLine SelectNextChar*2" << "f 1";
         QTest::newRow("start of line") << "MoveToNextLine MoveToNextChar MoveToStartOfLine SelectNextChar*2" << "10 ";
-        QTest::newRow("a page is the lines in view less one") << "MoveToNextPage SelectNextChar*2" << "40 ";
-        QTest::newRow("previous page") << "MoveToNextPage*2 MoveToPreviousPage SelectNextChar*2" << "40 ";
+        QTest::newRow("a page is the lines in view less one")
+            << "MoveToNextPage*2 MoveToPreviousPage SelectNextChar*2" << "40 ";
         QTest::newRow("end and start of document")
             << "MoveToEndOfDocument MoveToStartOfDocument SelectNextChar*2" << "00 ";
         QTest::newRow("back from the end") << "MoveToEndOfDocument SelectPreviousChar*2" << "ff ";
         QTest::newRow("select to the end of the line") << "MoveToNextChar*2 SelectEndOfLine" << copiedBytes(1, 16);
-        QTest::newRow("select to the start of the line") << "MoveToNextLine MoveToNextChar*2 SelectStartOfLine"
-                                                         << "10 ";
-        QTest::newRow("select lines") << "SelectNextLine*2 SelectPreviousLine" << copiedBytes(0, 16);
-        QTest::newRow("select a page") << "SelectNextPage" << copiedBytes(0, 64);
         QTest::newRow("select a page back") << "MoveToEndOfDocument SelectPreviousPage" << copiedBytes(192, 256);
-        QTest::newRow("select to the start") << "MoveToNextLine SelectStartOfDocument" << copiedBytes(0, 16);
-        QTest::newRow("select to the end") << "MoveToNextPage SelectEndOfDocument" << copiedBytes(64, 256);
         QTest::newRow("click, then shift-click") << "click:0:3 shift:0:9" << "01 02 ";
-        QTest::newRow("the blank after a byte is its low digit") << "click:0:11 SelectNextChar*2" << "3 0";
         QTest::newRow("the ASCII column is position 0") << "click:2:3 click:1:-1 SelectNextChar*2" << "00 ";
-        QTest::newRow("a drag back over a line") << "drag:1:0:0:0" << copiedBytes(0, 16);
         QTest::newRow("a drag past the end stops at the data") << "drag:0:0:40:46" << copiedBytes(0, 256);
     }
 
@@ -119,20 +108,17 @@ private slots:
         QFETCH(QString, copied);
         QHexView view;
         showSequence(view);
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
         QGuiApplication::clipboard()->setText(QStringLiteral("untouched"));
         play(view, script + " Copy");
         QCOMPARE(QGuiApplication::clipboard()->text(), copied);
     }
 
-    // A fixed-pitch font, a repaint for new data, scrolling that follows the
-    // cursor and no more than a line of it for a short dump.
+    // A fixed-pitch font, scrolling that follows the cursor, a repaint for new data.
     void display()
     {
         QHexView view;
         QVERIFY(QFontInfo(view.font()).fixedPitch());
         showSequence(view);
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
         play(view, "MoveToEndOfDocument");
         QVERIFY(view.verticalScrollBar()->value() > 0);
         play(view, "MoveToStartOfDocument");
@@ -143,11 +129,7 @@ private slots:
 
         struct PaintCounter : QObject {
             int paints = 0;
-            bool eventFilter(QObject*, QEvent* event) override
-            {
-                paints += event->type() == QEvent::Paint;
-                return false;
-            }
+            bool eventFilter(QObject*, QEvent* event) override { return (paints += event->type() == QEvent::Paint) < 0; }
         } counter;
         view.viewport()->installEventFilter(&counter);
         view.setData(std::make_unique<QHexView::DataStorageArray>("Skelvane: a hex view of a record value."));

@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QLocale>
 #include <QPlainTextEdit>
 #include <QTableView>
 #include <QTest>
@@ -17,23 +16,18 @@
 
 namespace {
 
-KafkaRecord record(const QString& topic, const QByteArray& value, const QList<KafkaHeader>& headers = {})
+KafkaRecord record(const QString& topic, const QByteArray& value)
 {
-    return {0, 0, topic, 0, 0, QByteArray(), value, headers};
+    return {0, 0, topic, 0, 0, QByteArray(), value, {{QStringLiteral("trace-id"), QByteArray("4bf92f35")}}};
 }
 
-// Values of topics starting with "json" are JSON; those starting with "proto"
-// need Protocol Buffers schemas, of which there are none; all others are
-// recognised by their content.
+// Topics starting with "proto" need Protocol Buffers schemas, of which there are none.
 CompositeDeserializer deserializer()
 {
-    Config::Deserializer json;
-    json.topicPattern = QRegularExpression(QStringLiteral("^json"));
-    json.contentType = Config::ContentType::Json;
     Config::Deserializer protobuf;
     protobuf.topicPattern = QRegularExpression(QStringLiteral("^proto"));
     protobuf.contentType = Config::ContentType::Protobuf;
-    return CompositeDeserializer({ConfigurableDeserializer(json, nullptr), ConfigurableDeserializer(protobuf, nullptr)});
+    return CompositeDeserializer({ConfigurableDeserializer(protobuf, nullptr)});
 }
 
 // What the hex view copies on select-all; null when it copies nothing.
@@ -48,11 +42,9 @@ QByteArray copiedHex(QHexView* hex)
 
 bool highlighted(const QPlainTextEdit* text)
 {
-    for (QTextBlock block = text->document()->firstBlock(); block.isValid(); block = block.next()) {
-        if (!block.layout()->formats().isEmpty()) {
+    for (QTextBlock block = text->document()->firstBlock(); block.isValid(); block = block.next())
+        if (!block.layout()->formats().isEmpty())
             return true;
-        }
-    }
     return false;
 }
 
@@ -62,16 +54,11 @@ class RecordDetailViewTest : public QObject {
     Q_OBJECT
 
 public:
-    // Before the application object exists.
-    static void initMain()
-    {
-        pinTimeZoneAndLocale();
-    }
+    static void initMain() { pinTimeZoneAndLocale(); }
 
 private slots:
-    // Each record comes after one of the other kind (binary after text, text
-    // after binary), so the view switches pages; clearing then empties
-    // everything and stays on the page.
+    // Each record follows one of the other kind, so the view switches pages;
+    // clearing empties everything and stays on the page.
     void showingAndClearing_data()
     {
         QTest::addColumn<QString>("topic");
@@ -80,10 +67,8 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("highlighted");
         QTest::addColumn<QString>("error");
-
         const QString xml = prettyPrintXml(QStringLiteral("<order><id>7</id></order>")).value();
         QTest::newRow("json") << "orders" << QByteArray(R"({"id":7})") << false << "{\n  \"id\": 7\n}" << true << "";
-        QTest::newRow("bad json") << "json-orders" << QByteArray(R"({"id":7)") << false << R"({"id":7)" << true << "";
         QTest::newRow("xml") << "orders" << QByteArray("<order><id>7</id></order>") << false << xml << true << "";
         QTest::newRow("text") << "orders" << QByteArray("plain words") << false << "plain words" << false << "";
         QTest::newRow("binary") << "orders" << QByteArray("\x00\x01\xfe\xff", 4) << true << "" << false << "";
@@ -99,8 +84,10 @@ private slots:
         QFETCH(QString, text);
         QFETCH(bool, highlighted);
         QFETCH(QString, error);
-
         RecordDetailView view;
+        // Dark like the program's palette, for which the highlighting is made.
+        view.setPalette(QPalette(QColor(0x35, 0x37, 0x3c), QColor(0x1f, 0x24, 0x30)));
+        view.resize(520, 420);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         auto* textView = view.findChild<QPlainTextEdit*>();
@@ -109,17 +96,17 @@ private slots:
         auto* headersView = view.findChild<QTableView*>();
         const CompositeDeserializer rules = deserializer();
         view.showRecord(record(QStringLiteral("orders"), onHexPage ? QByteArray("text") : QByteArray(1, '\0')), rules);
-        QVERIFY(!headersView->isVisible());
 
-        view.showRecord(record(topic, value, {{QStringLiteral("trace"), QByteArray("b7")}}), rules);
+        view.showRecord(record(topic, value), rules);
         QCOMPARE(hexView->isVisible(), onHexPage);
         QCOMPARE(textView->isVisible(), !onHexPage);
         QCOMPARE(textView->toPlainText(), text);
         QTRY_COMPARE(::highlighted(textView), highlighted);
         QCOMPARE(errorLabel->isVisible() ? errorLabel->text() : QString(), error);
         QCOMPARE(copiedHex(hexView), onHexPage ? value : QByteArray());
-        QVERIFY(headersView->isVisible());
         QCOMPARE(headersView->model()->rowCount(), 1);
+        if (highlighted)
+            QVERIFY(saveScreenshot(view, QStringLiteral("detail-view-") + QTest::currentDataTag()));
 
         view.clearRecord();
         QCOMPARE(hexView->isVisible(), onHexPage);
@@ -127,27 +114,6 @@ private slots:
         QCOMPARE(copiedHex(hexView), QByteArray());
         QVERIFY(!errorLabel->isVisible() && !headersView->isVisible());
         QCOMPARE(headersView->model()->rowCount(), 0);
-    }
-
-    void screenshot()
-    {
-        RecordDetailView view;
-        // Dark like the program's palette, for which the highlighting is made.
-        QPalette dark(QColor(0x35, 0x37, 0x3c), QColor(0x2b, 0x2d, 0x31));
-        dark.setColor(QPalette::Base, QColor(0x1f, 0x24, 0x30));
-        view.setPalette(dark);
-        view.resize(520, 420);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        const QByteArray json = R"({"order":{"id":7,"customer":"c-19","paid":true,"discount":null,)"
-                                R"("lines":[{"sku":"A-1","quantity":2,"price":9.5},{"sku":"B-7","quantity":1}]}})";
-        view.showRecord(record(QStringLiteral("orders"), json,
-                            {{QStringLiteral("trace-id"), QByteArray("4bf92f3577b34da6")},
-                                {QStringLiteral("content-type"), QByteArray("application/json")}}),
-            deserializer());
-        QTRY_VERIFY(highlighted(view.findChild<QPlainTextEdit*>()));
-        QCoreApplication::processEvents();
-        QVERIFY(saveScreenshot(view, QStringLiteral("detail-view-json")));
     }
 };
 

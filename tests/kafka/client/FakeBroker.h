@@ -5,6 +5,7 @@
 #include "KafkaRequest.h"
 #include "MessageImages.h"
 
+#include <QFile>
 #include <QHostAddress>
 #include <QPointer>
 #include <QTcpServer>
@@ -19,8 +20,16 @@
 #include <memory>
 #include <vector>
 
-// A request with a chosen API key, version range and body; it may ask the
-// broker for a wait and take a chosen largest answer.
+// The process's peak resident memory (VmHWM) in bytes.
+inline qint64 peakResidentBytes()
+{
+    QFile file(QStringLiteral("/proc/self/status"));
+    const QByteArray status = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const qsizetype at = status.indexOf("VmHWM:") + 6;
+    return status.mid(at, status.indexOf('\n', at) - at).trimmed().split(' ').first().toLongLong() * 1024;
+}
+
+// A request with a chosen API key, version range, body, broker wait and response limit.
 class TestRequest final : public KafkaRequest {
 public:
     TestRequest(std::int16_t apiKey, std::int32_t correlationId, std::int16_t minVersion, std::int16_t maxVersion)
@@ -48,10 +57,8 @@ private:
     std::int16_t m_maxVersion;
 };
 
-// A stand-in broker on 127.0.0.1 serving the test's thread: it splits what
-// arrives into request frames, records them and answers ApiVersions from
-// `apiVersions`. In Cluster mode it also answers Metadata v1 from `brokers`
-// and `topics`. Every other frame goes to onFrame.
+// A stand-in broker on 127.0.0.1 that records request frames, answers ApiVersions (and in Cluster
+// mode Metadata v1 from `brokers` and `topics`) and hands every other frame to onFrame.
 class FakeBroker {
 public:
     enum class Mode { Frames, Cluster };
@@ -112,7 +119,6 @@ public:
     }
     bool waitForFrames(qsizetype count) { return QTest::qWaitFor([&]() { return m_frames.size() >= count; }, 5000); }
 
-    // size + correlation id + payload.
     static QByteArray frameBytes(std::int32_t correlationId, const QByteArray& payload)
     {
         return ResponseImage().s32(static_cast<std::int32_t>(payload.size() + 4)).s32(correlationId).data() + payload;
@@ -120,7 +126,6 @@ public:
     void reply(std::int32_t correlationId, const QByteArray& payload) { writeRaw(frameBytes(correlationId, payload)); }
     void reply(const Frame& frame, const QByteArray& payload) { write(frame.peer, frameBytes(frame.correlationId, payload)); }
     void writeRaw(const QByteArray& bytes) { write(peer(), bytes); }
-    // Writes `bytes` to the peer of `frame` one byte per `interval`.
     static void trickle(const Frame& frame, const QByteArray& bytes, std::chrono::milliseconds interval)
     {
         QTcpSocket* socket = frame.peer;
@@ -134,8 +139,7 @@ public:
     void hangUp() { close(peer()); }
     void closeAll()
     {
-        for (const QPointer<QTcpSocket>& peer : m_peers)
-            close(peer);
+        std::for_each(m_peers.begin(), m_peers.end(), close);
     }
 
     static QByteArray apiVersionsPayload(const QList<ApiRange>& ranges, std::int16_t errorCode = 0)
@@ -174,7 +178,6 @@ public:
         return image.data();
     }
 
-    // The mechanism bytes of a SaslAuthenticate request.
     static QByteArray authBytes(const Frame& frame) { return KafkaBuffer(frame.body).readBytes(); }
 
 private:

@@ -1,6 +1,4 @@
-// The cluster client against stand-in brokers: bootstrap over the broker
-// list, lookups, reopening of failed and closed connections under concurrent
-// callers, and teardown while sockets still connect.
+// The cluster client against stand-in brokers.
 #include "FakeBroker.h"
 #include "KafkaClusterClient.h"
 #include "KafkaConnection.h"
@@ -29,8 +27,7 @@ Config::Cluster clusterAt(std::int32_t port)
     return cluster;
 }
 
-// A loopback port where a connection attempt neither succeeds nor fails: the
-// socket listens but never accepts, and its accept queue is filled first.
+// A loopback port whose connection attempts hang: it never accepts and its accept queue is full.
 struct BlackholeListener {
     int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     std::vector<int> fillers;
@@ -74,11 +71,6 @@ std::shared_ptr<Answer> sendMetadataRequest(KafkaConnection* connection, QObject
     return answer;
 }
 
-void verifyPrompt(const QElapsedTimer& timer)
-{
-    QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
-}
-
 } // namespace
 
 class KafkaClusterClientTest : public QObject {
@@ -92,7 +84,6 @@ class KafkaClusterClientTest : public QObject {
         return complete.wait(5000) ? std::move(client) : nullptr;
     }
 
-    // Waits for the connection of brokerId to answer a request.
     bool answers(KafkaClusterClient& client, int brokerId)
     {
         auto connection = client.brokerConnectionForId(brokerId);
@@ -104,9 +95,7 @@ class KafkaClusterClientTest : public QObject {
     }
 
 private slots:
-    // The configured brokers are tried in order until one answers; when none
-    // does, one failure is reported, with a cause per broker, and nothing is
-    // retried. "refuses": nothing listens; "drops X": hangs up on request X.
+    // Brokers are tried in order until one answers; else one failure with a cause per broker.
     void bootstrapOverTheBrokerList_data()
     {
         QTest::addColumn<QStringList>("brokers");
@@ -152,19 +141,15 @@ private slots:
         QCOMPARE(failed.count(), code < 0 ? 0 : 1);
         for (size_t index = 0; index < fakes.size(); ++index)
             QCOMPARE(fakes[index]->acceptedConnections(), brokers[qsizetype(index)] == "refuses" ? 0 : 1);
-        if (code < 0) {
-            QCOMPARE(client.bootstrapState(), KafkaClusterClient::BootstrapState::Complete);
-            QVERIFY(client.findTopicPartition(QStringLiteral("orders"), 0).isError());
-            QCOMPARE(client.brokers().size(), 1);
+        QCOMPARE(client.bootstrapState() == KafkaClusterClient::BootstrapState::Complete, code < 0);
+        if (code < 0)
             return;
-        }
         const auto error = failed.at(0).at(0).value<KafkaError>();
         QCOMPARE(int(error.code), code);
         QCOMPARE(error.message, brokers.isEmpty() ? message : message.arg(addresses.join(", ")));
         QCOMPARE(error.causes.size(), brokers.size());
         for (qsizetype index = 0; index < error.causes.size(); ++index)
             QVERIFY2(error.causes[index].message.startsWith(addresses[index] + ": "), qPrintable(error.causes[index].message));
-        QCOMPARE(client.bootstrapState(), KafkaClusterClient::BootstrapState::Connecting);
     }
 
     void lookupsOutsideTheMetadataFail()
@@ -174,17 +159,12 @@ private slots:
         auto client = bootstrapped(clusterAt(broker.port()));
         QVERIFY(client);
         const auto missing = client->findTopicPartition(QStringLiteral("orders"), 1);
-        QVERIFY(missing.isError());
-        QCOMPARE(missing.error().code, KafkaErrorCode::UnknownTopicOrPartition);
-        QCOMPARE(missing.error().message, QStringLiteral("Topic orders with partition index 1 not found in cluster metadata"));
+        QVERIFY(missing.isError() && missing.error().code == KafkaErrorCode::UnknownTopicOrPartition);
         const auto absent = client->brokerConnectionForId(7);
-        QVERIFY(absent.isError());
-        QCOMPARE(absent.error().code, KafkaErrorCode::BrokerNotAvailable);
-        QCOMPARE(absent.error().message, QStringLiteral("Broker 7 not found in cluster metadata"));
+        QVERIFY(absent.isError() && absent.error().code == KafkaErrorCode::BrokerNotAvailable);
     }
 
-    // A connection that failed before Ready is left Disconnected; callers on
-    // several threads at once reopen it once. A closed one reopens too.
+    // Concurrent callers reopen a connection that failed before Ready once; a closed one reopens too.
     void failedAndClosedConnectionsAreReopened()
     {
         FakeBroker broker(FakeBroker::Mode::Cluster);
@@ -231,8 +211,7 @@ private slots:
         QCOMPARE(broker.acceptedConnections(), ++accepted);
     }
 
-    // Teardown aborts sockets still connecting: the bootstrap connection's,
-    // and a broker connection's with a request queued.
+    // Teardown aborts sockets still connecting (bootstrap, and a broker connection with a request queued).
     void destroyWhileConnecting()
     {
         BlackholeListener blackhole;
@@ -246,7 +225,7 @@ private slots:
             QElapsedTimer timer;
             timer.start();
             client.reset();
-            verifyPrompt(timer);
+            QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
         }
 
         FakeBroker broker(FakeBroker::Mode::Cluster);
@@ -262,7 +241,7 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         client.reset();
-        verifyPrompt(timer);
+        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
         QTRY_COMPARE(broker.openConnections(), 0);
         QTest::qWait(100);
         QVERIFY(!pending->has_value() || (*pending)->isError());

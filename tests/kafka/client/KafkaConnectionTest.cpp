@@ -1,7 +1,4 @@
-// The broker connection against a local stand-in broker: framing, version
-// choice, failures, context objects, teardown, the TLS settings, the SASL
-// exchange (SCRAM against the RFC 7677 example, failures no real broker shows),
-// and the time and size limits against a misbehaving broker.
+// The broker connection against a local stand-in broker.
 #include "FakeBroker.h"
 #include "KafkaConnection.h"
 #include "KafkaSaslScramFinalRequest.h"
@@ -41,7 +38,6 @@ KafkaErrorCode errorCode(const std::shared_ptr<Outcome>& outcome)
     return outcome->result.isError() ? outcome->result.error().code : KafkaErrorCode {};
 }
 
-// The mechanism bytes a SASL request writes.
 QByteArray requestAuthBytes(const KafkaRequest& request)
 {
     KafkaBuffer buffer;
@@ -56,15 +52,6 @@ std::unique_ptr<KafkaConnection> connectionTo(
 {
     return std::make_unique<KafkaConnection>(
         QStringLiteral("127.0.0.1"), port, QStringLiteral("fake-test"), cluster, limits);
-}
-
-// The process's peak resident memory (VmHWM) in bytes.
-qint64 peakResidentBytes()
-{
-    QFile file(QStringLiteral("/proc/self/status"));
-    const QByteArray status = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    const qsizetype at = status.indexOf("VmHWM:") + 6;
-    return status.mid(at, status.indexOf('\n', at) - at).trimmed().split(' ').first().toLongLong() * 1024;
 }
 
 } // namespace
@@ -109,9 +96,7 @@ private slots:
         QVERIFY(garbage.open(QIODevice::WriteOnly) && garbage.write("not PEM\n") > 0);
     }
 
-    // Requests sent before Ready wait for the versions; answers arrive
-    // split, joined and out of order, one exactly as large as its request
-    // allows.
+    // Queued before Ready; answers split, joined, out of order, one exactly at its limit.
     void framesAreQueuedSplitJoinedAndMatched()
     {
         FakeBroker broker;
@@ -121,19 +106,12 @@ private slots:
             outcomes.append(sendTest(*connection, Metadata, 0, 12, i == 1 ? 4 + 5000 : 0));
         connection->connectToHost();
         QVERIFY(broker.waitForFrames(4));
-        QCOMPARE(broker.frames()[0].apiKey, std::int16_t(18));
-        for (int i = 1; i <= 3; ++i) {
-            QCOMPARE(broker.frames()[i].apiVersion, std::int16_t(12));
-            QCOMPARE(broker.frames()[i].clientId, QStringLiteral("fake-test"));
-        }
         const std::int32_t first = broker.frames()[1].correlationId;
 
         broker.writeRaw(FakeBroker::frameBytes(first + 1, QByteArray(5000, 'x'))
             + FakeBroker::frameBytes(first, "one"));
         QVERIFY(waitForCall(outcomes[0]) && waitForCall(outcomes[1]));
         QCOMPARE(outcomes[0]->result.value().buffer.data, FakeBroker::frameBytes(first, "one").mid(4));
-        QCOMPARE(outcomes[0]->result.value().apiKey, Metadata);
-        QCOMPARE(outcomes[0]->result.value().apiVersion, std::int16_t(12));
         QCOMPARE(outcomes[1]->result.value().buffer.size(), 4 + 5000);
 
         const QByteArray split = FakeBroker::frameBytes(first + 2, "split");
@@ -147,7 +125,6 @@ private slots:
             QCOMPARE(outcome->calls, 1);
     }
 
-    // The stand-in broker speaks Metadata (3) 0..12 and not api key 1.
     void versionNegotiation()
     {
         FakeBroker broker;
@@ -161,26 +138,14 @@ private slots:
         QCOMPARE(broker.frames()[1].apiVersion, std::int16_t(11));
         QCOMPARE(broker.frames()[2].apiVersion, std::int16_t(12));
         QCOMPARE(errorCode(above), KafkaErrorCode::UnsupportedVersion);
-        QCOMPARE(above->result.error().message,
-            QStringLiteral("No common supported versions for api key 3. The client suported versions are 13 to 15. The "
-                           "broker supported versions are 0 to 12"));
         QCOMPARE(errorCode(unknown), KafkaErrorCode::InvalidRequest);
-        QCOMPARE(unknown->result.error().message, QStringLiteral("The broker does no support api key 1"));
         QCOMPARE(connection->state(), KafkaConnection::State::Ready);
     }
 
-    // Requests written to a Ready connection that closes fail with it; then
-    // it refuses requests.
-    void closedReadyConnectionFailsWhatIsWaiting_data()
-    {
-        QTest::addColumn<int>("inFlight");
-        QTest::newRow("nothing waiting") << 0;
-        QTest::newRow("two requests written") << 2;
-    }
-
+    // A Ready connection that closes fails what it has written, then refuses requests.
     void closedReadyConnectionFailsWhatIsWaiting()
     {
-        QFETCH(int, inFlight);
+        constexpr int inFlight = 2;
         FakeBroker broker;
         auto connection = readyConnection(broker);
         QVERIFY(connection);
@@ -195,21 +160,15 @@ private slots:
         for (const auto& outcome : outcomes) {
             QVERIFY(waitForCall(outcome));
             QCOMPARE(errorCode(outcome), KafkaErrorCode::ConnectionClosed);
-            QCOMPARE(outcome->result.error().message,
-                QStringLiteral("The connection to the kafka broker 127.0.0.1:%1 was closed").arg(broker.port()));
         }
         QTest::qWait(50);
-        QCOMPARE(errors.size(), 0); // an idle close is no error
+        QCOMPARE(errors.size(), 0);
 
         auto refused = sendTest(*connection);
-        QVERIFY(waitForCall(refused));
-        QCOMPARE(refused->result.error().message,
-            QStringLiteral("Unable to send message (key 3) to the kafka broker 127.0.0.1:%1: The connection is closed")
-                .arg(broker.port()));
+        QVERIFY(waitForCall(refused) && refused->result.isError());
     }
 
-    // A failure before Ready reaches the queued request, or else
-    // connectionError, once; the connection is left Disconnected.
+    // A failure before Ready reaches the queued request, or else connectionError, once.
     void failureBeforeReadyIsReportedOnce_data()
     {
         QTest::addColumn<QString>("failure");
@@ -225,8 +184,6 @@ private slots:
                                              << "The broker responded with an error to the API versions request.";
         QTest::newRow("garbage answer") << "garbage" << true << int(KafkaErrorCode::ApiVersionsError)
                                         << "An error occurred while parsing the API versions response";
-        QTest::newRow("unreadable CA file") << "tls" << false << int(KafkaErrorCode::InvalidValue)
-                                            << "Unable to read PEM encoded CA certificates from '{ca}'";
     }
 
     void failureBeforeReadyIsReportedOnce()
@@ -247,13 +204,7 @@ private slots:
             else
                 broker.reply(frame.correlationId, failure == "api-error" ? FakeBroker::apiVersionsPayload({}, 35) : "xy");
         };
-        Config::Cluster cluster;
-        const QString missing = m_dir.filePath("none.pem");
-        if (failure == "tls") {
-            cluster.protocol = Config::Protocol::Ssl;
-            cluster.ssl.serverCaCertificatePaths = { missing };
-        }
-        auto connection = connectionTo(port, cluster);
+        auto connection = connectionTo(port, m_cluster);
         QSignalSpy errors(connection.get(), &KafkaConnection::connectionError);
         std::shared_ptr<Outcome> outcome = queued ? sendTest(*connection) : nullptr;
         connection->connectToHost();
@@ -265,15 +216,11 @@ private slots:
             QCOMPARE(outcome->calls, 1);
         const KafkaError error = queued ? outcome->result.error() : errors[0][0].value<KafkaError>();
         QCOMPARE(int(error.code), code);
-        QVERIFY2(error.message.startsWith(message.replace("{port}", QString::number(port)).replace("{ca}", missing)),
-            qPrintable(error.message));
+        QVERIFY2(error.message.startsWith(message.replace("{port}", QString::number(port))), qPrintable(error.message));
     }
 
-    // A broker that stays silent, trickles, answers what nobody asked, claims
-    // a frame beyond the request's limit or an absurd SCRAM iteration count:
-    // the waiting request gets a clear error within the limits, nothing the
-    // broker claims is buffered, and a second connection on the same network
-    // thread completes meanwhile.
+    // Each misbehaviour fails the waiting request in time, buffers nothing claimed,
+    // and a second connection on the same network thread completes meanwhile.
     void misbehavingBrokerFailsTheConnectionInTime_data()
     {
         QTest::addColumn<QString>("fault");
@@ -349,7 +296,6 @@ private slots:
             cluster.authenticationSasl = Config::SaslAuthentication { Config::SaslMechanism::ScramSha512, {}, {}, "u", "p" };
         }
 
-        // Both connections on one network thread, as the cluster client runs them.
         auto connection = connectionTo(broker.port(), cluster, ShortLimits);
         auto healthy = connectionTo(healthyBroker.port(), m_cluster, ShortLimits);
         QThread network;
@@ -383,8 +329,7 @@ private slots:
         QCOMPARE(outcome->result.error().message, message.replace("{port}", QString::number(broker.port())));
     }
 
-    // Contexts on a worker thread are destroyed while their answers are being
-    // posted; no callback may run on a destroyed context.
+    // No callback runs on a context destroyed while its answers are posted.
     void contextsDestroyedOnTheirThreadWhileAnswersArrive()
     {
         FakeBroker broker;
@@ -405,7 +350,6 @@ private slots:
                 ++destroyed;
             }, Qt::DirectConnection);
             context->moveToThread(&worker);
-            // Context c goes after its (c + 1)th answer, the rest race with it.
             auto count = std::make_shared<int>(0);
             for (int r = 0; r < 30; ++r) {
                 connection->send(std::make_unique<TestRequest>(Metadata, connection->nextCorrelationId(), 0, 12), context,
@@ -424,11 +368,7 @@ private slots:
         QCOMPARE(callsAfterDestruction.load(), 0);
     }
 
-    // A Ready connection with a request written, and one stuck in the TLS
-    // handshake, in ApiVersions or in SASL, is closed or destroyed at once; a
-    // graceful close that a broker reading nothing holds up is cut off at the
-    // close limit. Every disconnect gets a future of its own and all of them
-    // finish.
+    // Closing or destroying at any stage is prompt; a stalled graceful close is cut off at the limit.
     void teardownIsPrompt_data()
     {
         QTest::addColumn<QString>("stage");
@@ -437,7 +377,6 @@ private slots:
         QTest::newRow("ready, broker reads nothing, disconnect") << "ready, stalled" << false;
         QTest::newRow("tls handshake, disconnect") << "tls handshake" << false;
         QTest::newRow("api versions, destroy") << "api versions" << true;
-        QTest::newRow("sasl, disconnect") << "sasl" << false;
         QTest::newRow("sasl, destroy") << "sasl" << true;
     }
 
@@ -476,7 +415,6 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         QFuture<void> first = connection->disconnectFromHost();
-        // A second request while the first waits closes at once.
         QFuture<void> second = stage == "ready, stalled" ? first : connection->disconnectFromHost();
         if (destroy) {
             connection.reset();
@@ -514,10 +452,7 @@ private slots:
             { "./certs/ca.pem", "", "",
                 QStringLiteral("Unable to read PEM encoded CA certificates from '%1'").arg(Settings::clustersDir() + "/certs/ca.pem") },
             { "", dir + "none.crt", dir + "valid.crt", "The client SSL certificate file does not exist" },
-            { "", m_dir.path(), dir + "valid.crt", "Unable to open the client SSL certificate file" },
             { "", dir + "garbage.pem", dir + "valid.crt", "Unable to load the client SSL certificate. Make sure it is PEM encoded." },
-            { "", dir + "valid.crt", dir + "none.key", "The client SSL key file does not exist" },
-            { "", dir + "valid.crt", m_dir.path(), "Unable to open the client SSL key file" },
             { "", dir + "valid.crt", dir + "garbage.pem",
                 "Unable to load the client SSL key. Make sure it is PEM encoded and that the passphrase (if required) is correct." },
         };
@@ -549,8 +484,7 @@ private slots:
         QCOMPARE(proof.serverSignature.toBase64(), QByteArray("6rriTRBi23WpRR/wtup+mMhUZUn/dB5nLTJRsjl95G4="));
     }
 
-    // Answers of a stand-in broker, each spoiling one step of SCRAM-SHA-512.
-    // The queued request receives the failure, nothing else does.
+    // Each row spoils one step of SCRAM-SHA-512; only the queued request gets the failure.
     void saslFailures_data()
     {
         QTest::addColumn<QString>("fault");
