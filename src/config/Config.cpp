@@ -10,10 +10,33 @@
 
 namespace {
 
+// The longest file stem made from a display name, in UTF-8 bytes. With the
+// number of a taken name ("-2147483647") and ".yml" it makes 143 bytes, the
+// shortest name limit of the file systems in use (eCryptfs with encrypted
+// names; most others take 255).
+constexpr qsizetype MaxFileStemBytes = 128;
+
+// `text` cut to at most `maxBytes` bytes of UTF-8, at a whole character.
+QString cutToUtf8Bytes(const QString& text, qsizetype maxBytes)
+{
+    qsizetype bytes = 0;
+    qsizetype end = 0;
+    while (end < text.size()) {
+        const qsizetype units = text.at(end).isHighSurrogate() && end + 1 < text.size() && text.at(end + 1).isLowSurrogate() ? 2 : 1;
+        bytes += QStringView(text).mid(end, units).toUtf8().size();
+        if (bytes > maxBytes)
+            break;
+        end += units;
+    }
+    return text.left(end);
+}
+
 // The file stem for a display name: case-folded, white space made single "-".
 // Directory separators and control characters become "-" as well and leading
 // dots go, so that the file lies directly in the clusters directory, is not
-// hidden, and its own directory belongs to it alone.
+// hidden, and its own directory belongs to it alone. A long stem is cut so
+// that every file system takes the name, numbered or not; the display name
+// itself is stored whole in the file.
 QString fileStemFor(const QString& displayName)
 {
     static const QRegularExpression whiteSpace(QStringLiteral("\\s"));
@@ -31,6 +54,7 @@ QString fileStemFor(const QString& displayName)
     while (dots < stem.size() && stem.at(dots) == QLatin1Char('.'))
         ++dots;
     stem.remove(0, dots);
+    stem = cutToUtf8Bytes(stem, MaxFileStemBytes);
 
     return stem.isEmpty() ? QStringLiteral("cluster") : stem;
 }

@@ -187,12 +187,13 @@ std::optional<KafkaError> YamlWriter::writeDocumentToFile(yaml_document_t& docum
         return KafkaError(KafkaErrorCode::FileAccessError,
             QString("Failed to write temporary file '%1': %2").arg(temporaryName, failure->text));
 
-    if (const std::optional<SystemError> failure = AtomicReplace::replaceFile(temporaryName, finalTarget)) {
-        remover.keep();
+    // A failed replacement removes the temporary file as well: every failed
+    // save leaves the directory as it was, and one that fails each time (a
+    // name the file system refuses) leaves no file per attempt.
+    if (const std::optional<SystemError> failure = AtomicReplace::replaceFile(temporaryName, finalTarget))
         return KafkaError(KafkaErrorCode::FileReplaceError,
             QString("Failed to overwrite configuration file with temporary file '%1': %2 %3")
                 .arg(temporaryName, failure->text, QString::number(failure->number)));
-    }
     remover.keep();
     return std::nullopt;
 }

@@ -34,6 +34,7 @@ public:
     // Saves the document to `target`, creating missing directories. When
     // `target` is a symbolic link, the file it points to is replaced (the
     // temporary file lies beside that file) and the link stays. The document
-    // is always released, also on failure. Empty when the file was written.
+    // is always released, also on failure. A failed save leaves no temporary
+    // file behind. Empty when the file was written.
     static std::optional<KafkaError> writeDocumentToFile(yaml_document_t& document, const QString& target);
 };

@@ -21,8 +21,10 @@ struct ImportResult {
 // and schema files it names by relative path are copied into the new
 // configuration's own directory, the stored paths rewritten to the copies.
 // Relative paths must stay inside the imported file's directory: one that
-// leads out of it is refused, so that an imported file can neither read
-// files elsewhere nor have them written outside its new directory.
+// leads out of it, by ".." or through a symbolic link, is refused, so that an
+// imported file can neither read files elsewhere nor have them written
+// outside its new directory; what one file brings is bounded in size
+// (ConfigImportCopier).
 //
 // Threads: chooseFiles and importFiles run on the GUI thread; importFiles
 // runs the per-file step on a private pool of one thread, so the files are

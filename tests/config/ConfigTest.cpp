@@ -72,6 +72,18 @@ private slots:
         QTest::newRow("control characters") << QString("a") + QChar(0) + "b" + QChar(7) + "c" << QStringList() << "a-b-c.yml";
         QTest::newRow("only dots") << ".." << QStringList() << "cluster.yml";
         QTest::newRow("only blanks") << "   " << QStringList { "cluster.yml" } << "cluster-1.yml";
+
+        // A long stem is cut to 128 bytes of UTF-8 at a whole character, so
+        // that the name fits every file system also when numbered.
+        QTest::newRow("long") << QString(300, 'a') << QStringList() << QString(128, 'a') + ".yml";
+        QTest::newRow("long, numbered") << QString(300, 'A') << QStringList { QString(128, 'a') + ".yml" }
+                                        << QString(128, 'a') + "-1.yml";
+        QTest::newRow("long, two-byte characters") << QString(200, QChar(0xe9)) << QStringList() << QString(64, QChar(0xe9)) + ".yml";
+        QTest::newRow("long, cut before a three-byte character")
+            << "a" + QString(100, QChar(0x20ac)) << QStringList() << "a" + QString(42, QChar(0x20ac)) + ".yml";
+        QTest::newRow("long, cut before a surrogate pair")
+            << "ab" + QString::fromUtf8("\U0001F600").repeated(40) << QStringList()
+            << "ab" + QString::fromUtf8("\U0001F600").repeated(31) + ".yml";
     }
 
     void findAvailableFilePath()
@@ -86,6 +98,9 @@ private slots:
         QCOMPARE(config.filePath, m_clustersDir + "/" + fileName);
         QCOMPARE(config.extraPath(), config.filePath.chopped(4));
         QVERIFY(!QFileInfo::exists(config.filePath) && !QFileInfo::exists(config.extraPath()));
+        config.displayName = displayName;
+        const std::optional<KafkaError> saveFailure = Config::saveToFile(config);
+        QCOMPARE(saveFailure ? describe({ *saveFailure }) : QStringList(), QStringList());
     }
 
     // Copies create missing directories, leave hidden entries behind and never

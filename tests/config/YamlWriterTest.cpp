@@ -96,18 +96,34 @@ private slots:
         QCOMPARE(temporaryFiles(dir.path()) + temporaryFiles(QFileInfo(dir.filePath(target)).path()), QStringList());
     }
 
-    void failedRenameKeepsTheTemporaryFile()
+    // A failed replacement leaves neither the temporary file nor anything
+    // else in the directory: a save that fails again and again (a name the
+    // file system refuses) leaves nothing per attempt.
+    void failedRenameLeavesNoTemporaryFile_data()
     {
-        const QString target = m_dir.filePath("occupied/a.yml");
-        QVERIFY(QDir().mkpath(target + "/inside"));
-        const std::optional<KafkaError> error = saveList(target, { "x" });
-        QVERIFY(error);
-        const QStringList temporary = temporaryFiles(m_dir.filePath("occupied"));
-        QCOMPARE(temporary.size(), 1);
-        const QString temporaryPath = m_dir.filePath("occupied/" + temporary.first());
-        QCOMPARE(describe({ *error }).join(""), QString("48 Failed to overwrite configuration file with temporary file '%1': Is a directory 21").arg(temporaryPath));
-        QCOMPARE(readFile(temporaryPath), QByteArray("items:\n- x\n"));
-        QVERIFY(QFileInfo(target + "/inside").isDir());
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("target is a directory") << "a.yml" << "Is a directory 21";
+        QTest::newRow("name too long") << QString(300, 'n') + ".yml" << "File name too long 36";
+    }
+
+    void failedRenameLeavesNoTemporaryFile()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, reason);
+        QTemporaryDir root;
+        const QString directory = root.filePath("occupied");
+        QVERIFY(QDir().mkpath(directory + "/a.yml/inside"));
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const std::optional<KafkaError> error = saveList(directory + "/" + name, { "x" });
+            QVERIFY(error);
+            static const QRegularExpression temporary("'[^']*'");
+            QCOMPARE(describe({ *error }).join("").replace(temporary, "'%1'"),
+                "48 Failed to overwrite configuration file with temporary file '%1': " + reason);
+            QCOMPARE(QDir(directory).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System),
+                QStringList { "a.yml" });
+        }
+        QVERIFY(QFileInfo(directory + "/a.yml/inside").isDir());
     }
 
     void directoryThatCannotBeCreated()
