@@ -57,7 +57,9 @@ class QThread;
 //   reopenPending included, for the whole of a lookup, creation, reopening
 //   or retirement, and with it the retired connections and the refresh's
 //   connection to a configured broker (refreshConnection), which the
-//   destructor closes.
+//   destructor closes. Retiring a connection only posts its close (its
+//   waiting requests fail later, on the network thread), so it runs under
+//   the mutex.
 // A lookup reads the broker's address before it takes connectionsMutex; a
 // connection that a lookup opened from an address that a refresh replaced
 // meanwhile is retired by the next lookup.
