@@ -23,6 +23,21 @@ KafkaError brokerFailure(const QString& host, int port, const KafkaError& error)
         error.causes);
 }
 
+// A broker that is starting or stopping may answer Metadata with no brokers
+// and no topics; such an answer describes no cluster.
+std::optional<KafkaError> unusableMetadata(const KafkaMetadataResponse& metadata)
+{
+    if (!metadata.brokers.isEmpty())
+        return std::nullopt;
+    return KafkaError(KafkaErrorCode::MetadataError,
+        QStringLiteral("The metadata answer lists no broker (the broker may be starting or stopping)"));
+}
+
+bool sameAddress(const KafkaConnection& connection, const KafkaMetadataResponse::Broker& broker)
+{
+    return connection.host() == broker.host && connection.port() == broker.port;
+}
+
 } // namespace
 
 KafkaClusterClient::KafkaClusterClient(QString clientId, const Config::Cluster& cluster)
@@ -47,6 +62,10 @@ KafkaClusterClient::~KafkaClusterClient()
         QMutexLocker locker(&connectionsMutex);
         for (auto& [brokerId, entry] : connections)
             closed.addFuture(entry.connection->disconnectFromHost());
+        for (RetiredConnection& retired : retiredConnections)
+            closed.addFuture(retired.connection->disconnectFromHost());
+        if (refreshConnection)
+            closed.addFuture(refreshConnection->disconnectFromHost());
     }
     if (bootstrapConnection)
         closed.addFuture(bootstrapConnection->disconnectFromHost());
@@ -59,6 +78,11 @@ KafkaClusterClient::~KafkaClusterClient()
         for (auto& [brokerId, entry] : connections)
             entry.connection.release()->deleteLater();
         connections.clear();
+        for (RetiredConnection& retired : retiredConnections)
+            retired.connection.release()->deleteLater();
+        retiredConnections.clear();
+        if (refreshConnection)
+            refreshConnection.release()->deleteLater();
     }
     if (bootstrapConnection)
         bootstrapConnection.release()->deleteLater();
@@ -135,6 +159,10 @@ void KafkaClusterClient::onBootstrapMetadata(int index, KafkaResult<KafkaRawResp
             QStringLiteral("An error occurred while parsing the cluster metadata response")));
         return;
     }
+    if (std::optional<KafkaError> unusable = unusableMetadata(metadata.value())) {
+        onBootstrapAttemptFailed(index, *unusable);
+        return;
+    }
     bootstrapAttempt.store(-1);
     // Readers on other threads look for the metadata once they see this state.
     storeMetadata(metadata.value());
@@ -194,10 +222,13 @@ void KafkaClusterClient::reportBootstrapError(KafkaError error)
 
 void KafkaClusterClient::storeMetadata(KafkaMetadataResponse& metadata)
 {
-    QMutexLocker locker(&metadataMutex);
-    brokerList = std::move(metadata.brokers);
-    controllerId = metadata.controllerId;
-    topicList = std::move(metadata.topics);
+    {
+        QMutexLocker locker(&metadataMutex);
+        brokerList = std::move(metadata.brokers);
+        controllerId = metadata.controllerId;
+        topicList = std::move(metadata.topics);
+    }
+    retireMovedConnections();
 }
 
 QList<KafkaMetadataResponse::Broker> KafkaClusterClient::brokers() const
@@ -245,32 +276,26 @@ Result<KafkaMetadataResponse::Partition, Error<KafkaErrorCode>> KafkaClusterClie
 
 Result<KafkaConnection*, Error<KafkaErrorCode>> KafkaClusterClient::brokerConnectionForId(int brokerId)
 {
-    const auto existingConnection = [this, brokerId]() -> KafkaConnection* {
-        const auto existing = connections.find(brokerId);
-        if (existing == connections.end())
-            return nullptr;
-        BrokerConnection& entry = existing->second;
-        if (entry.connection->state() >= KafkaConnection::State::Disconnecting && !entry.reopenPending)
-            reopenConnection(brokerId, entry);
-        return entry.connection.get();
-    };
-    {
-        QMutexLocker locker(&connectionsMutex);
-        if (KafkaConnection* connection = existingConnection())
-            return connection;
-    }
-
     // Read apart from the connections: no thread holds both locks.
     const std::optional<KafkaMetadataResponse::Broker> broker = findBroker(brokerId);
+
+    QMutexLocker locker(&connectionsMutex);
+    const auto existing = connections.find(brokerId);
+    if (existing != connections.end()) {
+        BrokerConnection& entry = existing->second;
+        if (!broker || sameAddress(*entry.connection, *broker)) {
+            if (entry.connection->state() >= KafkaConnection::State::Disconnecting && !entry.reopenPending)
+                reopenConnection(brokerId, entry);
+            return entry.connection.get();
+        }
+        // The broker has moved since this connection was opened.
+        retireConnection(entry);
+        connections.erase(existing);
+    }
     if (!broker) {
         return KafkaError(KafkaErrorCode::BrokerNotAvailable,
             QStringLiteral("Broker %1 not found in cluster metadata").arg(brokerId));
     }
-
-    QMutexLocker locker(&connectionsMutex);
-    // Another thread may have created it meanwhile.
-    if (KafkaConnection* connection = existingConnection())
-        return connection;
     if (closing.load()) {
         return KafkaError(KafkaErrorCode::ConnectionClosed,
             QStringLiteral("The connection to broker %1 is not opened: the cluster client is closing").arg(brokerId));
@@ -294,17 +319,68 @@ void KafkaClusterClient::reopenConnection(std::int32_t brokerId, BrokerConnectio
     // see the reopening as pending and post nothing.
     entry.reopenPending = true;
     KafkaConnection* connection = entry.connection.get();
+    const auto current = [this, connection, brokerId]() -> BrokerConnection* {
+        const auto found = connections.find(brokerId);
+        return found != connections.end() && found->second.connection.get() == connection ? &found->second : nullptr;
+    };
     QMetaObject::invokeMethod(
         connection,
-        [this, connection, brokerId] {
+        [this, connection, current] {
+            {
+                // A connection retired meanwhile stays closed.
+                QMutexLocker locker(&connectionsMutex);
+                if (!current())
+                    return;
+            }
             if (!closing.load())
                 connection->connectToHost();
             QMutexLocker locker(&connectionsMutex);
-            const auto found = connections.find(brokerId);
-            if (found != connections.end())
-                found->second.reopenPending = false;
+            if (BrokerConnection* reopened = current())
+                reopened->reopenPending = false;
         },
         Qt::QueuedConnection);
+}
+
+// Any thread but under no lock: compares every connection with the address
+// that the newest metadata gives its broker.
+void KafkaClusterClient::retireMovedConnections()
+{
+    const QList<KafkaMetadataResponse::Broker> known = brokers();
+    QMutexLocker locker(&connectionsMutex);
+    for (auto entry = connections.begin(); entry != connections.end();) {
+        const std::int32_t brokerId = entry->first;
+        const auto broker = std::find_if(known.begin(), known.end(),
+            [brokerId](const KafkaMetadataResponse::Broker& candidate) { return candidate.nodeId == brokerId; });
+        if (broker == known.end() || sameAddress(*entry->second.connection, *broker)) {
+            ++entry;
+            continue;
+        }
+        retireConnection(entry->second);
+        entry = connections.erase(entry);
+    }
+}
+
+void KafkaClusterClient::retireConnection(BrokerConnection& entry)
+{
+    // Connections retired long enough ago are handed out by no lookup and
+    // used by no caller any more.
+    for (auto retired = retiredConnections.begin(); retired != retiredConnections.end();) {
+        if (!retired->keptUntil.hasExpired()) {
+            ++retired;
+            continue;
+        }
+        retired->connection.release()->deleteLater();
+        retired = retiredConnections.erase(retired);
+    }
+
+    KafkaConnection* connection = entry.connection.get();
+    // Neither call emits or waits: the close runs on the network thread, and
+    // its waiting requests fail there as closed, which their callers take as
+    // a broken connection. Its events no longer speak for the broker id.
+    disconnect(connection, nullptr, this, nullptr);
+    connection->disconnectFromHost();
+    retiredConnections.push_back(
+        RetiredConnection { std::move(entry.connection), QDeadlineTimer(RetiredConnectionGrace) });
 }
 
 Result<KafkaConnection*, Error<KafkaErrorCode>> KafkaClusterClient::findAvailableBrokerConnection()
@@ -371,6 +447,7 @@ void KafkaClusterClient::startRefresh()
 {
     refreshCandidates.clear();
     refreshFailures.clear();
+    nextConfiguredBroker = 0;
     for (const KafkaMetadataResponse::Broker& broker : brokers())
         refreshCandidates.append(broker.nodeId);
     {
@@ -396,21 +473,70 @@ void KafkaClusterClient::refreshThroughNextBroker()
         brokerConnection->send(std::make_unique<KafkaMetadataRequest>(
                                    brokerConnection->nextCorrelationId(), clientIdValue, std::nullopt, false, false, false),
             refreshContext.get(),
-            [this, brokerId](KafkaResult<KafkaRawResponse> result) { onRefreshAnswer(brokerId, result); });
+            [this, host = brokerConnection->host(), port = brokerConnection->port()](
+                KafkaResult<KafkaRawResponse> result) { onRefreshAnswer(host, port, result); });
         return;
     }
+    if (refreshThroughConfiguredBroker())
+        return;
     finishRefresh(KafkaError(KafkaErrorCode::MetadataError,
         QStringLiteral("No broker of the cluster answered the metadata request"), refreshFailures));
 }
 
-void KafkaClusterClient::onRefreshAnswer(std::int32_t brokerId, KafkaResult<KafkaRawResponse>& response)
+// The brokers of the metadata may all have gone, or moved, while the
+// configured addresses still lead to the cluster: each configured broker is
+// asked in turn through a connection of the refresh's own, closed again with
+// its answer. False once every configured broker has been asked.
+bool KafkaClusterClient::refreshThroughConfiguredBroker()
+{
+    disposeRefreshConnection();
+    if (closing.load() || nextConfiguredBroker >= clusterSettings.brokers.size())
+        return false;
+    const Config::Broker& broker = clusterSettings.brokers.at(nextConfiguredBroker++);
+    // Created on the network thread, where it stays.
+    auto connection = std::make_unique<KafkaConnection>(broker.host, broker.port, clientIdValue, clusterSettings);
+    KafkaConnection* created = connection.get();
+    {
+        QMutexLocker locker(&connectionsMutex);
+        // Decided under the mutex: the destructor closes what it finds here.
+        if (closing.load())
+            return false;
+        refreshConnection = std::move(connection);
+    }
+    // The request waits for the connection; its failure fails the request.
+    created->send(std::make_unique<KafkaMetadataRequest>(
+                      created->nextCorrelationId(), clientIdValue, std::nullopt, false, false, false),
+        refreshContext.get(), [this, host = broker.host, port = broker.port](KafkaResult<KafkaRawResponse> result) {
+            disposeRefreshConnection();
+            onRefreshAnswer(host, port, result);
+        });
+    created->connectToHost();
+    return true;
+}
+
+void KafkaClusterClient::disposeRefreshConnection()
+{
+    std::unique_ptr<KafkaConnection> connection;
+    {
+        QMutexLocker locker(&connectionsMutex);
+        connection = std::move(refreshConnection);
+    }
+    if (!connection)
+        return;
+    connection->disconnectFromHost();
+    // Its own callbacks may still be on the stack.
+    connection.release()->deleteLater();
+}
+
+void KafkaClusterClient::onRefreshAnswer(const QString& host, int port, KafkaResult<KafkaRawResponse>& response)
 {
     KafkaResult<KafkaMetadataResponse> metadata = response.isError()
         ? KafkaResult<KafkaMetadataResponse>(response.error())
         : KafkaMetadataResponse::parseFromRaw(response.value());
-    if (metadata.isError()) {
-        const std::optional<KafkaMetadataResponse::Broker> broker = findBroker(brokerId);
-        refreshFailures.append(broker ? brokerFailure(broker->host, broker->port, metadata.error()) : metadata.error());
+    const std::optional<KafkaError> failure
+        = metadata.isError() ? std::optional<KafkaError>(metadata.error()) : unusableMetadata(metadata.value());
+    if (failure) {
+        refreshFailures.append(brokerFailure(host, port, *failure));
         refreshThroughNextBroker();
         return;
     }

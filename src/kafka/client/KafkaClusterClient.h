@@ -7,11 +7,13 @@
 #include "Result.h"
 
 #include <QList>
+#include <QDeadlineTimer>
 #include <QMutex>
 #include <QObject>
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -29,6 +31,15 @@ class QThread;
 // them again when asked (a leader has moved or failed) and hands out one
 // connection per broker id.
 //
+// A broker that is starting or stopping may answer Metadata, for a moment,
+// with no brokers and no topics: such an answer counts as a failed one, and
+// the metadata read before stays. When no broker of the metadata answers, a
+// refresh asks the configured brokers again, each through a connection of its
+// own. The connections follow the addresses of the newest metadata: when it
+// places a known broker at another host or port (restarted elsewhere), the
+// connection to the old address is closed, so that its waiting requests fail
+// as closed, and the next lookup opens one to the new address.
+//
 // Threads: the client lives on the thread that created it (the GUI thread),
 // which runs the bootstrap but for the sending of its Metadata request, and
 // the destructor. Every connection lives on the client's network thread
@@ -43,10 +54,19 @@ class QThread;
 //   the bootstrap and by every refresh, read by the lookups, which hand out
 //   copies) and the refresh's waiters (refreshWaiters, refreshing);
 // - connectionsMutex guards the connections table, each entry's
-//   reopenPending included, for the whole of a lookup, creation or reopening.
+//   reopenPending included, for the whole of a lookup, creation, reopening
+//   or retirement, and with it the retired connections and the refresh's
+//   connection to a configured broker (refreshConnection), which the
+//   destructor closes. Retiring a connection only posts its close (its
+//   waiting requests fail later, on the network thread), so it runs under
+//   the mutex.
+// A lookup reads the broker's address before it takes connectionsMutex; a
+// connection that a lookup opened from an address that a refresh replaced
+// meanwhile is retired by the next lookup.
 // The bootstrap state and the bootstrap attempt are atomic; the remaining
 // bootstrap fields belong to the client's thread and the refresh's progress
-// (refreshCandidates, refreshFailures) to the network thread.
+// (refreshCandidates, refreshFailures, nextConfiguredBroker) to the network
+// thread.
 class KafkaClusterClient : public QObject {
     Q_OBJECT
 
@@ -63,6 +83,12 @@ public:
     // reason why no broker answered.
     using RefreshCallback = std::function<void(std::optional<KafkaError>)>;
 
+    // How long a connection to a broker's former address outlives the move.
+    // Callers use a connection only for the request they send right after the
+    // lookup that handed it out; the grace covers that many times over and
+    // bounds what brokers that keep moving leave behind.
+    static constexpr std::chrono::milliseconds RetiredConnectionGrace { 60'000 };
+
     // Keeps its own copy of the cluster settings; the connections refer to it.
     KafkaClusterClient(QString clientId, const Config::Cluster& cluster);
     // Closes every connection, waits until each has closed and stops the
@@ -76,8 +102,11 @@ public:
     void bootstrap();
 
     // The connection to a broker of the metadata, created and started when
-    // needed and reopened when it has closed or failed before becoming ready.
-    // Any thread. The pointer stays valid until the client is destroyed.
+    // needed and reopened when it has closed or failed before becoming ready;
+    // a new one when the broker has moved to another address. Any thread. The
+    // pointer stays valid until the client is destroyed, or, for a broker that
+    // has moved, for RetiredConnectionGrace after the move (the connection is
+    // closed by then, and requests sent on it fail as closed).
     Result<KafkaConnection*, Error<KafkaErrorCode>> brokerConnectionForId(int brokerId);
     // A copy of one partition's metadata. Any thread.
     Result<KafkaMetadataResponse::Partition, Error<KafkaErrorCode>> findTopicPartition(
@@ -86,8 +115,9 @@ public:
     Result<KafkaConnection*, Error<KafkaErrorCode>> findAvailableBrokerConnection();
 
     // Any thread: reads the metadata of every topic again, through the
-    // brokers of the metadata in turn (those with a ready connection first)
-    // until one answers, and replaces brokers and topics with it. Calls made
+    // brokers of the metadata in turn (those with a ready connection first),
+    // then through the configured brokers, until one answers with at least
+    // one broker, and replaces brokers and topics with it. Calls made
     // while a refresh is under way share its outcome. `callback` runs once on
     // the thread of `context`, unless `context` is destroyed first.
     void refreshMetadata(QObject* context, RefreshCallback callback);
@@ -113,6 +143,12 @@ private:
         bool reopenPending = false;
     };
 
+    // A connection to an address that its broker has left.
+    struct RetiredConnection {
+        std::unique_ptr<KafkaConnection> connection;
+        QDeadlineTimer keptUntil;
+    };
+
     struct RefreshWaiter {
         std::shared_ptr<KafkaContextGuard> context;
         RefreshCallback callback;
@@ -130,12 +166,19 @@ private:
     // The refresh, on the network thread.
     void startRefresh();
     void refreshThroughNextBroker();
-    void onRefreshAnswer(std::int32_t brokerId, KafkaResult<KafkaRawResponse>& response);
+    bool refreshThroughConfiguredBroker();
+    void disposeRefreshConnection();
+    void onRefreshAnswer(const QString& host, int port, KafkaResult<KafkaRawResponse>& response);
     void finishRefresh(std::optional<KafkaError> error);
 
+    // Stores the metadata and retires the connections it has moved.
     void storeMetadata(KafkaMetadataResponse& metadata);
     std::optional<KafkaMetadataResponse::Broker> findBroker(std::int32_t brokerId) const;
     void reopenConnection(std::int32_t brokerId, BrokerConnection& entry);
+    void retireMovedConnections();
+    // Under connectionsMutex: closes the entry's connection and keeps it
+    // among the retired ones; the entry is left without a connection.
+    void retireConnection(BrokerConnection& entry);
 
     const QString clientIdValue;
     const Config::Cluster clusterSettings;
@@ -161,9 +204,14 @@ private:
 
     QList<std::int32_t> refreshCandidates;
     QList<KafkaError> refreshFailures;
+    // Index of the configured broker that the refresh asks next once no
+    // broker of the metadata has answered.
+    int nextConfiguredBroker = 0;
 
     mutable QMutex connectionsMutex;
     std::unordered_map<std::int32_t, BrokerConnection> connections;
+    std::vector<RetiredConnection> retiredConnections;
+    std::unique_ptr<KafkaConnection> refreshConnection;
     std::unique_ptr<QThread> networkThread;
     // Lives on the network thread: the context of the refresh's requests.
     std::unique_ptr<QObject> refreshContext;

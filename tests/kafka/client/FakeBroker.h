@@ -90,6 +90,9 @@ public:
     // The next n ApiVersions or Metadata requests are answered by hanging up.
     int hangUpOnApiVersions = 0;
     int hangUpOnMetadata = 0;
+    // The next n Metadata requests are answered with no brokers and no topics, as by a broker
+    // that is starting or stopping.
+    int emptyMetadataAnswers = 0;
     std::function<void(const Frame&)> onFrame;
 
     explicit FakeBroker(Mode mode = Mode::Frames)
@@ -222,6 +225,9 @@ private:
             close(&socket);
         } else if (versions && autoApiVersions) {
             write(&socket, frameBytes(frame.correlationId, apiVersionsPayload(apiVersions)));
+        } else if (metadata && emptyMetadataAnswers > 0) {
+            --emptyMetadataAnswers;
+            write(&socket, frameBytes(frame.correlationId, ResponseImage().s32(0).s32(-1).s32(0).data()));
         } else if (metadata && autoMetadata) {
             write(&socket, frameBytes(frame.correlationId, metadataPayload()));
         } else if (onFrame) {

@@ -106,6 +106,7 @@ private slots:
                                               << "The cluster configuration lists no broker to connect to";
         QTest::newRow("first refuses") << QStringList { "refuses", "answers" } << -1 << QString();
         QTest::newRow("first drops Metadata") << QStringList { "drops Metadata", "answers" } << -1 << QString();
+        QTest::newRow("first lists no broker") << QStringList { "lists no broker", "answers" } << -1 << QString();
         QTest::newRow("none answers") << QStringList { "refuses", "drops ApiVersions", "drops Metadata" }
                                       << int(KafkaErrorCode::MetadataError)
                                       << "Unable to bootstrap from any of the configured brokers (%1)";
@@ -124,6 +125,7 @@ private slots:
             auto fake = std::make_unique<FakeBroker>(FakeBroker::Mode::Cluster);
             fake->hangUpOnApiVersions = behaviour == "drops ApiVersions" ? 1 : 0;
             fake->hangUpOnMetadata = behaviour == "drops Metadata" ? 1 : 0;
+            fake->emptyMetadataAnswers = behaviour == "lists no broker" ? 1 : 0;
             const quint16 port = fake->port();
             if (behaviour == "refuses")
                 fake->server().close();
@@ -150,6 +152,58 @@ private slots:
         QCOMPARE(error.causes.size(), brokers.size());
         for (qsizetype index = 0; index < error.causes.size(); ++index)
             QVERIFY2(error.causes[index].message.startsWith(addresses[index] + ": "), qPrintable(error.causes[index].message));
+    }
+
+    // An answer without brokers is a failure; when no broker of the metadata answers, the configured ones are asked.
+    void refreshKeepsUsableMetadata_data()
+    {
+        QTest::addColumn<int>("emptyAnswers");
+        QTest::addColumn<bool>("knownBrokerGone");
+        QTest::addColumn<int>("failures"); // -1: the refresh succeeds
+
+        QTest::newRow("known broker lists none, configured answers") << 1 << false << -1;
+        QTest::newRow("known broker gone, configured answers") << 0 << true << -1;
+        QTest::newRow("both list none") << 2 << false << 2;
+        QTest::newRow("known broker gone, configured lists none") << 1 << true << 2;
+    }
+
+    void refreshKeepsUsableMetadata()
+    {
+        QFETCH(int, emptyAnswers);
+        QFETCH(bool, knownBrokerGone);
+        QFETCH(int, failures);
+
+        // Configured: `configured`; the metadata places node 1 at `known` (the same broker unless it goes).
+        FakeBroker configured(FakeBroker::Mode::Cluster);
+        FakeBroker known(FakeBroker::Mode::Cluster);
+        configured.topics = known.topics = { { QStringLiteral("orders"), { 1 } } };
+        if (knownBrokerGone)
+            configured.brokers = known.brokers = { { 1, known.port() } };
+        auto client = bootstrapped(clusterAt(configured.port()));
+        QVERIFY(client);
+        const auto brokers = client->brokers();
+        const auto topics = client->topics();
+        QCOMPARE(brokers.size(), 1);
+        if (knownBrokerGone)
+            known.server().close();
+        configured.emptyMetadataAnswers = emptyAnswers;
+
+        std::optional<std::optional<KafkaError>> outcome;
+        client->refreshMetadata(this, [&outcome](std::optional<KafkaError> error) { outcome = std::move(error); });
+        QTRY_VERIFY_WITH_TIMEOUT(outcome.has_value(), 5000);
+        QCOMPARE(configured.emptyMetadataAnswers, 0);
+        QCOMPARE(outcome->has_value(), failures >= 0);
+        QCOMPARE(client->brokers().size(), brokers.size());
+        QCOMPARE(client->brokers().first().port, brokers.first().port);
+        QCOMPARE(client->topics().size(), topics.size());
+        QCOMPARE(client->findTopicPartition(QStringLiteral("orders"), 0).value().leaderId, 1);
+        if (failures < 0)
+            return;
+        const KafkaError error = **outcome;
+        QCOMPARE(error.message, QStringLiteral("No broker of the cluster answered the metadata request"));
+        QCOMPARE(error.causes.size(), failures);
+        const QString configuredAddress = QStringLiteral("127.0.0.1:%1: ").arg(configured.port());
+        QVERIFY2(error.causes.last().message.startsWith(configuredAddress), qPrintable(error.causes.last().message));
     }
 
     void lookupsOutsideTheMetadataFail()

@@ -88,6 +88,7 @@ class KafkaFetcherTest : public QObject {
 
     std::unique_ptr<FakeBroker> broker;
     std::unique_ptr<FakeBroker> newLeader; // node 2, once the leadership moves there
+    std::unique_ptr<FakeBroker> movedLeader; // node 2 again, back at another port
     std::list<Request> requests;
     std::unique_ptr<KafkaClusterClient> client;
     std::unique_ptr<KafkaFetcher> fetcher;
@@ -184,6 +185,7 @@ private slots:
         client.reset();
         broker.reset();
         newLeader.reset();
+        movedLeader.reset();
     }
 
     // Both ends of a range are inclusive; a job ends once the next offset passes its end.
@@ -368,6 +370,64 @@ private slots:
         }
         QVERIFY(failures.isEmpty());
         QVERIFY(pending(apiKey, broker.get()).isEmpty());
+    }
+
+    // A following job goes on, contiguous, when its leader restarts: answering Metadata with no broker for a
+    // moment, or back at another port while its old connection refuses or hangs.
+    void followingThroughABrokerRestart_data()
+    {
+        QTest::addColumn<QString>("restart");
+        QTest::newRow("one Metadata answer lists no broker") << "lists no broker";
+        QTest::newRow("back at another port, old address refuses") << "moved, refuses";
+        QTest::newRow("back at another port, old connection hangs") << "moved, hangs";
+    }
+
+    void followingThroughABrokerRestart()
+    {
+        QFETCH(QString, restart);
+
+        startFetcher(1);
+        const bool moves = restart.startsWith("moved");
+        const int job = fetcher->fetchRecords("t", 0, 0, -1);
+        Request* request = nextPending();
+        QVERIFY(request);
+        FakeBroker* leader = broker.get();
+        if (moves) { // node 2 leads first
+            moveLeadersToSecondBroker();
+            answerFetch(request, { { 0, -1, {}, 6 } });
+            leader = newLeader.get();
+            QVERIFY((request = nextPending(KafkaApiKey::Fetch, leader)));
+        }
+        answerFetch(request, { { 0, 2, plainBatch(0, 2).bytes() } });
+        QTRY_COMPARE_WITH_TIMEOUT(offsetsOf(records.value(job)), offsetRange(0, 1), WaitMs);
+        QVERIFY((request = nextPending(KafkaApiKey::Fetch, leader)));
+        request->answered = true; // left to the restart
+
+        if (restart == "lists no broker") {
+            broker->emptyMetadataAnswers = 1;
+            broker->closeAll();
+        } else {
+            movedLeader = std::make_unique<FakeBroker>(FakeBroker::Mode::Cluster);
+            movedLeader->apiVersions = broker->apiVersions;
+            movedLeader->onFrame = broker->onFrame;
+            for (FakeBroker* fake : { broker.get(), movedLeader.get() }) {
+                fake->brokers = { { 1, broker->port() }, { 2, movedLeader->port() } };
+                fake->topics = { { "t", { 2 } } };
+            }
+            leader = movedLeader.get();
+            if (restart == "moved, refuses")
+                newLeader.reset();
+            else // the metadata is read again on another job's account
+                client->refreshMetadata(this, [](const std::optional<KafkaError>&) { });
+        }
+
+        QVERIFY((request = nextPending(KafkaApiKey::Fetch, leader)));
+        QCOMPARE(request->partitions.first().second, 2);
+        answerFetch(request, { { 0, 4, plainBatch(2, 2).bytes() } });
+        QTRY_COMPARE_WITH_TIMEOUT(offsetsOf(records.value(job)), offsetRange(0, 3), WaitMs);
+        QVERIFY(failures.isEmpty());
+        if (newLeader) // the connection to the old address is closed
+            QTRY_COMPARE_WITH_TIMEOUT(newLeader->openConnections(), 0, WaitMs);
     }
 
     // Below the log start: the broker's error is the cause, with the log start answered or looked up.
