@@ -4,6 +4,8 @@
 #include <QFontMetricsF>
 #include <QStringList>
 
+#include <utility>
+
 namespace {
 
 // Narrow and wide characters, digits and the blank: in a fixed-pitch font they
