@@ -11,8 +11,12 @@
 #include <QByteArray>
 #include <QList>
 
+#include <array>
+#include <charconv>
 #include <climits>
 #include <memory>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -29,6 +33,108 @@ struct JsonBufferDeleter {
         freeFunction(buffer);
     }
 };
+
+// The shortest text that reads back to the same double, laid out as Jansson
+// lays out its reals: plain digits for decimal exponents from -4 up to 16 and
+// an exponent otherwise, a ".0" when neither a point nor an exponent shows
+// that it is a real, and an exponent without '+' or leading zeros.
+QByteArray shortestRealText(double value)
+{
+    // The longest texts written here have 24 characters: "-2.2250738585072014e-308"
+    // and, in plain digits, "-0.00012345678901234567" (23).
+    constexpr std::size_t TextCapacity = 32;
+    std::array<char, TextCapacity> scientific {};
+    const auto scientificEnd
+        = std::to_chars(scientific.data(), scientific.data() + scientific.size(), value, std::chars_format::scientific).ptr;
+    const std::string_view scientificText(scientific.data(), static_cast<std::size_t>(scientificEnd - scientific.data()));
+    const std::size_t exponentAt = scientificText.find('e');
+    int exponent = 0;
+    const std::string_view exponentText = scientificText.substr(exponentAt + 1);
+    std::from_chars(exponentText.data() + (exponentText.front() == '+' ? 1 : 0), exponentText.data() + exponentText.size(),
+        exponent);
+
+    std::array<char, TextCapacity> fixed {};
+    QByteArray text;
+    if (exponent >= -4 && exponent < 17) {
+        const auto fixedEnd = std::to_chars(fixed.data(), fixed.data() + fixed.size(), value, std::chars_format::fixed).ptr;
+        text = QByteArray(fixed.data(), fixedEnd - fixed.data());
+        if (!text.contains('.'))
+            text.append(".0");
+        return text;
+    }
+    text = QByteArray(scientificText.data(), static_cast<qsizetype>(exponentAt + 1));
+    if (exponent < 0)
+        text.append('-');
+    return text.append(QByteArray::number(exponent < 0 ? -exponent : exponent));
+}
+
+// Jansson writes every real with 17 significant digits (33.08 becomes
+// 33.079999999999998). Each real of the parsed document is therefore swapped
+// for a placeholder string, a NUL followed by the real's index, which Jansson
+// writes as "\u0000<index>"; the written placeholders are then replaced by
+// the reals' shortest texts. A parsed string never holds a NUL (the parser
+// refuses \u0000 without JSON_ALLOW_NUL), and in the written text a '"'
+// followed by "\u0000" can only open a placeholder: an escaped quote or a
+// closing one is never followed by an escaped NUL.
+std::vector<QByteArray> replaceRealsByPlaceholders(json_t* root)
+{
+    std::vector<QByteArray> reals;
+    const auto placeholder = [&reals](const json_t* real) {
+        const QByteArray text = QByteArray(1, '\0') + QByteArray::number(static_cast<qulonglong>(reals.size()));
+        reals.push_back(shortestRealText(json_real_value(real)));
+        return json_stringn_nocheck(text.constData(), static_cast<size_t>(text.size()));
+    };
+    // Containers still to visit; as deep as the parser allows nesting.
+    std::vector<json_t*> containers { root };
+    while (!containers.empty()) {
+        json_t* container = containers.back();
+        containers.pop_back();
+        if (json_is_array(container)) {
+            for (size_t index = 0; index < json_array_size(container); ++index) {
+                json_t* element = json_array_get(container, index);
+                if (json_is_real(element))
+                    json_array_set_new(container, index, placeholder(element));
+                else if (json_is_array(element) || json_is_object(element))
+                    containers.push_back(element);
+            }
+            continue;
+        }
+        for (void* iterator = json_object_iter(container); iterator;
+             iterator = json_object_iter_next(container, iterator)) {
+            json_t* member = json_object_iter_value(iterator);
+            if (json_is_real(member))
+                json_object_iter_set_new(container, iterator, placeholder(member));
+            else if (json_is_array(member) || json_is_object(member))
+                containers.push_back(member);
+        }
+    }
+    return reals;
+}
+
+QByteArray withRealsInPlace(const char* written, const std::vector<QByteArray>& reals)
+{
+    static constexpr std::string_view PlaceholderStart = "\"\\u0000";
+    const std::string_view text(written);
+    QByteArray result;
+    result.reserve(static_cast<qsizetype>(text.size()));
+    std::size_t position = 0;
+    for (std::size_t start = text.find(PlaceholderStart); start != std::string_view::npos;
+         start = text.find(PlaceholderStart, position)) {
+        const std::size_t digits = start + PlaceholderStart.size();
+        const std::size_t end = text.find('"', digits);
+        if (end == std::string_view::npos)
+            break;
+        std::size_t index = reals.size();
+        std::from_chars(text.data() + digits, text.data() + end, index);
+        if (index >= reals.size())
+            break;
+        result.append(text.data() + position, static_cast<qsizetype>(start - position));
+        result.append(reals[index]);
+        position = end + 1;
+    }
+    result.append(text.data() + position, static_cast<qsizetype>(text.size() - position));
+    return result;
+}
 
 struct XmlDocDeleter {
     void operator()(xmlDoc* document) const { xmlFreeDoc(document); }
@@ -115,12 +221,13 @@ Result<QString, KafkaError> prettyPrintJson(const QString& json)
             QStringLiteral("A parse error occurred when pretty printing the JSON document at line %1, column %2: %3")
                 .arg(QString::number(error.line), QString::number(error.column), QString::fromUtf8(error.text)));
     }
+    const std::vector<QByteArray> reals = replaceRealsByPlaceholders(root.get());
     const std::unique_ptr<char, JsonBufferDeleter> buffer(json_dumps(root.get(), JSON_INDENT(2)));
     if (!buffer) {
         return KafkaError(KafkaErrorCode::JsonParseError,
             QStringLiteral("A write error occurred when pretty printing the JSON document"));
     }
-    return QString::fromUtf8(buffer.get());
+    return QString::fromUtf8(reals.empty() ? QByteArray(buffer.get()) : withRealsInPlace(buffer.get(), reals));
 }
 
 Result<QString, KafkaError> prettyPrintXml(const QString& xml)

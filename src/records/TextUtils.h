@@ -6,7 +6,9 @@
 #include <QString>
 
 // Re-indents a JSON document (an object or an array at the top level) by two
-// spaces per level, keeping the keys in document order. Fails with
+// spaces per level, keeping the keys in document order. Each real number is
+// written as the shortest text that reads back to the same double (33.08, not
+// 33.079999999999998), always with a point or an exponent. Fails with
 // KafkaErrorCode::JsonParseError.
 Result<QString, KafkaError> prettyPrintJson(const QString& json);
 

@@ -1,7 +1,8 @@
 #include "QHexView.h"
 
+#include "FixedPitchFont.h"
+
 #include <QClipboard>
-#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -77,8 +78,8 @@ std::uint64_t QHexView::DataStorageArray::size()
 QHexView::QHexView(QWidget* parent)
     : QAbstractScrollArea(parent)
 {
-    // The TypeWriter style hint alone may resolve to a proportional font.
-    setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    // The columns line up only when every glyph has the same advance.
+    setFont(fixedPitchFont());
     const QFontMetrics metrics(font());
     // At least a pixel each: a font without metrics must not divide by zero.
     charWidth = std::max(1, metrics.averageCharWidth());

@@ -1,12 +1,11 @@
 #include "RecordDetailView.h"
 
+#include "FixedPitchFont.h"
 #include "KafkaRecordHeadersModel.h"
 #include "RecordDeserializer.h"
 #include "SyntaxHighlighter.h"
 #include "TextUtils.h"
 #include "ui_RecordDetailView.h"
-
-#include <QFont>
 
 #include <utility>
 
@@ -25,9 +24,7 @@ RecordDetailView::RecordDetailView(QWidget* parent)
     ui->setupUi(this);
     highlighter = new Highlighting::SyntaxHighlighter(ui->recordValueTextEdit->document());
 
-    QFont font(QStringLiteral("monospace"));
-    font.setStyleHint(QFont::TypeWriter);
-    ui->recordValueTextEdit->setFont(font);
+    ui->recordValueTextEdit->setFont(fixedPitchFont());
     ui->recordValueTextEdit->setReadOnly(true);
 
     ui->headersTableView->setModel(headersModel.get());

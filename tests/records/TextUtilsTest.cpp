@@ -5,8 +5,11 @@
 #include <QTemporaryFile>
 #include <QTest>
 
+#include <bit>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -57,7 +60,19 @@ private slots:
         QTest::newRow("keys keep document order")
             << false << R"({"b":1,"a":[true,null,"x"]})"
             << "{\n  \"b\": 1,\n  \"a\": [\n    true,\n    null,\n    \"x\"\n  ]\n}";
-        QTest::newRow("real with 17 significant digits") << false << "[0.1]" << "[\n  0.10000000000000001\n]";
+        QTest::newRow("real as the shortest text that reads back") << false << "[0.1]" << "[\n  0.1\n]";
+        QTest::newRow("reals as written")
+            << false << R"({"price":33.08,"sizes":[1.10,2.50]})"
+            << "{\n  \"price\": 33.08,\n  \"sizes\": [\n    1.1,\n    2.5\n  ]\n}";
+        QTest::newRow("reals at their limits")
+            << false << "[0.30000000000000004,-0.0,5e-324,1.7976931348623157e308,2.2250738585072014e-308]"
+            << "[\n  0.30000000000000004,\n  -0.0,\n  5e-324,\n  1.7976931348623157e308,\n  2.2250738585072014e-308\n]";
+        QTest::newRow("reals stay reals, exponents without sign or zeros")
+            << false << "[1e2,1E+16,1e17,-12345678901234567e-9,0.0001,1e-5]"
+            << "[\n  100.0,\n  10000000000000000.0,\n  1e17,\n  -12345678.901234567,\n  0.0001,\n  1e-5\n]";
+        QTest::newRow("reals among strings, integers and duplicate keys")
+            << false << "{\"a\":\"0.1\",\"b\":[7,{\"c\":0.5}],\"a\":[0.25],\"\\\"\":\"\\\\u0000\"}"
+            << "{\n  \"a\": [\n    0.25\n  ],\n  \"b\": [\n    7,\n    {\n      \"c\": 0.5\n    }\n  ],\n  \"\\\"\": \"\\\\u0000\"\n}";
         QTest::newRow("non-ASCII JSON stays UTF-8")
             << false << R"({"été":"Noël \u00e0"})" << "{\n  \"été\": \"Noël à\"\n}";
         QTest::newRow("bare number") << false << "42" << jsonError + "line 1, column 2: '[' or '{' expected near '42'";
@@ -84,6 +99,23 @@ private slots:
         QFETCH(QString, input);
         QFETCH(QString, expected);
         QCOMPARE(describe(xml ? ::prettyPrintXml(input) : ::prettyPrintJson(input)), expected);
+    }
+
+    // Any finite double comes back as a real that reads back to the same bits.
+    void realsReadBack()
+    {
+        constexpr int Samples = 20000;
+        std::mt19937_64 random(20260);
+        for (int sample = 0; sample < Samples; ++sample) {
+            const double value = std::bit_cast<double>(random());
+            if (!std::isfinite(value))
+                continue;
+            const QString printed = ::prettyPrintJson("[" + QString::number(value, 'e', 16) + "]").value();
+            const QString text = printed.mid(4, printed.size() - 6);
+            QVERIFY2(text.contains('.') || text.contains('e'), qPrintable(text));
+            QCOMPARE(std::bit_cast<quint64>(std::strtod(text.toLatin1().constData(), nullptr)),
+                std::bit_cast<quint64>(value));
+        }
     }
 
     // libxml2 prints nothing, also when two threads print at once as the GUI
