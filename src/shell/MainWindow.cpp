@@ -69,6 +69,10 @@ MainWindow::MainWindow(QWidget* parent)
 
     configListModel->setConfigs(loadConfigs());
     ui->configListView->setModel(configListModel.get());
+    // The view gives a changed entry its new size but moves none of the
+    // others: a renamed configuration is laid out again with all of them.
+    connect(configListModel.get(), &QAbstractItemModel::dataChanged, ui->configListView,
+        [view = ui->configListView] { view->doItemsLayout(); });
     ui->configListView->setFocus();
 
     deleteShortcut = new QShortcut(QKeySequence(Qt::Key_Delete), ui->configListView);

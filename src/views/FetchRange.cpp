@@ -25,8 +25,8 @@ std::optional<FetchRange> FetchRange::forBounds(const SubscriptionFilter& bounds
     if (bounds.timestampMax < 0 || (latest && bounds.timestampMax >= nowMs)) {
         range.end = offsetMax >= 0 ? offsetMax : -1;
     } else {
-        // The end time has passed: the range ends before the first offset at
-        // or after it, or at the latest offset when there is none.
+        // The end time has passed: the range ends before the first offset
+        // after it, or at the latest offset when there is none.
         range.end = latest ? offsets.endOffset : offsets.endOffset - 1;
         if (range.end < 0)
             return std::nullopt;
@@ -49,4 +49,9 @@ std::optional<FetchRange> FetchRange::forBounds(const SubscriptionFilter& bounds
     if (range.start < 0 || (range.end >= 0 && range.start > range.end))
         return std::nullopt;
     return range;
+}
+
+std::int64_t FetchRange::endLookupTimestamp(const SubscriptionFilter& bounds)
+{
+    return bounds.timestampMax >= 0 && bounds.timestampMax < Largest ? bounds.timestampMax + 1 : bounds.timestampMax;
 }

@@ -26,4 +26,11 @@ struct FetchRange {
     // before the partition's first record selects nothing.
     static std::optional<FetchRange> forBounds(const SubscriptionFilter& bounds,
         const KafkaFetcher::OffsetsResult& offsets, std::int64_t nowMs);
+
+    // The timestamp at which the end offset of the bounds' time range is to
+    // be looked up: a millisecond after the end time, since the range ends
+    // before the first offset found there and includes the records stamped
+    // with the end time itself. -1 (no end) and the largest value (a range
+    // open upwards) are kept.
+    static std::int64_t endLookupTimestamp(const SubscriptionFilter& bounds);
 };

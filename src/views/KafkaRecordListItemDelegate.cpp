@@ -4,8 +4,22 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QPainter>
+#include <QtMath>
 
 namespace {
+
+// Characters of a key that a row measures and draws at most: more than fit
+// on the widest screen, so that a key of megabytes costs a row no more than
+// a short one does.
+constexpr qsizetype ShownKeyLength = 2048;
+// A UTF-8 byte decodes to a third of a character at the least.
+constexpr qsizetype ShownKeyBytes = 3 * ShownKeyLength + 3;
+
+// Marks what the key's line breaks and other control characters stand for,
+// so that the key stays on its line.
+constexpr QChar LineBreakMark(0x21B5);
+constexpr QChar ControlMark(QChar::ReplacementCharacter);
+constexpr QChar Ellipsis(0x2026);
 
 const KafkaRecordModel* recordModel(const QModelIndex& index)
 {
@@ -15,6 +29,48 @@ const KafkaRecordModel* recordModel(const QModelIndex& index)
 QString timestampText(const KafkaRecord& record)
 {
     return QDateTime::fromMSecsSinceEpoch(record.timestamp).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+// The key as line 1 shows it: one line of at most ShownKeyLength characters,
+// line breaks and other control characters marked, an ellipsis where the
+// key goes on.
+QString keyLine(const QByteArray& key)
+{
+    QString decoded = QString::fromUtf8(key.left(ShownKeyBytes));
+    bool cut = key.size() > ShownKeyBytes;
+    if (decoded.size() > ShownKeyLength) {
+        decoded.truncate(decoded.at(ShownKeyLength - 1).isHighSurrogate() ? ShownKeyLength - 1 : ShownKeyLength);
+        cut = true;
+    }
+    QString line;
+    line.reserve(decoded.size() + 1);
+    for (qsizetype i = 0; i < decoded.size(); ++i) {
+        const char16_t c = decoded.at(i).unicode();
+        switch (c) {
+        case u'\r':
+            if (i + 1 < decoded.size() && decoded.at(i + 1) == u'\n')
+                ++i;
+            line.append(LineBreakMark);
+            break;
+        case u'\n':
+        case u'\v':
+        case u'\f':
+        case 0x85:
+        case QChar::LineSeparator:
+        case QChar::ParagraphSeparator:
+            line.append(LineBreakMark);
+            break;
+        case u'\t':
+            line.append(u' ');
+            break;
+        default:
+            line.append(c < 0x20 || (c >= 0x7F && c < 0xA0) ? ControlMark : QChar(c));
+            break;
+        }
+    }
+    if (cut)
+        line.append(Ellipsis);
+    return line;
 }
 
 } // namespace
@@ -56,7 +112,8 @@ void KafkaRecordListItemDelegate::paint(QPainter* painter, const QStyleOptionVie
     const QRect& r = option.rect;
     const QRectF textRect(QPointF(r.left() + 3, r.top()), QPointF(r.right() - 3, r.bottom() - 1));
     painter->setPen(textColor);
-    painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop, QString::fromUtf8(record.key));
+    const QString key = painter->fontMetrics().elidedText(keyLine(record.key), Qt::ElideRight, qFloor(textRect.width()));
+    painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, key);
     painter->setPen(textColor.darker(150));
     painter->drawText(textRect, Qt::AlignLeft | Qt::AlignBottom, generateLine2Left(record));
     painter->drawText(textRect, Qt::AlignRight | Qt::AlignBottom, timestampText(record));
@@ -88,6 +145,6 @@ QSize KafkaRecordListItemDelegate::sizeHint(const QStyleOptionViewItem& option, 
     const int average = metrics.averageCharWidth();
     const int line2 = metrics.boundingRect(generateLine2Left(record)).width()
         + metrics.boundingRect(timestampText(record)).width() + average + 6;
-    const int line1 = metrics.boundingRect(QString::fromUtf8(record.key)).width() + 6;
+    const int line1 = metrics.boundingRect(keyLine(record.key)).width() + 6;
     return QSize(std::max(line1, line2) + average, 2 * metrics.lineSpacing() + 1);
 }

@@ -7,6 +7,10 @@
 // Paints a row of the record list in two lines: the key on top; the position
 // (partition and offset, and the topic when the list mixes topics) and the
 // local timestamp below. Reads its rows from a KafkaRecordModel.
+//
+// The key keeps to its line: its line breaks and control characters show as
+// marks, and only its first characters are measured and drawn, elided at the
+// row's width, however long the key is.
 class KafkaRecordListItemDelegate : public QStyledItemDelegate {
     Q_OBJECT
 

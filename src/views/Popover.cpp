@@ -1,10 +1,12 @@
 #include "Popover.h"
 
 #include <QApplication>
+#include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
+#include <QRegion>
 
 namespace {
 
@@ -82,7 +84,7 @@ void Popover::mouseReleaseEvent(QMouseEvent* event)
     }
 }
 
-void Popover::paintEvent(QPaintEvent*)
+QPainterPath Popover::bubblePath() const
 {
     const QPointF anchor = mapFromGlobal(m_point);
     const qreal left = bubbleInset;
@@ -119,20 +121,64 @@ void Popover::paintEvent(QPaintEvent*)
         path.lineTo(left, anchor.y() - arrowHalfWidth);
     }
     path.closeSubpath();
+    return path;
+}
 
+void Popover::drawBubble(QPainter& painter) const
+{
     const QPalette palette = QApplication::palette();
-    QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     QPen pen(palette.color(QPalette::AlternateBase));
     pen.setCosmetic(true);
     painter.setPen(pen);
     painter.setBrush(palette.brush(QPalette::Button));
-    painter.drawPath(path);
+    painter.drawPath(bubblePath());
+}
+
+// A screen that shows no translucency (X11 without a compositing manager,
+// many remote desktops) shows a translucent window's transparent pixels in
+// black. The window is therefore cut to the pixels that the bubble paints,
+// its antialiased edge included; where translucency shows, the cut takes
+// away only pixels that are transparent anyway.
+void Popover::updateMask()
+{
+    QImage painted(size(), QImage::Format_ARGB32_Premultiplied);
+    painted.fill(Qt::transparent);
+    {
+        QPainter painter(&painted);
+        drawBubble(painter);
+    }
+    // One rectangle per run of painted pixels on a line, in the order that
+    // QRegion::setRects asks for: by line, then from the left.
+    QList<QRect> runs;
+    for (int y = 0; y < painted.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(painted.constScanLine(y));
+        int x = 0;
+        while (x < painted.width()) {
+            while (x < painted.width() && qAlpha(line[x]) == 0)
+                ++x;
+            const int start = x;
+            while (x < painted.width() && qAlpha(line[x]) != 0)
+                ++x;
+            if (x > start)
+                runs.append(QRect(start, y, x - start, 1));
+        }
+    }
+    QRegion shown;
+    shown.setRects(runs.constData(), static_cast<int>(runs.size()));
+    setMask(shown);
+}
+
+void Popover::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    drawBubble(painter);
 }
 
 void Popover::resizeEvent(QResizeEvent*)
 {
     repositionWidget();
+    updateMask();
 }
 
 void Popover::closeEvent(QCloseEvent*)
@@ -143,4 +189,5 @@ void Popover::closeEvent(QCloseEvent*)
 void Popover::showEvent(QShowEvent*)
 {
     repositionWidget();
+    updateMask();
 }

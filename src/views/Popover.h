@@ -4,11 +4,16 @@
 #include <QRect>
 #include <QWidget>
 
+class QPainter;
+class QPainterPath;
+
 // A frameless popup drawn as a rounded bubble whose arrow points at an anchor
 // point on the screen. The caller places it with setPosition and shows it;
 // every show and resize moves it next to the anchor, inside the parent's
 // window horizontally (Above, Below) or vertically (Left, Right) where it
 // fits. A click outside the bubble closes it, and every close emits closed().
+// The window is cut to the bubble, so that nothing around it shows where the
+// screen cannot show a translucent window.
 class Popover : public QWidget {
     Q_OBJECT
 
@@ -40,6 +45,11 @@ protected:
 
 private:
     void repositionWidget();
+    // The bubble's outline with the arrow, in widget coordinates.
+    QPainterPath bubblePath() const;
+    void drawBubble(QPainter& painter) const;
+    // Cuts the window to the bubble, for screens without translucency.
+    void updateMask();
 
     QPoint m_point;
     Position m_position = Position::Left;

@@ -64,7 +64,7 @@ void QCollapsibleGroupBox::setTitleWidget(QWidget* widget)
         widget->setParent(this);
         widget->show();
         widget->move(style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, this), 0);
-        widget->setFixedSize(widget->sizeHint());
+        layoutTitle();
     }
     updateHeaderSize();
     update();
@@ -252,12 +252,32 @@ void QCollapsibleGroupBox::paintEvent(QPaintEvent*)
 
 void QCollapsibleGroupBox::resizeEvent(QResizeEvent*)
 {
+    layoutTitle();
     layoutContent();
 }
 
+// The title is as wide as its size hint where the box leaves room for it, and
+// may be narrowed down to its minimum size hint (a label that elides its text
+// fits any width), so that a long title does not hold the box wide.
+void QCollapsibleGroupBox::layoutTitle()
+{
+    QWidget* title = d->titleWidget;
+    if (title == nullptr) {
+        return;
+    }
+    const QSize hint = title->sizeHint();
+    const int narrowest = std::min(title->minimumSizeHint().width(), hint.width());
+    title->setFixedSize(std::clamp(width() - title->x(), narrowest, hint.width()), hint.height());
+}
+
+// The header is as wide as the narrowest title: that is the box's least width.
 void QCollapsibleGroupBox::updateHeaderSize()
 {
-    const QSize titleSize = d->titleWidget != nullptr ? d->titleWidget->size() : QSize(-1, -1);
+    QSize titleSize(-1, -1);
+    if (d->titleWidget != nullptr) {
+        const QSize hint = d->titleWidget->sizeHint();
+        titleSize = QSize(std::min(d->titleWidget->minimumSizeHint().width(), hint.width()), hint.height());
+    }
     QStyleOptionButton option;
     option.initFrom(this);
     d->headerSize = style()->sizeFromContents(QStyle::CT_CheckBox, &option, titleSize, this);

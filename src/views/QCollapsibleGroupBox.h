@@ -23,7 +23,9 @@ public:
 
     QWidget* titleWidget() const;
     // Takes the widget over and schedules the previous title widget, if it
-    // is another one, for deletion; null removes the title.
+    // is another one, for deletion; null removes the title. The title gets
+    // its size hint where the box is wide enough, else it is narrowed, down
+    // to its minimum size hint.
     void setTitleWidget(QWidget* widget);
 
     bool isExpanded() const;
@@ -59,6 +61,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void layoutTitle();
     void updateHeaderSize();
     int contentHeight() const;
     void layoutContent();

@@ -2,6 +2,7 @@
 
 #include "AdvancedFilterWidget.h"
 #include "Config.h"
+#include "ElidedLabel.h"
 #include "FetchRange.h"
 #include "FilterEngine.h"
 #include "KafkaClusterClient.h"
@@ -25,12 +26,11 @@ namespace {
 // Records the list takes per turn of the event loop.
 constexpr qsizetype InsertionSlice = 10000;
 
-// Editor titles quote topic names and expected strings: plain text.
+// Editor titles quote topic names and expected strings: plain text, elided
+// where the tab is narrower than the title.
 QLabel* titleLabel(const QString& text)
 {
-    auto* label = new QLabel(text);
-    label->setTextFormat(Qt::PlainText);
-    return label;
+    return new ElidedLabel(text);
 }
 
 } // namespace
@@ -150,6 +150,9 @@ void RecordsWidget::connectEditor(AdvancedFilterWidget* editor)
         if (stored && editor->isExpanded()) {
             editor->setTopics(clusterClient->topics());
             editor->setFilter(*stored);
+            // As in a new editor, topics created since the metadata was read
+            // can be picked once it is read again.
+            refreshEditorTopics();
         }
     });
 }
@@ -237,7 +240,7 @@ void RecordsWidget::requestOffsets(std::uint64_t generation, const SubscriptionF
             continue;
         progress.expectAnswer();
         fetcher->fetchOffsetsFromTimestamps(subscription.topic, index, subscription.timestampMin,
-            subscription.timestampMax, this,
+            FetchRange::endLookupTimestamp(subscription), this,
             [this, generation, subscription, index](Result<KafkaFetcher::OffsetsResult, KafkaError> offsets) {
                 onOffsetsResolved(generation, subscription, index, std::move(offsets));
             });

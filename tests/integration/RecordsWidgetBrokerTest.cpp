@@ -313,6 +313,62 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(shownError(), QStringLiteral("Topic %1 not found in cluster metadata").arg(missing), WaitMs);
         QCOMPARE(tab.errors.size(), errorsBefore);
     }
+
+    // A time window whose end equals a record's timestamp shows that record;
+    // an applied filter opened again offers topics created since the tab
+    // read the metadata, as a new filter does.
+    void windowEndAndNewTopics()
+    {
+        SKELVANE_REQUIRE_KAFKA_BROKER(environment);
+        TestTopicAdmin admin(environment.plaintext());
+        const QString topic = KafkaTestEnvironment::uniqueTopicName("records-tab-window");
+        QCOMPARE(admin.createTopic(topic, 1), QString());
+        // Five records an hour ago, on whole seconds, a second apart.
+        const qint64 start = (now() - 3'600'000) / 1000 * 1000;
+        QCOMPARE(produce(topic, 0, 5, start, 1000), QString());
+
+        Config config;
+        config.cluster.brokers = { Config::Broker::fromString(environment.plaintext()).value() };
+        auto client = std::make_shared<KafkaClusterClient>(QStringLiteral("skelvane-records-window-test"), config.cluster);
+        QSignalSpy bootstrapped(client.get(), &KafkaClusterClient::bootstrapComplete);
+        client->bootstrap();
+        QVERIFY(bootstrapped.wait(WaitMs));
+        QStatusBar statusBar;
+        Settings settings;
+        RecordsWidget tab(statusBar, settings, config, client);
+        const auto& model = *qobject_cast<KafkaRecordModel*>(tab.findChild<QListView*>()->model());
+        tab.resize(1300, 720);
+        tab.show();
+        tab.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&tab));
+
+        AdvancedFilterWidget* editor = tab.findChild<AdvancedFilterWidget*>();
+        QVERIFY(pickTopic(editor, topic));
+        ConditionRowDriver row(editor->findChild<ConditionWidget*>());
+        row.choose(Target::Timestamp);
+        row.choose(Operator::Between);
+        row.timeEdits()[0]->setDateTime(QDateTime::fromMSecsSinceEpoch(start + 1000));
+        row.timeEdits()[1]->setDateTime(QDateTime::fromMSecsSinceEpoch(start + 3000));
+        applyFrom(row.timeEdits()[1]);
+        const auto window = [&](const Produced& p) {
+            return p.topic == topic && p.timestamp >= start + 1000 && p.timestamp <= start + 3000;
+        };
+        QCOMPARE(expected(window).size(), 3);
+        QTRY_COMPARE_WITH_TIMEOUT(shown(model), expected(window), WaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(done(tab), WaitMs);
+        QCOMPARE(shown(model), expected(window));
+
+        const QString created = KafkaTestEnvironment::uniqueTopicName("records-tab-reopened");
+        QCOMPARE(admin.createTopic(created, 1), QString());
+        QCOMPARE(produce(created, 0, 2, now()), QString());
+        row = reopen(editor);
+        row.choose(Target::Offset);
+        row.choose(Operator::GreaterThan);
+        ConditionRowDriver::typeNumber(row.numberBoxes().constFirst(), 0);
+        QVERIFY(pickTopic(editor, created));
+        applyFrom(editor->focusProxy());
+        QTRY_COMPARE_WITH_TIMEOUT(shown(model), expected([&](const Produced& p) { return p.topic == created; }), WaitMs);
+    }
 };
 
 QTEST_MAIN(RecordsWidgetBrokerTest)

@@ -11,6 +11,8 @@
 
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -145,6 +147,40 @@ private slots:
         QTRY_VERIFY(client.expired());
         QCOMPARE(window.ui->tabWidget->count(), 1);
         QVERIFY(window.ui->connectButton->isEnabled());
+    }
+
+    // A configuration renamed in the editor takes the room its new name
+    // needs in the cluster list at once: no entry overlaps another.
+    void renamedEntryLaidOut()
+    {
+        configFile("a", "Alpha");
+        configFile("b", "beta");
+        configFile("c", "gamma");
+        MainWindow window;
+        window.resize(900, 600);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QListView* list = window.ui->configListView;
+        list->setCurrentIndex(window.configListModel->index(1, 0));
+        const QString renamed = QStringLiteral("Alpha, the production cluster of the payments team");
+        onNextModal([&renamed](QWidget* dialog) {
+            for (QLineEdit* edit : dialog->findChildren<QLineEdit*>()) {
+                if (edit->text() == QStringLiteral("Alpha"))
+                    edit->setText(renamed);
+            }
+            QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+        });
+        QTest::mouseClick(window.ui->editButton, Qt::LeftButton);
+        QCOMPARE(listed(window), (QStringList { renamed, "beta", "gamma" }));
+        QCoreApplication::processEvents();
+        saveScreenshot(window, "main-window-renamed");
+        for (int row = 0; row < window.configListModel->rowCount(); ++row) {
+            for (int other = row + 1; other < window.configListModel->rowCount(); ++other) {
+                const QRect first = list->visualRect(window.configListModel->index(row, 0));
+                const QRect second = list->visualRect(window.configListModel->index(other, 0));
+                QVERIFY2(!first.intersects(second), qPrintable(QStringLiteral("rows %1 and %2").arg(row).arg(other)));
+            }
+        }
     }
 
     // The About dialog from the menu: every component has its licence text.

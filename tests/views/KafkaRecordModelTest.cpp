@@ -141,6 +141,67 @@ private slots:
         view.resize(320, 60);
         QVERIFY(saveScreenshot(view, "record-list-" + QString(QTest::currentDataTag()).replace(' ', '-')));
     }
+
+    // A key keeps to its line, whatever it holds: its row is as high as any
+    // other and as wide as a bounded part of the key (wider than a screen
+    // when the key is long); shown above a row with a short key, whose size
+    // all rows take, line 2 looks as it does without a key, and the key
+    // ends before the row's right edge.
+    void keyOnOneLine_data()
+    {
+        QTest::addColumn<QByteArray>("key");
+        QTest::addColumn<bool>("longKey");
+        QTest::newRow("20 MB") << QByteArray(20 * 1024 * 1024, 'k') << true;
+        QTest::newRow("1 MB") << QByteArray(1024 * 1024, 'k') << true;
+        QTest::newRow("line breaks") << QByteArray("first line\nsecond line\r\nthird\xE2\x80\xA8" "fourth\x01") << false;
+    }
+
+    void keyOnOneLine()
+    {
+        QFETCH(QByteArray, key);
+        QFETCH(bool, longKey);
+        KafkaRecordListItemDelegate delegate;
+        QStyleOptionViewItem option;
+        // The list as the records tab shows it, the first row holding `shownKey`.
+        const auto show = [&](const QByteArray& shownKey, QSize& size, QRect& row) {
+            KafkaRecordModel model;
+            model.insertRecords({record(0, "t", 3, 42, shownKey), record(1, "t", 0, 1)});
+            QListView view;
+            view.setUniformItemSizes(true);
+            view.setItemDelegate(&delegate);
+            view.setModel(&model);
+            view.resize(320, 100);
+            view.show();
+            option.initFrom(&view);
+            size = delegate.sizeHint(option, model.index(0));
+            row = view.visualRect(model.index(0));
+            if (!shownKey.isNull())
+                saveScreenshot(view, "record-list-key-" + QString(QTest::currentDataTag()).replace(' ', '-'));
+            return view.viewport()->grab().toImage();
+        };
+        QSize size;
+        QRect row;
+        const QImage withKey = show(key, size, row);
+        QSize plainSize;
+        QRect plainRow;
+        const QImage withoutKey = show(QByteArray(), plainSize, plainRow);
+
+        QCOMPARE(size.height(), plainSize.height());
+        QCOMPARE(row, plainRow);
+        QVERIFY2(size.width() > plainSize.width(), qPrintable(QString::number(size.width())));
+        if (longKey)
+            QVERIFY2(size.width() >= 8192 && size.width() <= 65536, qPrintable(QString::number(size.width())));
+        else
+            QVERIFY2(size.width() < 1000, qPrintable(QString::number(size.width())));
+
+        const int lineSpacing = option.fontMetrics.lineSpacing();
+        const QRect line1(row.left(), row.top(), row.width(), lineSpacing);
+        const QRect line2(row.left(), row.top() + lineSpacing + 2, row.width(), row.height() - lineSpacing - 2);
+        const QRect pastTheKey(row.right() - 2, row.top(), 3, lineSpacing);
+        QVERIFY(withKey.copy(line1) != withoutKey.copy(line1));
+        QCOMPARE(withKey.copy(line2), withoutKey.copy(line2));
+        QCOMPARE(withKey.copy(pastTheKey), withoutKey.copy(pastTheKey));
+    }
 };
 
 QTEST_MAIN(KafkaRecordModelTest)

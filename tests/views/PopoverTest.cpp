@@ -1,5 +1,9 @@
 #include "PinnedLocale.h"
 #include "Popover.h"
+#include "Screenshot.h"
+
+#include <QImage>
+#include <QRegion>
 
 #include <QSignalSpy>
 #include <QTest>
@@ -55,6 +59,54 @@ private slots:
         QTest::mouseClick(&popover, Qt::LeftButton, {}, click);
         QCOMPARE(closed.count(), closes ? 1 : 0);
         QCOMPARE(popover.isVisible(), !closes);
+    }
+
+    // Where the screen shows no translucency, what the window's mask lets
+    // through shows: every pixel the bubble leaves transparent is cut away,
+    // every pixel it paints in full is kept, on whichever side the arrow is.
+    void nothingShowsAroundTheBubble_data()
+    {
+        QTest::addColumn<Position>("position");
+        QTest::addColumn<QPoint>("anchor");
+        QTest::newRow("below") << Position::Below << QPoint(300, 150);
+        QTest::newRow("above") << Position::Above << QPoint(250, 350);
+        QTest::newRow("left") << Position::Left << QPoint(450, 250);
+        QTest::newRow("right") << Position::Right << QPoint(150, 250);
+    }
+
+    void nothingShowsAroundTheBubble()
+    {
+        QFETCH(Position, position);
+        QFETCH(QPoint, anchor);
+        QWidget window;
+        window.setGeometry(100, 100, 400, 300);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        Popover popover(&window);
+        popover.resize(200, 100);
+        popover.setPosition(anchor, position);
+        popover.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&popover));
+        QVERIFY(saveScreenshot(popover, QStringLiteral("popover-") + QTest::currentDataTag()));
+
+        const QImage painted = popover.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+        const QRegion mask = popover.mask();
+        const auto shows = [&mask](const QPoint& point) { return mask.isEmpty() || mask.contains(point); };
+        int transparentShown = 0;
+        int paintedCut = 0;
+        for (int y = 0; y < painted.height(); ++y) {
+            for (int x = 0; x < painted.width(); ++x) {
+                const int alpha = qAlpha(painted.pixel(x, y));
+                transparentShown += alpha == 0 && shows({ x, y }) ? 1 : 0;
+                paintedCut += alpha == 255 && !shows({ x, y }) ? 1 : 0;
+            }
+        }
+        QCOMPARE(transparentShown, 0);
+        QCOMPARE(paintedCut, 0);
+        QVERIFY(shows(popover.bubbleRect().center()));
+        QVERIFY(shows(popover.mapFromGlobal(anchor)
+            + QPoint(position == Position::Left ? -3 : position == Position::Right ? 3 : 0,
+                position == Position::Above ? -3 : position == Position::Below ? 3 : 0)));
     }
 };
 
