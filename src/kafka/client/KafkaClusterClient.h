@@ -2,6 +2,7 @@
 
 #include "Config.h"
 #include "Error.h"
+#include "KafkaConnection.h"
 #include "KafkaMetadataResponse.h"
 #include "KafkaRawResponse.h"
 #include "Result.h"
@@ -19,7 +20,6 @@
 #include <unordered_map>
 #include <vector>
 
-class KafkaConnection;
 class KafkaContextGuard;
 class QThread;
 
@@ -64,7 +64,9 @@ public:
     using RefreshCallback = std::function<void(std::optional<KafkaError>)>;
 
     // Keeps its own copy of the cluster settings; the connections refer to it.
-    KafkaClusterClient(QString clientId, const Config::Cluster& cluster);
+    // Every connection of the client keeps `limits`.
+    KafkaClusterClient(QString clientId, const Config::Cluster& cluster,
+        KafkaConnection::Limits limits = KafkaConnection::DefaultLimits);
     // Closes every connection, waits until each has closed and stops the
     // network thread.
     ~KafkaClusterClient() override;
@@ -139,6 +141,7 @@ private:
 
     const QString clientIdValue;
     const Config::Cluster clusterSettings;
+    const KafkaConnection::Limits connectionLimits;
     std::atomic<BootstrapState> bootstrapStateValue { BootstrapState::NotStarted };
     // Index of the configured broker the bootstrap is trying; -1 once it has
     // ended. Answers of an earlier attempt are ignored.
