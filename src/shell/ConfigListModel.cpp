@@ -98,7 +98,8 @@ std::shared_ptr<KafkaClusterClient> ConfigListModel::clusterClient(const QModelI
 {
     ConfigState& state = configState(index);
     if (!state.clusterClient)
-        state.clusterClient = std::make_shared<KafkaClusterClient>(state.config.clientId, state.config.cluster);
+        state.clusterClient
+            = std::make_shared<KafkaClusterClient>(state.config.clientId, state.config.cluster, connectionLimits);
     return state.clusterClient;
 }
 

@@ -2,6 +2,7 @@
 
 #include "Config.h"
 #include "Error.h"
+#include "KafkaConnection.h"
 
 #include <QAbstractListModel>
 #include <QIcon>
@@ -64,6 +65,9 @@ public:
     // Drops every client that nothing but this model holds.
     void disconnectUnusedClients();
 
+    // The time limits of the connections of the clients created from now on.
+    void setConnectionLimits(KafkaConnection::Limits limits) { connectionLimits = limits; }
+
     bool isClusterClientConnecting(const QModelIndex& index) const;
     bool isClusterClientConnected(const QModelIndex& index) const;
     bool isClusterClientError(const QModelIndex& index) const;
@@ -74,6 +78,7 @@ public:
 private:
     std::deque<ConfigState> configs;
     QMainWindow* mainWindow;
+    KafkaConnection::Limits connectionLimits = KafkaConnection::DefaultLimits;
     QIcon addConfigIcon;
     QIcon clusterIcon;
 };

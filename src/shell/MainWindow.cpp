@@ -210,7 +210,11 @@ void MainWindow::refreshConfigDetailsPane(const QModelIndex& index)
 void MainWindow::showBootstrapError(const KafkaError& error)
 {
     ui->progressBar->hide();
-    ui->errorLabel->setText(error.message);
+    // A failed bootstrap has one cause per broker tried, each saying why.
+    QStringList lines { error.message };
+    for (const KafkaError& cause : error.causes)
+        lines.append(cause.message);
+    ui->errorLabel->setText(lines.join(QLatin1Char('\n')));
     ui->progressStackedWidget->setCurrentWidget(ui->errorPage);
 }
 
@@ -284,6 +288,8 @@ void MainWindow::onBootstrapError(const QPersistentModelIndex& row, const KafkaC
     if (state.clusterClient.get() != client)
         return;
     configListModel->setClusterClientError(row, error);
+    errors.append(error);
+    onErrorsChanged();
     // The client is emitting: its last reference goes only after the
     // emission has returned, from the event loop.
     std::shared_ptr<KafkaClusterClient> released = std::move(state.clusterClient);

@@ -38,8 +38,8 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // The window's own errors (settings, configuration loading, import),
-    // newest last.
+    // The window's own errors (settings, configuration loading, import,
+    // failed bootstraps), newest last.
     QList<KafkaError> errors;
 
 private slots:

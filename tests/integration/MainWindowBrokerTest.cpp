@@ -4,6 +4,8 @@
 #include "Application.h"
 #include "ConfigListModel.h"
 #include "ConsumersWidget.h"
+#include "ErrorsPopover.h"
+#include "FakeBroker.h"
 #include "KafkaClusterClient.h"
 #include "KafkaTestEnvironment.h"
 #include "MainWindow.h"
@@ -17,12 +19,18 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QListView>
 #include <QLocale>
 #include <QMenu>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTest>
+#include <QToolButton>
+
+#include <chrono>
+
+using namespace std::chrono_literals;
 
 // The program's main window against the real broker, driven as a user does.
 class MainWindowBrokerTest : public QObject {
@@ -155,6 +163,74 @@ private slots:
         QVERIFY(!window.ui->errorLabel->text().isEmpty());
         QVERIFY(!window.configListModel->configState(window.configListModel->index(sasl, 0)).clusterClient);
         QCOMPARE(window.ui->tabWidget->count(), 1);
+    }
+
+    // A failed bootstrap says why, in the details pane and in the errors popover: one cause per
+    // broker, with its code and the fact that tells the user what to mend. Stand-in brokers play
+    // the listeners that the real broker cannot be.
+    void bootstrapFailureSaysWhy_data()
+    {
+        QTest::addColumn<QString>("standIn"); // "closed", "silent", "silent on Metadata"; empty: the broker
+        QTest::addColumn<QByteArray>("cluster"); // %1: the stand-in's address
+        QTest::addColumn<KafkaErrorCode>("code");
+        QTest::addColumn<QString>("why");
+
+        const QByteArray standInBroker = "  brokers: [%1]\n  protocol: Plaintext\n";
+        QTest::newRow("wrong port") << "closed" << standInBroker << KafkaErrorCode::ConnectionRefusedError << "refused";
+        QTest::newRow("plain text against the TLS port")
+            << QString() << "  brokers: [" + m_env.ssl().toUtf8() + "]\n  protocol: Plaintext\n"
+            << KafkaErrorCode::SslHandshakeFailedError << "expects TLS";
+        QTest::newRow("server that never answers")
+            << "silent" << standInBroker << KafkaErrorCode::SocketTimeoutError << "not set up within";
+        QTest::newRow("server silent on Metadata")
+            << "silent on Metadata" << standInBroker << KafkaErrorCode::MetadataError << "time limit";
+        QTest::newRow("wrong SCRAM password")
+            << QString()
+            << "  brokers: [" + m_env.saslPlaintext().toUtf8() + "]\n  protocol: Plaintext\n  authentication: SASL\n"
+                   "  authentication-sasl:\n    mechanism: SCRAM_SHA_256\n    scram-username: "
+                + m_env.scram256().user.toUtf8() + "\n    scram-password: wrong\n"
+            << KafkaErrorCode::SaslAuthenticationFailed << "credentials";
+    }
+
+    void bootstrapFailureSaysWhy()
+    {
+        QFETCH(QString, standIn);
+        QFETCH(QByteArray, cluster);
+        QFETCH(KafkaErrorCode, code);
+        QFETCH(QString, why);
+
+        FakeBroker fake;
+        fake.autoApiVersions = standIn == "silent on Metadata";
+        cluster.replace("%1", "127.0.0.1:" + QByteArray::number(fake.port()));
+        if (standIn == "closed")
+            fake.server().close();
+        const QString path = writeConfig("failing", "Failing", cluster);
+
+        MainWindow window;
+        window.resize(1200, 700);
+        window.configListModel->setConnectionLimits(KafkaConnection::Limits { 1s, 1s, 1s });
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        const qsizetype errorsBefore = window.errors.size();
+        activate(window, rowNamed(window, "Failing"));
+        QTRY_VERIFY_WITH_TIMEOUT(window.ui->errorPage->isVisible(), 20000);
+        saveScreenshot(window, "bootstrap-failure-" + QString(QTest::currentDataTag()).replace(' ', '-'));
+        QFile::remove(path);
+
+        QCOMPARE(window.errors.size(), errorsBefore + 1);
+        const KafkaError failure = window.errors.last();
+        QCOMPARE(failure.causes.size(), 1);
+        const KafkaError& cause = failure.causes.first();
+        QCOMPARE(cause.code, code);
+        QVERIFY2(cause.message.contains(why, Qt::CaseInsensitive), qPrintable(cause.message));
+        const QString shown = window.ui->errorLabel->text();
+        QVERIFY2(shown.contains(failure.message) && shown.contains(cause.message), qPrintable(shown));
+
+        QTest::mouseClick(window.errorsButton, Qt::LeftButton);
+        QTRY_VERIFY(window.errorsPopover->isVisible());
+        const QString listed = window.errorsPopover->findChild<QLabel*>("label")->text();
+        QVERIFY2(listed.contains(cause.message), qPrintable(listed));
+        window.errorsPopover->close();
     }
 
     // Closing the window while tabs follow their topic returns promptly.

@@ -40,9 +40,11 @@ bool sameAddress(const KafkaConnection& connection, const KafkaMetadataResponse:
 
 } // namespace
 
-KafkaClusterClient::KafkaClusterClient(QString clientId, const Config::Cluster& cluster)
+KafkaClusterClient::KafkaClusterClient(
+    QString clientId, const Config::Cluster& cluster, KafkaConnection::Limits limits)
     : clientIdValue(std::move(clientId))
     , clusterSettings(cluster)
+    , connectionLimits(limits)
     , networkThread(std::make_unique<QThread>())
     , refreshContext(std::make_unique<QObject>())
 {
@@ -120,7 +122,8 @@ void KafkaClusterClient::connectBootstrapBroker(int index)
     bootstrapAttempt.store(index);
     bootstrapStateValue.store(BootstrapState::Connecting);
     const Config::Broker& broker = clusterSettings.brokers.at(index);
-    bootstrapConnection = std::make_unique<KafkaConnection>(broker.host, broker.port, clientIdValue, clusterSettings);
+    bootstrapConnection = std::make_unique<KafkaConnection>(
+        broker.host, broker.port, clientIdValue, clusterSettings, connectionLimits);
     KafkaConnection* connection = bootstrapConnection.get();
     connect(connection, &KafkaConnection::connectionReady, this,
         [this, connection, index] { requestBootstrapMetadata(connection, index); }, Qt::DirectConnection);
@@ -149,8 +152,11 @@ void KafkaClusterClient::onBootstrapMetadata(int index, KafkaResult<KafkaRawResp
     if (bootstrapAttempt.load() != index || bootstrapState() != BootstrapState::FetchingMetadata)
         return;
     if (response.isError()) {
+        // A broker that let the time limit pass is told apart from one that failed.
+        const bool timedOut = response.error().code == KafkaErrorCode::SocketTimeoutError;
         onBootstrapAttemptFailed(index, response.error().wrap(KafkaErrorCode::MetadataError,
-            QStringLiteral("An error occurred while sending the cluster metadata fetch request")));
+            timedOut ? QStringLiteral("The broker did not answer the cluster metadata request within the time limit")
+                     : QStringLiteral("An error occurred while sending the cluster metadata fetch request")));
         return;
     }
     auto metadata = KafkaMetadataResponse::parseFromRaw(response.value());
@@ -300,7 +306,8 @@ Result<KafkaConnection*, Error<KafkaErrorCode>> KafkaClusterClient::brokerConnec
         return KafkaError(KafkaErrorCode::ConnectionClosed,
             QStringLiteral("The connection to broker %1 is not opened: the cluster client is closing").arg(brokerId));
     }
-    auto connection = std::make_unique<KafkaConnection>(broker->host, broker->port, clientIdValue, clusterSettings);
+    auto connection = std::make_unique<KafkaConnection>(
+        broker->host, broker->port, clientIdValue, clusterSettings, connectionLimits);
     KafkaConnection* created = connection.get();
     const std::int32_t id = brokerId;
     connect(created, &KafkaConnection::connectionReady, this, [this, id] { emit connectionReady(id); },

@@ -2,6 +2,7 @@
 
 #include "Config.h"
 #include "Error.h"
+#include "KafkaConnection.h"
 #include "KafkaMetadataResponse.h"
 #include "KafkaRawResponse.h"
 #include "Result.h"
@@ -21,7 +22,6 @@
 #include <unordered_map>
 #include <vector>
 
-class KafkaConnection;
 class KafkaContextGuard;
 class QThread;
 
@@ -90,7 +90,9 @@ public:
     static constexpr std::chrono::milliseconds RetiredConnectionGrace { 60'000 };
 
     // Keeps its own copy of the cluster settings; the connections refer to it.
-    KafkaClusterClient(QString clientId, const Config::Cluster& cluster);
+    // Every connection of the client keeps `limits`.
+    KafkaClusterClient(QString clientId, const Config::Cluster& cluster,
+        KafkaConnection::Limits limits = KafkaConnection::DefaultLimits);
     // Closes every connection, waits until each has closed and stops the
     // network thread.
     ~KafkaClusterClient() override;
@@ -182,6 +184,7 @@ private:
 
     const QString clientIdValue;
     const Config::Cluster clusterSettings;
+    const KafkaConnection::Limits connectionLimits;
     std::atomic<BootstrapState> bootstrapStateValue { BootstrapState::NotStarted };
     // Index of the configured broker the bootstrap is trying; -1 once it has
     // ended. Answers of an earlier attempt are ignored.

@@ -301,6 +301,10 @@ void KafkaConnection::dataReceivedFromPeer()
             if (m_socket->bytesAvailable() < 4)
                 return;
             m_socket->peek(header, 4);
+            if (std::optional<KafkaError> error = checkPlainTextAnswer(header)) {
+                onConnectionError(std::move(*error));
+                return;
+            }
             m_frameSize = qFromBigEndian<std::int32_t>(header);
             if (m_frameSize < 4) {
                 onConnectionError(KafkaError(KafkaErrorCode::CorruptMessage,

@@ -62,7 +62,8 @@ class QTcpSocket;
 //   refused, not computed.
 // A missed set-up or answer limit fails the connection with code 6, naming
 // the broker and what it waited for; a frame that breaks the rules fails it
-// with code 63 (no such request) or 71 (too large). DefaultLimits holds the
+// with code 63 (no such request) or 71 (too large), and an answer in TLS on a
+// plain-text connection (a TLS listener) with code 14. DefaultLimits holds the
 // limits of every real connection; tests choose shorter ones.
 //
 // Every request given to `send` gets exactly one callback unless its context
@@ -232,6 +233,9 @@ private:
     KafkaError answerTimeoutError(const InFlightRequest& request) const;
     // Checks the size and correlation id of the frame about to be received.
     std::optional<KafkaError> checkFrameHeader(std::int32_t correlationId) const;
+    // Checks that the first 4 bytes of an answer on a plain-text connection
+    // are not a TLS record: a TLS listener answers plain text with an alert.
+    std::optional<KafkaError> checkPlainTextAnswer(const char* start) const;
 
     void saslAuthenticationClearState();
     void doSaslAuthentication(KafkaResult<KafkaRawResponse>* response);

@@ -1,5 +1,5 @@
 // The limits of KafkaConnection: the deadlines of the set-up, of every
-// written request and of a graceful close, and the check of each response
+// written request and of a graceful close, and the checks of each response
 // frame's size and correlation id before it is buffered.
 
 #include "KafkaConnection.h"
@@ -65,6 +65,21 @@ std::optional<KafkaError> KafkaConnection::checkFrameHeader(std::int32_t correla
                     QString::number(correlationId), QString::number(entry->maxResponseSize)));
     }
     return std::nullopt;
+}
+
+std::optional<KafkaError> KafkaConnection::checkPlainTextAnswer(const char* start) const
+{
+    // A TLS record opens with its content type (change_cipher_spec 20,
+    // alert 21, handshake 22, application_data 23) and the major version 3.
+    // Read as a frame size that is 335 MB or more, above every request's
+    // maxResponseSize, so no answer of a broker is mistaken for it.
+    const auto contentType = static_cast<unsigned char>(start[0]);
+    if (m_cluster.protocol != Config::Protocol::Plaintext || contentType < 20 || contentType > 23 || start[1] != 3)
+        return std::nullopt;
+    return KafkaError(KafkaErrorCode::SslHandshakeFailedError,
+        QStringLiteral("The TLS handshake with the kafka broker %1:%2 failed: the broker answered with TLS, so "
+                       "the listener on this port expects TLS, but the cluster is set up for plain text")
+            .arg(m_host, QString::number(m_port)));
 }
 
 void KafkaConnection::scheduleDeadline()
