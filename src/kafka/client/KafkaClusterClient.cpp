@@ -45,7 +45,7 @@ KafkaClusterClient::~KafkaClusterClient()
     QFutureSynchronizer<void> closed;
     {
         QMutexLocker locker(&connectionsMutex);
-        for (auto& [brokerId, entry] : connections)
+        for (auto& [key, entry] : connections)
             closed.addFuture(entry.connection->disconnectFromHost());
     }
     if (bootstrapConnection)
@@ -56,7 +56,7 @@ KafkaClusterClient::~KafkaClusterClient()
     // thread deletes what is still pending before it finishes.
     {
         QMutexLocker locker(&connectionsMutex);
-        for (auto& [brokerId, entry] : connections)
+        for (auto& [key, entry] : connections)
             entry.connection.release()->deleteLater();
         connections.clear();
     }
@@ -245,13 +245,20 @@ Result<KafkaMetadataResponse::Partition, Error<KafkaErrorCode>> KafkaClusterClie
 
 Result<KafkaConnection*, Error<KafkaErrorCode>> KafkaClusterClient::brokerConnectionForId(int brokerId)
 {
-    const auto existingConnection = [this, brokerId]() -> KafkaConnection* {
-        const auto existing = connections.find(brokerId);
+    return brokerConnectionForId(brokerId, SharedConnections);
+}
+
+Result<KafkaConnection*, Error<KafkaErrorCode>> KafkaClusterClient::brokerConnectionForId(
+    int brokerId, std::int32_t group)
+{
+    const ConnectionKey key { group, brokerId };
+    const auto existingConnection = [this, key]() -> KafkaConnection* {
+        const auto existing = connections.find(key);
         if (existing == connections.end())
             return nullptr;
         BrokerConnection& entry = existing->second;
         if (entry.connection->state() >= KafkaConnection::State::Disconnecting && !entry.reopenPending)
-            reopenConnection(brokerId, entry);
+            reopenConnection(key, entry);
         return entry.connection.get();
     };
     {
@@ -278,17 +285,23 @@ Result<KafkaConnection*, Error<KafkaErrorCode>> KafkaClusterClient::brokerConnec
     auto connection = std::make_unique<KafkaConnection>(broker->host, broker->port, clientIdValue, clusterSettings);
     KafkaConnection* created = connection.get();
     const std::int32_t id = brokerId;
-    connect(created, &KafkaConnection::connectionReady, this, [this, id] { emit connectionReady(id); },
-        Qt::DirectConnection);
-    connect(created, &KafkaConnection::connectionError, this,
-        [this, id](const KafkaError& error) { emit connectionError(id, error); }, Qt::DirectConnection);
+    if (group == SharedConnections) {
+        connect(created, &KafkaConnection::connectionReady, this, [this, id] { emit connectionReady(id); },
+            Qt::DirectConnection);
+        connect(created, &KafkaConnection::connectionError, this,
+            [this, id](const KafkaError& error) { emit connectionError(id, error); }, Qt::DirectConnection);
+    } else {
+        connect(created, &KafkaConnection::connectionError, this,
+            [this, group, id](const KafkaError& error) { emit groupConnectionError(group, id, error); },
+            Qt::DirectConnection);
+    }
     created->moveToThread(networkThread.get());
     QMetaObject::invokeMethod(created, &KafkaConnection::connectToHost, Qt::QueuedConnection);
-    connections.emplace(id, BrokerConnection { std::move(connection), false });
+    connections.emplace(key, BrokerConnection { std::move(connection), false });
     return created;
 }
 
-void KafkaClusterClient::reopenConnection(std::int32_t brokerId, BrokerConnection& entry)
+void KafkaClusterClient::reopenConnection(ConnectionKey key, BrokerConnection& entry)
 {
     // Decided under the mutex: until the posted call has run, further callers
     // see the reopening as pending and post nothing.
@@ -296,15 +309,40 @@ void KafkaClusterClient::reopenConnection(std::int32_t brokerId, BrokerConnectio
     KafkaConnection* connection = entry.connection.get();
     QMetaObject::invokeMethod(
         connection,
-        [this, connection, brokerId] {
+        [this, connection, key] {
             if (!closing.load())
                 connection->connectToHost();
             QMutexLocker locker(&connectionsMutex);
-            const auto found = connections.find(brokerId);
+            const auto found = connections.find(key);
             if (found != connections.end())
                 found->second.reopenPending = false;
         },
         Qt::QueuedConnection);
+}
+
+std::int32_t KafkaClusterClient::openConnectionGroup()
+{
+    return nextConnectionGroup.fetch_add(1);
+}
+
+void KafkaClusterClient::closeConnectionGroup(std::int32_t group)
+{
+    if (group == SharedConnections)
+        return;
+    QMutexLocker locker(&connectionsMutex);
+    for (auto entry = connections.begin(); entry != connections.end();) {
+        if (entry->first.group != group) {
+            ++entry;
+            continue;
+        }
+        KafkaConnection* connection = entry->second.connection.release();
+        entry = connections.erase(entry);
+        disconnect(connection, nullptr, this, nullptr);
+        // Both run on the network thread, in this order; the destructor
+        // closes what the disconnection has not closed yet.
+        connection->disconnectFromHost();
+        connection->deleteLater();
+    }
 }
 
 Result<KafkaConnection*, Error<KafkaErrorCode>> KafkaClusterClient::findAvailableBrokerConnection()
@@ -313,7 +351,9 @@ Result<KafkaConnection*, Error<KafkaErrorCode>> KafkaClusterClient::findAvailabl
         QMutexLocker locker(&connectionsMutex);
         KafkaConnection* best = nullptr;
         int bestScore = 0;
-        for (const auto& [brokerId, entry] : connections) {
+        for (const auto& [key, entry] : connections) {
+            if (key.group != SharedConnections)
+                continue;
             KafkaConnection* connection = entry.connection.get();
             int score = 0;
             switch (connection->state()) {
@@ -376,7 +416,7 @@ void KafkaClusterClient::startRefresh()
     {
         QMutexLocker locker(&connectionsMutex);
         std::stable_partition(refreshCandidates.begin(), refreshCandidates.end(), [this](std::int32_t id) {
-            const auto found = connections.find(id);
+            const auto found = connections.find(ConnectionKey { SharedConnections, id });
             return found != connections.end() && found->second.connection->state() == KafkaConnection::State::Ready;
         });
     }

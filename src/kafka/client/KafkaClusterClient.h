@@ -12,11 +12,12 @@
 #include <QString>
 
 #include <atomic>
+#include <compare>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
-#include <unordered_map>
 #include <vector>
 
 class KafkaConnection;
@@ -27,23 +28,31 @@ class QThread;
 // metadata through the first configured broker that answers, trying them in
 // the configured order), keeps the brokers and topics of that metadata, reads
 // them again when asked (a leader has moved or failed) and hands out one
-// connection per broker id.
+// connection per broker id and connection group.
+//
+// Connection groups: the short requests of every view (offset lookups,
+// metadata, the consumer groups tab) share group SharedConnections. A broker
+// answers the requests of one connection one at a time, so a fetcher, whose
+// Fetch requests wait at the broker for records, opens a group of its own and
+// closes it when it is done: its long polls hold up nobody else's requests.
+// There are thus at most (fetchers + 1) x brokers connections.
 //
 // Threads: the client lives on the thread that created it (the GUI thread),
 // which runs the bootstrap but for the sending of its Metadata request, and
 // the destructor. Every connection lives on the client's network thread
 // ("NetworkThread"), which also sends the bootstrap's Metadata request and
-// runs the metadata refreshes. The lookups, brokerConnectionForId and
-// refreshMetadata may be called from any thread: the fetch threads and the
-// GUI thread call them.
+// runs the metadata refreshes. The lookups, brokerConnectionForId,
+// openConnectionGroup, closeConnectionGroup and refreshMetadata may be called
+// from any thread: the fetch threads and the GUI thread call them.
 //
 // Locks; no thread holds both at once, nor emits a signal or runs a callback
 // while holding one:
 // - metadataMutex guards brokerList, controllerId and topicList (written by
 //   the bootstrap and by every refresh, read by the lookups, which hand out
 //   copies) and the refresh's waiters (refreshWaiters, refreshing);
-// - connectionsMutex guards the connections table, each entry's
-//   reopenPending included, for the whole of a lookup, creation or reopening.
+// - connectionsMutex guards the connections table (every group's), each
+//   entry's reopenPending included, for the whole of a lookup, creation,
+//   reopening or closing of a group.
 // The bootstrap state and the bootstrap attempt are atomic; the remaining
 // bootstrap fields belong to the client's thread and the refresh's progress
 // (refreshCandidates, refreshFailures) to the network thread.
@@ -63,6 +72,9 @@ public:
     // reason why no broker answered.
     using RefreshCallback = std::function<void(std::optional<KafkaError>)>;
 
+    // The group of the connections that every view shares.
+    static constexpr std::int32_t SharedConnections = 0;
+
     // Keeps its own copy of the cluster settings; the connections refer to it.
     KafkaClusterClient(QString clientId, const Config::Cluster& cluster);
     // Closes every connection, waits until each has closed and stops the
@@ -75,10 +87,19 @@ public:
     // Starts the bootstrap; called once.
     void bootstrap();
 
-    // The connection to a broker of the metadata, created and started when
-    // needed and reopened when it has closed or failed before becoming ready.
-    // Any thread. The pointer stays valid until the client is destroyed.
+    // The shared connection to a broker of the metadata, created and started
+    // when needed and reopened when it has closed or failed before becoming
+    // ready. Any thread. The pointer stays valid until the client is destroyed.
     Result<KafkaConnection*, Error<KafkaErrorCode>> brokerConnectionForId(int brokerId);
+    // The same within a connection group of openConnectionGroup (or
+    // SharedConnections); such a pointer stays valid until its group is closed.
+    Result<KafkaConnection*, Error<KafkaErrorCode>> brokerConnectionForId(int brokerId, std::int32_t group);
+    // A new group of connections of its own, none opened yet. Any thread.
+    std::int32_t openConnectionGroup();
+    // Closes and destroys (on the network thread) every connection of a group
+    // of openConnectionGroup; their requests still under way get no answer.
+    // Any thread; called once no one uses the group's connections any more.
+    void closeConnectionGroup(std::int32_t group);
     // A copy of one partition's metadata. Any thread.
     Result<KafkaMetadataResponse::Partition, Error<KafkaErrorCode>> findTopicPartition(
         const QString& topic, int partition) const;
@@ -101,11 +122,20 @@ public:
 signals:
     void bootstrapComplete();
     void bootstrapError(KafkaError bootstrapError);
-    // Emitted on the network thread for connections of brokerConnectionForId.
+    // Emitted on the network thread for the shared connections.
     void connectionReady(int32_t brokerId);
     void connectionError(int32_t brokerId, KafkaError connectionError);
+    // Emitted on the network thread for the connections of the other groups.
+    void groupConnectionError(int32_t group, int32_t brokerId, KafkaError connectionError);
 
 private:
+    // A connection's place in the table.
+    struct ConnectionKey {
+        std::int32_t group = SharedConnections;
+        std::int32_t brokerId = -1;
+        auto operator<=>(const ConnectionKey&) const = default;
+    };
+
     struct BrokerConnection {
         std::unique_ptr<KafkaConnection> connection;
         // A reopening has been posted and has not yet run on the network
@@ -135,7 +165,7 @@ private:
 
     void storeMetadata(KafkaMetadataResponse& metadata);
     std::optional<KafkaMetadataResponse::Broker> findBroker(std::int32_t brokerId) const;
-    void reopenConnection(std::int32_t brokerId, BrokerConnection& entry);
+    void reopenConnection(ConnectionKey key, BrokerConnection& entry);
 
     const QString clientIdValue;
     const Config::Cluster clusterSettings;
@@ -163,7 +193,8 @@ private:
     QList<KafkaError> refreshFailures;
 
     mutable QMutex connectionsMutex;
-    std::unordered_map<std::int32_t, BrokerConnection> connections;
+    std::map<ConnectionKey, BrokerConnection> connections;
+    std::atomic<std::int32_t> nextConnectionGroup { SharedConnections + 1 };
     std::unique_ptr<QThread> networkThread;
     // Lives on the network thread: the context of the refresh's requests.
     std::unique_ptr<QObject> refreshContext;
