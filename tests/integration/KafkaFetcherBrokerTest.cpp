@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -380,6 +381,53 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(recorder.records.value(kept).size(), 1, WaitMs);
         QTest::qWait(1000);
         QCOMPARE(recorder.records.value(cancelled).size(), 0);
+    }
+
+    // Fetchers following an idle partition keep long polls waiting at the
+    // broker; an offset lookup and a metadata read meanwhile are answered long
+    // before those waits end.
+    void longPollsHoldUpNoOtherRequest()
+    {
+        constexpr int LongPollMs = 8000;
+        constexpr int Followers = 4;
+        const QString topic = newTopic("long-polls", 1);
+        QCOMPARE(produce("none", records(3, [&](int) { return TestRecord { topic, 0, std::nullopt, "v", {}, 0 }; })).size(), 3);
+        std::vector<std::unique_ptr<KafkaFetcher>> followers;
+        std::vector<std::unique_ptr<FetchRecorder>> recorders;
+        for (int i = 0; i < Followers; ++i) {
+            followers.push_back(std::make_unique<KafkaFetcher>(*client, LongPollMs));
+            recorders.push_back(std::make_unique<FetchRecorder>(*followers.back()));
+            followers.back()->fetchRecords(topic, 0, 0, -1);
+        }
+        for (const auto& recorder : recorders)
+            QTRY_VERIFY_WITH_TIMEOUT(recorder->caughtUp(), WaitMs);
+        QTest::qWait(500); // every follower's next long poll has reached the broker
+
+        KafkaFetcher asking(*client);
+        QElapsedTimer timer;
+        timer.start();
+        qint64 lookupMs = -1;
+        qint64 metadataMs = -1;
+        std::optional<KafkaResult<KafkaFetcher::OffsetsResult>> offsets;
+        asking.fetchOffsetsFromTimestamps(topic, 0, 0, -1, this, [&](KafkaResult<KafkaFetcher::OffsetsResult> resolved) {
+            offsets = std::move(resolved);
+            lookupMs = timer.elapsed();
+        });
+        std::optional<std::optional<KafkaError>> refreshed;
+        client->refreshMetadata(this, [&](std::optional<KafkaError> error) {
+            refreshed = std::move(error);
+            metadataMs = timer.elapsed();
+        });
+        // Behind the long polls each answer would wait for several of them.
+        // The check below says which answer is missing.
+        (void)QTest::qWaitFor([&] { return offsets.has_value() && refreshed.has_value(); }, (Followers + 1) * LongPollMs);
+        QVERIFY2(lookupMs >= 0 && lookupMs < LongPollMs / 4 && metadataMs >= 0 && metadataMs < LongPollMs / 4,
+            qPrintable(QStringLiteral("offsets after %1 ms, metadata after %2 ms (-1: none yet)").arg(lookupMs).arg(metadataMs)));
+        QVERIFY2(!offsets->isError(), qPrintable(errorText(*offsets)));
+        QCOMPARE(offsets->value().endOffset, 3);
+        QVERIFY2(!refreshed->has_value(), qPrintable(refreshed->has_value() ? errorText(**refreshed) : QString()));
+        for (const auto& recorder : recorders)
+            QVERIFY(recorder->failures.isEmpty());
     }
 
     // Across a broker restart the following job waits for the broker and

@@ -62,7 +62,7 @@ KafkaClusterClient::~KafkaClusterClient()
     QFutureSynchronizer<void> closed;
     {
         QMutexLocker locker(&connectionsMutex);
-        for (auto& [brokerId, entry] : connections)
+        for (auto& [key, entry] : connections)
             closed.addFuture(entry.connection->disconnectFromHost());
         for (RetiredConnection& retired : retiredConnections)
             closed.addFuture(retired.connection->disconnectFromHost());
@@ -77,7 +77,7 @@ KafkaClusterClient::~KafkaClusterClient()
     // thread deletes what is still pending before it finishes.
     {
         QMutexLocker locker(&connectionsMutex);
-        for (auto& [brokerId, entry] : connections)
+        for (auto& [key, entry] : connections)
             entry.connection.release()->deleteLater();
         connections.clear();
         for (RetiredConnection& retired : retiredConnections)
@@ -282,16 +282,23 @@ Result<KafkaMetadataResponse::Partition, Error<KafkaErrorCode>> KafkaClusterClie
 
 Result<KafkaConnection*, Error<KafkaErrorCode>> KafkaClusterClient::brokerConnectionForId(int brokerId)
 {
+    return brokerConnectionForId(brokerId, SharedConnections);
+}
+
+Result<KafkaConnection*, Error<KafkaErrorCode>> KafkaClusterClient::brokerConnectionForId(
+    int brokerId, std::int32_t group)
+{
+    const ConnectionKey key { group, brokerId };
     // Read apart from the connections: no thread holds both locks.
     const std::optional<KafkaMetadataResponse::Broker> broker = findBroker(brokerId);
 
     QMutexLocker locker(&connectionsMutex);
-    const auto existing = connections.find(brokerId);
+    const auto existing = connections.find(key);
     if (existing != connections.end()) {
         BrokerConnection& entry = existing->second;
         if (!broker || sameAddress(*entry.connection, *broker)) {
             if (entry.connection->state() >= KafkaConnection::State::Disconnecting && !entry.reopenPending)
-                reopenConnection(brokerId, entry);
+                reopenConnection(key, entry);
             return entry.connection.get();
         }
         // The broker has moved since this connection was opened.
@@ -310,24 +317,30 @@ Result<KafkaConnection*, Error<KafkaErrorCode>> KafkaClusterClient::brokerConnec
         broker->host, broker->port, clientIdValue, clusterSettings, connectionLimits);
     KafkaConnection* created = connection.get();
     const std::int32_t id = brokerId;
-    connect(created, &KafkaConnection::connectionReady, this, [this, id] { emit connectionReady(id); },
-        Qt::DirectConnection);
-    connect(created, &KafkaConnection::connectionError, this,
-        [this, id](const KafkaError& error) { emit connectionError(id, error); }, Qt::DirectConnection);
+    if (group == SharedConnections) {
+        connect(created, &KafkaConnection::connectionReady, this, [this, id] { emit connectionReady(id); },
+            Qt::DirectConnection);
+        connect(created, &KafkaConnection::connectionError, this,
+            [this, id](const KafkaError& error) { emit connectionError(id, error); }, Qt::DirectConnection);
+    } else {
+        connect(created, &KafkaConnection::connectionError, this,
+            [this, group, id](const KafkaError& error) { emit groupConnectionError(group, id, error); },
+            Qt::DirectConnection);
+    }
     created->moveToThread(networkThread.get());
     QMetaObject::invokeMethod(created, &KafkaConnection::connectToHost, Qt::QueuedConnection);
-    connections.emplace(id, BrokerConnection { std::move(connection), false });
+    connections.emplace(key, BrokerConnection { std::move(connection), false });
     return created;
 }
 
-void KafkaClusterClient::reopenConnection(std::int32_t brokerId, BrokerConnection& entry)
+void KafkaClusterClient::reopenConnection(ConnectionKey key, BrokerConnection& entry)
 {
     // Decided under the mutex: until the posted call has run, further callers
     // see the reopening as pending and post nothing.
     entry.reopenPending = true;
     KafkaConnection* connection = entry.connection.get();
-    const auto current = [this, connection, brokerId]() -> BrokerConnection* {
-        const auto found = connections.find(brokerId);
+    const auto current = [this, connection, key]() -> BrokerConnection* {
+        const auto found = connections.find(key);
         return found != connections.end() && found->second.connection.get() == connection ? &found->second : nullptr;
     };
     QMetaObject::invokeMethod(
@@ -355,7 +368,7 @@ void KafkaClusterClient::retireMovedConnections()
     const QList<KafkaMetadataResponse::Broker> known = brokers();
     QMutexLocker locker(&connectionsMutex);
     for (auto entry = connections.begin(); entry != connections.end();) {
-        const std::int32_t brokerId = entry->first;
+        const std::int32_t brokerId = entry->first.brokerId;
         const auto broker = std::find_if(known.begin(), known.end(),
             [brokerId](const KafkaMetadataResponse::Broker& candidate) { return candidate.nodeId == brokerId; });
         if (broker == known.end() || sameAddress(*entry->second.connection, *broker)) {
@@ -390,13 +403,40 @@ void KafkaClusterClient::retireConnection(BrokerConnection& entry)
         RetiredConnection { std::move(entry.connection), QDeadlineTimer(RetiredConnectionGrace) });
 }
 
+std::int32_t KafkaClusterClient::openConnectionGroup()
+{
+    return nextConnectionGroup.fetch_add(1);
+}
+
+void KafkaClusterClient::closeConnectionGroup(std::int32_t group)
+{
+    if (group == SharedConnections)
+        return;
+    QMutexLocker locker(&connectionsMutex);
+    for (auto entry = connections.begin(); entry != connections.end();) {
+        if (entry->first.group != group) {
+            ++entry;
+            continue;
+        }
+        KafkaConnection* connection = entry->second.connection.release();
+        entry = connections.erase(entry);
+        disconnect(connection, nullptr, this, nullptr);
+        // Both run on the network thread, in this order; the destructor
+        // closes what the disconnection has not closed yet.
+        connection->disconnectFromHost();
+        connection->deleteLater();
+    }
+}
+
 Result<KafkaConnection*, Error<KafkaErrorCode>> KafkaClusterClient::findAvailableBrokerConnection()
 {
     {
         QMutexLocker locker(&connectionsMutex);
         KafkaConnection* best = nullptr;
         int bestScore = 0;
-        for (const auto& [brokerId, entry] : connections) {
+        for (const auto& [key, entry] : connections) {
+            if (key.group != SharedConnections)
+                continue;
             KafkaConnection* connection = entry.connection.get();
             int score = 0;
             switch (connection->state()) {
@@ -460,7 +500,7 @@ void KafkaClusterClient::startRefresh()
     {
         QMutexLocker locker(&connectionsMutex);
         std::stable_partition(refreshCandidates.begin(), refreshCandidates.end(), [this](std::int32_t id) {
-            const auto found = connections.find(id);
+            const auto found = connections.find(ConnectionKey { SharedConnections, id });
             return found != connections.end() && found->second.connection->state() == KafkaConnection::State::Ready;
         });
     }

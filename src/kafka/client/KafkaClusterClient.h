@@ -15,11 +15,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <compare>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
-#include <unordered_map>
 #include <vector>
 
 class KafkaContextGuard;
@@ -29,7 +30,14 @@ class QThread;
 // metadata through the first configured broker that answers, trying them in
 // the configured order), keeps the brokers and topics of that metadata, reads
 // them again when asked (a leader has moved or failed) and hands out one
-// connection per broker id.
+// connection per broker id and connection group.
+//
+// Connection groups: the short requests of every view (offset lookups,
+// metadata, the consumer groups tab) share group SharedConnections. A broker
+// answers the requests of one connection one at a time, so a fetcher, whose
+// Fetch requests wait at the broker for records, opens a group of its own and
+// closes it when it is done: its long polls hold up nobody else's requests.
+// There are thus at most (fetchers + 1) x brokers connections.
 //
 // A broker that is starting or stopping may answer Metadata, for a moment,
 // with no brokers and no topics: such an answer counts as a failed one, and
@@ -44,22 +52,22 @@ class QThread;
 // which runs the bootstrap but for the sending of its Metadata request, and
 // the destructor. Every connection lives on the client's network thread
 // ("NetworkThread"), which also sends the bootstrap's Metadata request and
-// runs the metadata refreshes. The lookups, brokerConnectionForId and
-// refreshMetadata may be called from any thread: the fetch threads and the
-// GUI thread call them.
+// runs the metadata refreshes. The lookups, brokerConnectionForId,
+// openConnectionGroup, closeConnectionGroup and refreshMetadata may be called
+// from any thread: the fetch threads and the GUI thread call them.
 //
 // Locks; no thread holds both at once, nor emits a signal or runs a callback
 // while holding one:
 // - metadataMutex guards brokerList, controllerId and topicList (written by
 //   the bootstrap and by every refresh, read by the lookups, which hand out
 //   copies) and the refresh's waiters (refreshWaiters, refreshing);
-// - connectionsMutex guards the connections table, each entry's
-//   reopenPending included, for the whole of a lookup, creation, reopening
-//   or retirement, and with it the retired connections and the refresh's
-//   connection to a configured broker (refreshConnection), which the
-//   destructor closes. Retiring a connection only posts its close (its
-//   waiting requests fail later, on the network thread), so it runs under
-//   the mutex.
+// - connectionsMutex guards the connections table (every group's), each
+//   entry's reopenPending included, for the whole of a lookup, creation,
+//   reopening, retirement or closing of a group, and with it the retired
+//   connections and the refresh's connection to a configured broker
+//   (refreshConnection), which the destructor closes. Retiring a connection
+//   only posts its close (its waiting requests fail later, on the network
+//   thread), so it runs under the mutex.
 // A lookup reads the broker's address before it takes connectionsMutex; a
 // connection that a lookup opened from an address that a refresh replaced
 // meanwhile is retired by the next lookup.
@@ -88,6 +96,8 @@ public:
     // lookup that handed it out; the grace covers that many times over and
     // bounds what brokers that keep moving leave behind.
     static constexpr std::chrono::milliseconds RetiredConnectionGrace { 60'000 };
+    // The group of the connections that every view shares.
+    static constexpr std::int32_t SharedConnections = 0;
 
     // Keeps its own copy of the cluster settings; the connections refer to it.
     // Every connection of the client keeps `limits`.
@@ -103,13 +113,22 @@ public:
     // Starts the bootstrap; called once.
     void bootstrap();
 
-    // The connection to a broker of the metadata, created and started when
-    // needed and reopened when it has closed or failed before becoming ready;
-    // a new one when the broker has moved to another address. Any thread. The
-    // pointer stays valid until the client is destroyed, or, for a broker that
-    // has moved, for RetiredConnectionGrace after the move (the connection is
-    // closed by then, and requests sent on it fail as closed).
+    // The shared connection to a broker of the metadata, created and started
+    // when needed and reopened when it has closed or failed before becoming
+    // ready; a new one when the broker has moved to another address. Any
+    // thread. The pointer stays valid until the client is destroyed, or, for
+    // a broker that has moved, for RetiredConnectionGrace after the move (the
+    // connection is closed by then, and requests sent on it fail as closed).
     Result<KafkaConnection*, Error<KafkaErrorCode>> brokerConnectionForId(int brokerId);
+    // The same within a connection group of openConnectionGroup (or
+    // SharedConnections); such a pointer stays valid until its group is closed.
+    Result<KafkaConnection*, Error<KafkaErrorCode>> brokerConnectionForId(int brokerId, std::int32_t group);
+    // A new group of connections of its own, none opened yet. Any thread.
+    std::int32_t openConnectionGroup();
+    // Closes and destroys (on the network thread) every connection of a group
+    // of openConnectionGroup; their requests still under way get no answer.
+    // Any thread; called once no one uses the group's connections any more.
+    void closeConnectionGroup(std::int32_t group);
     // A copy of one partition's metadata. Any thread.
     Result<KafkaMetadataResponse::Partition, Error<KafkaErrorCode>> findTopicPartition(
         const QString& topic, int partition) const;
@@ -133,11 +152,20 @@ public:
 signals:
     void bootstrapComplete();
     void bootstrapError(KafkaError bootstrapError);
-    // Emitted on the network thread for connections of brokerConnectionForId.
+    // Emitted on the network thread for the shared connections.
     void connectionReady(int32_t brokerId);
     void connectionError(int32_t brokerId, KafkaError connectionError);
+    // Emitted on the network thread for the connections of the other groups.
+    void groupConnectionError(int32_t group, int32_t brokerId, KafkaError connectionError);
 
 private:
+    // A connection's place in the table.
+    struct ConnectionKey {
+        std::int32_t group = SharedConnections;
+        std::int32_t brokerId = -1;
+        auto operator<=>(const ConnectionKey&) const = default;
+    };
+
     struct BrokerConnection {
         std::unique_ptr<KafkaConnection> connection;
         // A reopening has been posted and has not yet run on the network
@@ -176,7 +204,7 @@ private:
     // Stores the metadata and retires the connections it has moved.
     void storeMetadata(KafkaMetadataResponse& metadata);
     std::optional<KafkaMetadataResponse::Broker> findBroker(std::int32_t brokerId) const;
-    void reopenConnection(std::int32_t brokerId, BrokerConnection& entry);
+    void reopenConnection(ConnectionKey key, BrokerConnection& entry);
     void retireMovedConnections();
     // Under connectionsMutex: closes the entry's connection and keeps it
     // among the retired ones; the entry is left without a connection.
@@ -212,9 +240,10 @@ private:
     int nextConfiguredBroker = 0;
 
     mutable QMutex connectionsMutex;
-    std::unordered_map<std::int32_t, BrokerConnection> connections;
+    std::map<ConnectionKey, BrokerConnection> connections;
     std::vector<RetiredConnection> retiredConnections;
     std::unique_ptr<KafkaConnection> refreshConnection;
+    std::atomic<std::int32_t> nextConnectionGroup { SharedConnections + 1 };
     std::unique_ptr<QThread> networkThread;
     // Lives on the network thread: the context of the refresh's requests.
     std::unique_ptr<QObject> refreshContext;

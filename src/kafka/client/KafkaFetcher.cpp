@@ -40,8 +40,10 @@ struct ScannedRecordSet {
 
 } // namespace
 
-KafkaFetcher::KafkaFetcher(KafkaClusterClient& client)
+KafkaFetcher::KafkaFetcher(KafkaClusterClient& client, std::int32_t maxWaitMs)
     : clusterClient(client)
+    , connectionGroup(client.openConnectionGroup())
+    , fetchMaxWaitMs(maxWaitMs)
     , fetchThread(std::make_unique<QThread>())
 {
     fetchThread->setObjectName(QStringLiteral("FetchThread"));
@@ -49,6 +51,13 @@ KafkaFetcher::KafkaFetcher(KafkaClusterClient& client)
     // A connection coming up moves nothing on: a job waiting for its leader
     // goes on once the metadata has been read again.
     connect(&clusterClient, &KafkaClusterClient::connectionError, this, &KafkaFetcher::onClusterClientConnectionError,
+        Qt::QueuedConnection);
+    connect(
+        &clusterClient, &KafkaClusterClient::groupConnectionError, this,
+        [this](int32_t group, int32_t brokerId, const KafkaError& error) {
+            if (group == connectionGroup)
+                onFetchConnectionError(brokerId, error);
+        },
         Qt::QueuedConnection);
     moveToThread(fetchThread.get());
 }
@@ -58,6 +67,7 @@ KafkaFetcher::~KafkaFetcher()
     fetchThread->quit();
     fetchThread->wait();
     fetchThread.reset();
+    clusterClient.closeConnectionGroup(connectionGroup);
 }
 
 // --- public operations (any thread) ----------------------------------------
@@ -140,7 +150,8 @@ void KafkaFetcher::onFetchJobRequested(FetchJob requested)
                     .arg(job->topic, number(job->partition))));
         return;
     }
-    Result<KafkaConnection*, KafkaError> connection = clusterClient.brokerConnectionForId(metadata.leaderId);
+    Result<KafkaConnection*, KafkaError> connection
+        = clusterClient.brokerConnectionForId(metadata.leaderId, connectionGroup);
     if (connection.isError()) {
         retryFetchJob(*job, std::move(connection).error());
         return;
@@ -193,7 +204,7 @@ void KafkaFetcher::sendBrokerFetch(std::int32_t brokerId)
     if (jobs.isEmpty())
         return;
 
-    Result<KafkaConnection*, KafkaError> connection = clusterClient.brokerConnectionForId(brokerId);
+    Result<KafkaConnection*, KafkaError> connection = clusterClient.brokerConnectionForId(brokerId, connectionGroup);
     if (connection.isError()) {
         const QList<std::int32_t> ids = [&jobs]() {
             QList<std::int32_t> list;
@@ -231,7 +242,7 @@ void KafkaFetcher::sendBrokerFetch(std::int32_t brokerId)
     brokerFetch.sequence = sequence;
     brokerFetch.inFlight = true;
     brokerConnection->send(std::make_unique<KafkaFetchRequest>(brokerConnection->nextCorrelationId(),
-                               clusterClient.clientId(), -1, MaxWaitMs, MinBytes, maxBytes,
+                               clusterClient.clientId(), -1, fetchMaxWaitMs, MinBytes, maxBytes,
                                IsolationLevel::ReadCommitted, -1, -1, std::move(topics),
                                QList<KafkaFetchRequest::ForgottenTopic>(), QString()),
         this, [this, brokerId, sequence](KafkaResult<KafkaRawResponse> result) {

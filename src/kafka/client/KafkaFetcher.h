@@ -43,12 +43,19 @@ class QThread;
 // caught up thus cost one request per wait limit and broker, and no partition
 // waits behind another's request.
 //
+// The Fetch requests go through connections of the fetcher's own (a
+// connection group of the cluster client, closed with the fetcher), so that
+// their waits at the broker hold up no other request; the offset lookups are
+// short and use the shared connections.
+//
 // Threads: public methods may be called from any thread; they post their
 // work to the fetch thread and return at once. Everything else (the job
 // lists, the slots, the retry timers, the callbacks of offset lookups and of
 // the cluster client's metadata refresh) runs on the fetch thread, and the
 // signals are emitted there. The fetcher calls the cluster client's lookups
 // and brokerConnectionForId from the fetch thread; the client guards them.
+// The fetcher's connection group is opened by the constructor and closed by
+// the destructor once the fetch thread has stopped.
 class KafkaFetcher : public QObject {
     Q_OBJECT
 
@@ -123,7 +130,9 @@ public:
     };
 
     // Starts the fetch thread. The client must outlive the fetcher.
-    explicit KafkaFetcher(KafkaClusterClient& clusterClient);
+    // `maxWaitMs` is how long the broker holds a Fetch request that finds
+    // nothing to return.
+    explicit KafkaFetcher(KafkaClusterClient& clusterClient, std::int32_t maxWaitMs = MaxWaitMs);
     // Stops the fetch thread; pending jobs and lookups end without callbacks.
     ~KafkaFetcher() override;
 
@@ -161,6 +170,7 @@ private slots:
     void onFetchPauseAllRequested();
     void onFetchResumeAllRequested();
     void onClusterClientConnectionError(int32_t brokerId, KafkaError error);
+    void onFetchConnectionError(int32_t brokerId, KafkaError error);
 
 private:
     // A partition named in the Fetch request under way to a broker.
@@ -206,6 +216,9 @@ private:
     void deliverResolvedOffsets(int jobId, Result<OffsetsResult, Error<KafkaErrorCode>> result);
 
     KafkaClusterClient& clusterClient;
+    // The group of the connections that carry this fetcher's Fetch requests.
+    const std::int32_t connectionGroup;
+    const std::int32_t fetchMaxWaitMs;
     QList<FetchJob> fetchJobs;
     QList<FetchOffsetJob> fetchOffsetJobs;
     QList<ResolveTimestampsJob> resolveTimestampsJobs;

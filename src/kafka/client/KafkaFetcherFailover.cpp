@@ -115,10 +115,10 @@ void KafkaFetcher::onFetchResumeAllRequested()
         request();
 }
 
-// The leader's connection failed while nothing was waiting on it: every job
-// that reads from that broker has lost its way there, also one whose first
-// request was given to the connection just before the failure.
-void KafkaFetcher::onClusterClientConnectionError(int32_t brokerId, KafkaError error)
+// The fetcher's connection to a leader failed while nothing was waiting on
+// it: every job that reads from that broker has lost its way there, also one
+// whose first request was given to the connection just before the failure.
+void KafkaFetcher::onFetchConnectionError(int32_t brokerId, KafkaError error)
 {
     auto brokerFetch = brokerFetches.find(brokerId);
     if (brokerFetch != brokerFetches.end()) {
@@ -137,7 +137,12 @@ void KafkaFetcher::onClusterClientConnectionError(int32_t brokerId, KafkaError e
         if (FetchJob* job = findRunningFetchJobById(id))
             retryFetchJob(*job, error);
     }
+}
 
+// A shared connection failed while nothing was waiting on it: the offset
+// lookups asked of that broker have lost their answer.
+void KafkaFetcher::onClusterClientConnectionError(int32_t brokerId, KafkaError error)
+{
     QList<std::int32_t> lookups;
     for (const FetchOffsetJob& job : fetchOffsetJobs) {
         if (job.brokerId == brokerId && job.state == FetchOffsetJob::State::Requested)

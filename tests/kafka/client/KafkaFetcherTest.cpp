@@ -5,6 +5,8 @@
 #include "KafkaFetcher.h"
 #include "TestRecordBatchBuilder.h"
 
+#include <QSet>
+
 #include <list>
 #include <optional>
 
@@ -266,6 +268,38 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(offsetsOf(records.value(second)), offsetRange(20, 21), WaitMs);
         QVERIFY(records.value(first).isEmpty() && records.value(third).isEmpty() && records.value(twin).isEmpty());
         QTRY_COMPARE_WITH_TIMEOUT(pending(KafkaApiKey::Fetch).size(), 1, WaitMs);
+        QVERIFY(failures.isEmpty());
+    }
+
+    // Each fetcher's long polls travel on a connection of its own, offset lookups on the shared one;
+    // a fetcher destroyed closes its connection.
+    void longPollsTravelOnConnectionsOfTheirOwn()
+    {
+        startFetcher(1);
+        auto other = std::make_unique<KafkaFetcher>(*client);
+        fetcher->fetchRecords("t", 0, 0, -1);
+        other->fetchRecords("t", 0, 0, -1);
+        QTRY_COMPARE_WITH_TIMEOUT(pending(KafkaApiKey::Fetch).size(), 2, WaitMs);
+        std::optional<KafkaResult<KafkaFetcher::OffsetsResult>> result;
+        other->fetchOffsetsFromTimestamps("t", 0, 1000, -1, this,
+            [&result](KafkaResult<KafkaFetcher::OffsetsResult> resolved) { result = std::move(resolved); });
+        for (const std::int64_t offset : { 3, 5 }) {
+            Request* request = nextPending(KafkaApiKey::ListOffsets);
+            QVERIFY(request);
+            reply(request, offsetAnswer(0, offset));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(result.has_value() && !result->isError(), WaitMs);
+
+        QSet<QTcpSocket*> fetchPeers;
+        QSet<QTcpSocket*> lookupPeers;
+        for (const Request& request : requests)
+            (request.frame.apiKey == std::int16_t(KafkaApiKey::Fetch) ? fetchPeers : lookupPeers).insert(request.frame.peer);
+        QCOMPARE(fetchPeers.size(), 2);
+        QCOMPARE(lookupPeers.size(), 1);
+        QVERIFY(!fetchPeers.intersects(lookupPeers));
+        QCOMPARE(broker->openConnections(), 3);
+        other.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(broker->openConnections(), 2, WaitMs);
         QVERIFY(failures.isEmpty());
     }
 
