@@ -122,12 +122,12 @@ void RecordDetailView::showRecord(const KafkaRecord& record, const RecordDeseria
         return;
     case Config::ContentType::Json: {
         // A value that does not parse is shown as it came, without a message.
-        Result<QString, KafkaError> pretty = prettyPrintJson(decoded.text);
+        Result<QString, KafkaError> pretty = prettyPrintJson(decoded.text, ShownValueLimit);
         showText(pretty.hasValue() ? std::move(pretty).value() : decoded.text, QStringLiteral("JSON"));
         return;
     }
     case Config::ContentType::Xml: {
-        Result<QString, KafkaError> pretty = prettyPrintXml(decoded.text);
+        Result<QString, KafkaError> pretty = prettyPrintXml(decoded.text, ShownValueLimit);
         showText(pretty.hasValue() ? std::move(pretty).value() : decoded.text, QStringLiteral("XML"));
         return;
     }

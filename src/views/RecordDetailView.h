@@ -43,7 +43,9 @@ public:
     // 0.9 s, mostly the text view's layout of its 120,000 indented lines;
     // twice that is the longest the window may freeze for a formatted value.
     static constexpr qsizetype FormattedValueLimit = 2 * 1024 * 1024;
-    // Bytes of a value that are decoded and shown as text at most. Unformatted
+    // Bytes of a value that are decoded and shown as text at most, and of the
+    // pretty-printed text of a formatted one (deep nesting makes that grow
+    // with the square of the depth; a longer one is shown as it came). Unformatted
     // text of this size, in lines of ordinary length, shows in about 0.3 s and
     // some 60 MB; a 50 MB value would take seconds and gigabytes.
     static constexpr qsizetype ShownValueLimit = 8 * 1024 * 1024;

@@ -132,21 +132,25 @@ private slots:
         QCOMPARE(headersView->model()->rowCount(), 0);
     }
 
-    // A value is pretty-printed and highlighted up to a size; above it shown
-    // as it came, in lines of bounded length; above a larger one only its
-    // first part is decoded and shown, cut at a character boundary, with a
-    // last line giving the size left out.
+    // A value is pretty-printed and highlighted up to a size (and while its
+    // pretty-printed text stays within the shown limit); above it shown as it
+    // came, in lines of bounded length; above a larger one only its first part
+    // is decoded and shown, cut at a character boundary, with a last line
+    // giving the size left out.
     void largeValues_data()
     {
         QTest::addColumn<QString>("topic");
         QTest::addColumn<QByteArray>("value");
-        QTest::addColumn<bool>("formatted");
+        QTest::addColumn<bool>("highlighted");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<qint64>("omittedBytes");
         const QByteArray oneMegabyte = jsonOfSize(1000 * 1000);
         QTest::newRow("1 MB of JSON") << "orders" << oneMegabyte << true << prettyPrintJson(oneMegabyte).value()
                                       << qint64(0);
         const QByteArray unformatted = jsonOfSize(RecordDetailView::FormattedValueLimit + 1);
+        // Each array 1,000 deep takes some two million blanks of indentation.
+        const QByteArray nested = "[" + QByteArrayList(10, QByteArray(1000, '[') + QByteArray(1000, ']')).join(',') + "]";
+        QTest::newRow("deeply nested JSON") << "orders" << nested << true << QString::fromUtf8(nested) << qint64(0);
         QTest::newRow("JSON above the formatting limit")
             << "orders" << unformatted << false << QString::fromUtf8(unformatted) << qint64(0);
         const qsizetype limit = RecordDetailView::ShownValueLimit;
@@ -166,7 +170,7 @@ private slots:
     {
         QFETCH(QString, topic);
         QFETCH(QByteArray, value);
-        QFETCH(bool, formatted);
+        QFETCH(bool, highlighted);
         QFETCH(QString, shown);
         QFETCH(qint64, omittedBytes);
         RecordDetailView view;
@@ -184,16 +188,16 @@ private slots:
             QVERIFY2(last.contains(QLocale().formattedDataSize(omittedBytes, 1, QLocale::DataSizeTraditionalFormat)),
                 qPrintable(last));
         }
-        if (formatted) {
+        if (highlighted) {
             QCOMPARE(lines.join(QLatin1Char('\n')), shown);
-            QTRY_VERIFY(highlighted(textView));
+            QTRY_VERIFY(::highlighted(textView));
         } else {
             // Broken into lines the text view lays out quickly, and not highlighted.
             QVERIFY(std::all_of(lines.cbegin(), lines.cend(),
                 [](const QString& line) { return line.size() <= RecordDetailView::DisplayLineLimit; }));
             QCOMPARE(lines.join(QString()), shown);
             QTest::qWait(50);
-            QVERIFY(!highlighted(textView));
+            QVERIFY(!::highlighted(textView));
         }
     }
 };
