@@ -43,7 +43,8 @@ Result<DeserializedRecord, KafkaError> ConfigurableDeserializer::deserializeReco
     case Config::ContentType::Json:
     case Config::ContentType::Xml: {
         // Other encodings than UTF-8 are cut where maxBytes says: the decoder
-        // leaves out a character cut off at the end.
+        // leaves out a character cut off at the end, whose bytes then count
+        // as shown.
         const qsizetype length = m_encoding == QStringConverter::Utf8 ? utf8PrefixLength(record.value, maxBytes)
                                                                       : std::clamp<qsizetype>(maxBytes, 0, record.value.size());
         DeserializedRecord decoded = decodeText(QByteArrayView(record.value).first(length));

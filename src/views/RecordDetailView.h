@@ -30,8 +30,8 @@ class RecordDetailView;
 // given on the GUI thread, at a multiple of the text's size in memory, so
 // large values are shown plainer: above FormattedValueLimit without pretty
 // printing and highlighting, above ShownValueLimit only their first part,
-// with a last line saying how much is left out. The hex page always has
-// every byte.
+// with a last line saying how much is left out. Binary values keep every
+// byte on the hex page, which draws only what is visible.
 //
 // GUI thread only.
 class RecordDetailView : public QWidget {
@@ -40,14 +40,15 @@ class RecordDetailView : public QWidget {
 public:
     // Characters of decoded text up to which a JSON or XML value is
     // pretty-printed and highlighted. A 1 MB JSON document shows in about
-    // 0.9 s, mostly the text view's layout of its 120,000 indented lines;
-    // twice that is the longest the window may freeze for a formatted value.
+    // 0.4 s and 100 MB, mostly the text view's layout of its 120,000 indented
+    // lines; at this limit that is about 1 s and 200 MB, the most a formatted
+    // value may cost.
     static constexpr qsizetype FormattedValueLimit = 2 * 1024 * 1024;
     // Bytes of a value that are decoded and shown as text at most, and of the
     // pretty-printed text of a formatted one (deep nesting makes that grow
     // with the square of the depth; a longer one is shown as it came). Unformatted
     // text of this size, in lines of ordinary length, shows in about 0.3 s and
-    // some 60 MB; a 50 MB value would take seconds and gigabytes.
+    // 70 MB; a whole 50 MB value took seconds and, formatted, gigabytes.
     static constexpr qsizetype ShownValueLimit = 8 * 1024 * 1024;
     // Characters after which a line of an unformatted value is broken: the
     // text view lays out a line as a whole whenever it shows part of it, at
