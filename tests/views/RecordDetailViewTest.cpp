@@ -187,6 +187,8 @@ private slots:
             const QString last = lines.takeLast();
             QVERIFY2(last.contains(QLocale().formattedDataSize(omittedBytes, 1, QLocale::DataSizeTraditionalFormat)),
                 qPrintable(last));
+            textView->moveCursor(QTextCursor::End);
+            QVERIFY(saveScreenshot(view, QStringLiteral("detail-view-cut-") + QTest::currentDataTag()));
         }
         if (highlighted) {
             QCOMPARE(lines.join(QLatin1Char('\n')), shown);
