@@ -97,3 +97,19 @@ Result<DeserializedRecord, KafkaError> CompositeDeserializer::deserializeRecord(
     }
     return DeserializedRecord {sniffTextType(record.value), QByteArray(), QString::fromUtf8(record.value)};
 }
+
+Result<DeserializedRecord, KafkaError> CompositeDeserializer::deserializeRecordPrefix(
+    const KafkaRecord& record, qsizetype maxBytes) const
+{
+    for (const ConfigurableDeserializer& deserializer : m_deserializers) {
+        if (deserializer.supportsRecord(record)) {
+            return deserializer.deserializeRecordPrefix(record, maxBytes);
+        }
+    }
+    if (isProbablyBinary(record.value)) {
+        return DeserializedRecord {Config::ContentType::Binary, record.value, QString()};
+    }
+    const qsizetype length = utf8PrefixLength(record.value, maxBytes);
+    return DeserializedRecord {sniffTextType(record.value), QByteArray(),
+        QString::fromUtf8(QByteArrayView(record.value).first(length)), record.value.size() - length};
+}

@@ -23,6 +23,10 @@ public:
     // The result of the first applicable rule, else the sniffed content (never
     // an error).
     Result<DeserializedRecord, KafkaError> deserializeRecord(const KafkaRecord& record) const override;
+    // The applicable rule's prefix; sniffed text values decode only their
+    // first maxBytes bytes (the content type still comes from the whole value).
+    Result<DeserializedRecord, KafkaError> deserializeRecordPrefix(
+        const KafkaRecord& record, qsizetype maxBytes) const override;
 
 private:
     QList<ConfigurableDeserializer> m_deserializers;

@@ -5,6 +5,7 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -34,6 +35,36 @@ ConfigurableDeserializer::ConfigurableDeserializer(
     m_config.headerPattern.optimize();
 }
 
+Result<DeserializedRecord, KafkaError> ConfigurableDeserializer::deserializeRecordPrefix(
+    const KafkaRecord& record, qsizetype maxBytes) const
+{
+    switch (m_config.contentType) {
+    case Config::ContentType::Text:
+    case Config::ContentType::Json:
+    case Config::ContentType::Xml: {
+        // Other encodings than UTF-8 are cut where maxBytes says: the decoder
+        // leaves out a character cut off at the end, whose bytes then count
+        // as shown.
+        const qsizetype length = m_encoding == QStringConverter::Utf8 ? utf8PrefixLength(record.value, maxBytes)
+                                                                      : std::clamp<qsizetype>(maxBytes, 0, record.value.size());
+        DeserializedRecord decoded = decodeText(QByteArrayView(record.value).first(length));
+        decoded.omittedBytes = record.value.size() - length;
+        return decoded;
+    }
+    default:
+        return RecordDeserializer::deserializeRecordPrefix(record, maxBytes);
+    }
+}
+
+DeserializedRecord ConfigurableDeserializer::decodeText(QByteArrayView bytes) const
+{
+    // A fresh decoder per call; it is not flushed, so the bytes of a
+    // character cut off at the very end are left out.
+    QStringDecoder decoder(m_encoding);
+    QString text = decoder.decode(bytes);
+    return DeserializedRecord {m_config.contentType, QByteArray(), std::move(text)};
+}
+
 bool ConfigurableDeserializer::supportsRecord(const KafkaRecord& record) const
 {
     if (!m_config.topicPattern.match(record.topic).hasMatch()) {
@@ -59,13 +90,8 @@ Result<DeserializedRecord, KafkaError> ConfigurableDeserializer::deserializeReco
         return DeserializedRecord {Config::ContentType::Binary, record.value, QString()};
     case Config::ContentType::Text:
     case Config::ContentType::Json:
-    case Config::ContentType::Xml: {
-        // A fresh decoder per call; it is not flushed, so the bytes of a
-        // character cut off at the very end are left out.
-        QStringDecoder decoder(m_encoding);
-        QString text = decoder.decode(record.value);
-        return DeserializedRecord {m_config.contentType, QByteArray(), std::move(text)};
-    }
+    case Config::ContentType::Xml:
+        return decodeText(record.value);
     case Config::ContentType::Protobuf:
         if (m_protobufDeserializer == nullptr) {
             return KafkaError(KafkaErrorCode::RecordDeserializationError,

@@ -25,10 +25,16 @@ public:
     // Decodes the value by the rule's content type, whether or not the rule
     // applies to the record.
     Result<DeserializedRecord, KafkaError> deserializeRecord(const KafkaRecord& record) const override;
+    // Text, Json and Xml rules decode only the value's first maxBytes bytes.
+    Result<DeserializedRecord, KafkaError> deserializeRecordPrefix(
+        const KafkaRecord& record, qsizetype maxBytes) const override;
 
     QStringConverter::Encoding encoding() const { return m_encoding; }
 
 private:
+    // The bytes decoded as the rule's content type with its encoding.
+    DeserializedRecord decodeText(QByteArrayView bytes) const;
+
     Config::Deserializer m_config;
     ProtobufRecordDeserializer* m_protobufDeserializer = nullptr;
     QStringConverter::Encoding m_encoding = QStringConverter::Utf8;

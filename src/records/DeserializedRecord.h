@@ -14,4 +14,7 @@ struct DeserializedRecord {
     QByteArray data;
     // The decoded text for Text, Json and Xml; null for Binary.
     QString text;
+    // Bytes of the value (or of its rendering) left out of `text` by
+    // RecordDeserializer::deserializeRecordPrefix; 0 when the text is whole.
+    qsizetype omittedBytes = 0;
 };

@@ -5,6 +5,8 @@
 #include "KafkaRecord.h"
 #include "Result.h"
 
+#include <QByteArrayView>
+
 // Reads a record's value for display and for body filters.
 //
 // Implementations keep no mutable state: deserializeRecord may be called from
@@ -17,10 +19,23 @@ public:
     // errors of the Protocol Buffers deserializer unchanged.
     virtual Result<DeserializedRecord, KafkaError> deserializeRecord(const KafkaRecord& record) const = 0;
 
+    // As deserializeRecord, for showing no more than about `maxBytes` of a
+    // value as text: where the rule allows, only the first maxBytes bytes of a
+    // Text, Json or Xml value are decoded (cut back to a character boundary);
+    // otherwise the whole value is decoded and its text cut after maxBytes
+    // characters. The result's omittedBytes tells how much was left out.
+    // Binary results keep every byte.
+    virtual Result<DeserializedRecord, KafkaError> deserializeRecordPrefix(
+        const KafkaRecord& record, qsizetype maxBytes) const;
+
 protected:
     RecordDeserializer() = default;
     RecordDeserializer(const RecordDeserializer&) = default;
     RecordDeserializer& operator=(const RecordDeserializer&) = default;
     RecordDeserializer(RecordDeserializer&&) = default;
     RecordDeserializer& operator=(RecordDeserializer&&) = default;
+
+    // The length of the longest prefix of `bytes`, at most maxBytes long, that
+    // does not end inside a UTF-8 character.
+    static qsizetype utf8PrefixLength(QByteArrayView bytes, qsizetype maxBytes);
 };

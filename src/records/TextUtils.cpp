@@ -208,9 +208,40 @@ private:
     void* m_previousContext;
 };
 
+// Adds to `total` the line breaks and indentation that JSON_INDENT(2) gives
+// `value` at nesting depth `depth`, and the blank after each key; stops once
+// the total passes `limit`.
+void addIndentation(json_t* value, qsizetype depth, qsizetype limit, qsizetype& total)
+{
+    if (json_is_array(value) && json_array_size(value) > 0) {
+        const auto size = static_cast<qsizetype>(json_array_size(value));
+        total += size * (2 * (depth + 1) + 1) + 2 * depth + 1;
+        for (qsizetype i = 0; i < size && total <= limit; ++i) {
+            addIndentation(json_array_get(value, static_cast<size_t>(i)), depth + 1, limit, total);
+        }
+    } else if (json_is_object(value) && json_object_size(value) > 0) {
+        total += static_cast<qsizetype>(json_object_size(value)) * (2 * (depth + 1) + 2) + 2 * depth + 1;
+        const char* key = nullptr;
+        json_t* member = nullptr;
+        json_object_foreach (value, key, member) {
+            if (total > limit) {
+                return;
+            }
+            addIndentation(member, depth + 1, limit, total);
+        }
+    }
+}
+
+KafkaError tooLong(KafkaErrorCode code, const char* kind, qsizetype maxBytes)
+{
+    return KafkaError(code,
+        QStringLiteral("The pretty-printed %1 document would be longer than %2 bytes")
+            .arg(QLatin1String(kind), QString::number(maxBytes)));
+}
+
 } // namespace
 
-Result<QString, KafkaError> prettyPrintJson(const QString& json)
+Result<QString, KafkaError> prettyPrintJson(const QString& json, qsizetype maxBytes)
 {
     const QByteArray utf8 = json.toUtf8();
     json_error_t error;
@@ -221,16 +252,27 @@ Result<QString, KafkaError> prettyPrintJson(const QString& json)
             QStringLiteral("A parse error occurred when pretty printing the JSON document at line %1, column %2: %3")
                 .arg(QString::number(error.line), QString::number(error.column), QString::fromUtf8(error.text)));
     }
+    // The indentation alone is counted first; numbers may still come out a
+    // few times longer than written, which the length of the result shows.
+    qsizetype indentation = 0;
+    addIndentation(root.get(), 0, maxBytes, indentation);
+    if (indentation > maxBytes) {
+        return tooLong(KafkaErrorCode::JsonParseError, "JSON", maxBytes);
+    }
     const std::vector<QByteArray> reals = replaceRealsByPlaceholders(root.get());
     const std::unique_ptr<char, JsonBufferDeleter> buffer(json_dumps(root.get(), JSON_INDENT(2)));
     if (!buffer) {
         return KafkaError(KafkaErrorCode::JsonParseError,
             QStringLiteral("A write error occurred when pretty printing the JSON document"));
     }
-    return QString::fromUtf8(reals.empty() ? QByteArray(buffer.get()) : withRealsInPlace(buffer.get(), reals));
+    const QByteArray written = reals.empty() ? QByteArray(buffer.get()) : withRealsInPlace(buffer.get(), reals);
+    if (written.size() > maxBytes) {
+        return tooLong(KafkaErrorCode::JsonParseError, "JSON", maxBytes);
+    }
+    return QString::fromUtf8(written);
 }
 
-Result<QString, KafkaError> prettyPrintXml(const QString& xml)
+Result<QString, KafkaError> prettyPrintXml(const QString& xml, qsizetype maxBytes)
 {
     initializeXmlParser();
     const QByteArray utf8 = xml.toUtf8();
@@ -261,6 +303,9 @@ Result<QString, KafkaError> prettyPrintXml(const QString& xml)
     if (!buffer) {
         return KafkaError(KafkaErrorCode::XmlWriteError,
             QStringLiteral("A write error occurred when pretty printing the XML document"), problems.messages);
+    }
+    if (size > maxBytes) {
+        return tooLong(KafkaErrorCode::XmlWriteError, "XML", maxBytes);
     }
     return QString::fromUtf8(reinterpret_cast<const char*>(buffer.get()), size);
 }

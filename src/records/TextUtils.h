@@ -5,17 +5,27 @@
 
 #include <QString>
 
+#include <limits>
+
 // Re-indents a JSON document (an object or an array at the top level) by two
 // spaces per level, keeping the keys in document order. Each real number is
 // written as the shortest text that reads back to the same double (33.08, not
 // 33.079999999999998), always with a point or an exponent. Fails with
-// KafkaErrorCode::JsonParseError.
-Result<QString, KafkaError> prettyPrintJson(const QString& json);
+// KafkaErrorCode::JsonParseError, also when the result would take more than
+// maxBytes bytes of UTF-8: the indentation grows with the square of the
+// nesting depth (a few megabytes of nested arrays would take gigabytes), and
+// that is found before the result is written.
+Result<QString, KafkaError> prettyPrintJson(
+    const QString& json, qsizetype maxBytes = std::numeric_limits<qsizetype>::max());
 
 // Re-indents an XML document by two spaces per level where elements hold only
 // elements; existing whitespace text is kept. The result starts with an XML
 // declaration (UTF-8) and ends with a newline; non-ASCII characters stay
 // characters. Fails with KafkaErrorCode::XmlParseError or XmlWriteError,
 // whose causes are libxml2's messages (at most ten, with line and column);
-// libxml2 prints nothing. Callable from several threads at once.
-Result<QString, KafkaError> prettyPrintXml(const QString& xml);
+// libxml2 prints nothing. Also fails with XmlWriteError when the result takes
+// more than maxBytes bytes of UTF-8 (libxml2 bounds its indentation, so the
+// result is at most a few dozen times the document). Callable from several
+// threads at once.
+Result<QString, KafkaError> prettyPrintXml(
+    const QString& xml, qsizetype maxBytes = std::numeric_limits<qsizetype>::max());

@@ -25,7 +25,7 @@ KafkaRecordHeadersModel::KafkaRecordHeadersModel(QObject* parent)
 int KafkaRecordHeadersModel::rowCount(const QModelIndex& parent) const
 {
     // A table: no row has children.
-    return parent.isValid() ? 0 : static_cast<int>(headers.size());
+    return parent.isValid() ? 0 : static_cast<int>(headers.size() + (omittedHeaders > 0 ? 1 : 0));
 }
 
 int KafkaRecordHeadersModel::columnCount(const QModelIndex& parent) const
@@ -35,8 +35,10 @@ int KafkaRecordHeadersModel::columnCount(const QModelIndex& parent) const
 
 QVariant KafkaRecordHeadersModel::data(const QModelIndex& index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= headers.size())
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount())
         return {};
+    if (index.row() == headers.size())
+        return index.column() == 0 ? tr("… %n more headers not shown", nullptr, int(omittedHeaders)) : QVariant();
     const KafkaHeader& header = headers.at(index.row());
     switch (index.column()) {
     case 0:
@@ -65,13 +67,18 @@ QVariant KafkaRecordHeadersModel::headerData(int section, Qt::Orientation orient
 void KafkaRecordHeadersModel::setHeaders(QList<KafkaHeader> newHeaders)
 {
     clear();
+    // Only the shown headers are copied and sorted.
+    const qsizetype omitted = std::max<qsizetype>(newHeaders.size() - ShownHeaderLimit, 0);
+    if (omitted > 0)
+        newHeaders = newHeaders.first(ShownHeaderLimit);
     std::sort(newHeaders.begin(), newHeaders.end(), [](const KafkaHeader& left, const KafkaHeader& right) {
         return QString::compare(left.key, right.key, Qt::CaseInsensitive) < 0;
     });
     if (newHeaders.isEmpty())
         return;
-    beginInsertRows(QModelIndex(), 0, static_cast<int>(newHeaders.size()) - 1);
+    beginInsertRows(QModelIndex(), 0, static_cast<int>(newHeaders.size() + (omitted > 0 ? 1 : 0)) - 1);
     headers = std::move(newHeaders);
+    omittedHeaders = omitted;
     endInsertRows();
 }
 
@@ -79,5 +86,6 @@ void KafkaRecordHeadersModel::clear()
 {
     beginResetModel();
     headers.clear();
+    omittedHeaders = 0;
     endResetModel();
 }

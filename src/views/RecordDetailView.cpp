@@ -14,6 +14,35 @@ namespace {
 constexpr int textPageIndex = 0;
 constexpr int hexPageIndex = 1;
 
+// The text with a line break inserted into every line after each
+// RecordDetailView::DisplayLineLimit characters (never inside a surrogate
+// pair); the text itself, not copied, when no line is that long.
+QString withLongLinesBroken(const QString& text)
+{
+    QString broken;
+    qsizetype copied = 0;
+    qsizetype lineStart = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\n')) {
+            lineStart = i + 1;
+        } else if (i - lineStart >= RecordDetailView::DisplayLineLimit && !c.isLowSurrogate()) {
+            if (broken.isNull()) {
+                broken.reserve(text.size() + text.size() / RecordDetailView::DisplayLineLimit + 1);
+            }
+            broken += QStringView(text).sliced(copied, i - copied);
+            broken += QLatin1Char('\n');
+            copied = i;
+            lineStart = i;
+        }
+    }
+    if (broken.isNull()) {
+        return text;
+    }
+    broken += QStringView(text).sliced(copied);
+    return broken;
+}
+
 } // namespace
 
 RecordDetailView::RecordDetailView(QWidget* parent)
@@ -70,25 +99,32 @@ void RecordDetailView::showRecord(const KafkaRecord& record, const RecordDeseria
         ui->headersTableView->show();
     }
 
-    const Result<DeserializedRecord, KafkaError> result = deserializer.deserializeRecord(record);
+    // Only what is shown is decoded, where the deserializer allows.
+    const Result<DeserializedRecord, KafkaError> result = deserializer.deserializeRecordPrefix(record, ShownValueLimit);
     if (result.isError()) {
         showRecordError(result.error());
         showHexRecord(record.value);
         return;
     }
     const DeserializedRecord& decoded = result.value();
+    const bool isText = decoded.contentType == Config::ContentType::Text
+        || decoded.contentType == Config::ContentType::Json || decoded.contentType == Config::ContentType::Xml;
+    if (isText && (decoded.omittedBytes > 0 || decoded.text.size() > FormattedValueLimit)) {
+        showUnformattedText(decoded);
+        return;
+    }
     switch (decoded.contentType) {
     case Config::ContentType::Text:
         showText(decoded.text, QStringLiteral("None"));
         return;
     case Config::ContentType::Json: {
         // A value that does not parse is shown as it came, without a message.
-        Result<QString, KafkaError> pretty = prettyPrintJson(decoded.text);
+        Result<QString, KafkaError> pretty = prettyPrintJson(decoded.text, ShownValueLimit);
         showText(pretty.hasValue() ? std::move(pretty).value() : decoded.text, QStringLiteral("JSON"));
         return;
     }
     case Config::ContentType::Xml: {
-        Result<QString, KafkaError> pretty = prettyPrintXml(decoded.text);
+        Result<QString, KafkaError> pretty = prettyPrintXml(decoded.text, ShownValueLimit);
         showText(pretty.hasValue() ? std::move(pretty).value() : decoded.text, QStringLiteral("XML"));
         return;
     }
@@ -97,6 +133,17 @@ void RecordDetailView::showRecord(const KafkaRecord& record, const RecordDeseria
         break;
     }
     showHexRecord(decoded.data);
+}
+
+void RecordDetailView::showUnformattedText(const DeserializedRecord& decoded)
+{
+    QString text = withLongLinesBroken(decoded.text);
+    if (decoded.omittedBytes > 0) {
+        text += QLatin1Char('\n')
+            + tr("… %1 more not shown")
+                  .arg(locale().formattedDataSize(decoded.omittedBytes, 1, QLocale::DataSizeTraditionalFormat));
+    }
+    showText(text, QStringLiteral("None"));
 }
 
 // "None" names no definition: the text stays unformatted.

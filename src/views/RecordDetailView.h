@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DeserializedRecord.h"
 #include "Error.h"
 #include "KafkaRecord.h"
 #include "Repository.h"
@@ -25,11 +26,36 @@ class RecordDetailView;
 // for binary values, as a hex dump. A value that cannot be decoded shows the
 // error's message above its raw bytes in hex.
 //
+// The text view lays out and the highlighter styles every character it is
+// given on the GUI thread, at a multiple of the text's size in memory, so
+// large values are shown plainer: above FormattedValueLimit without pretty
+// printing and highlighting, above ShownValueLimit only their first part,
+// with a last line saying how much is left out. Binary values keep every
+// byte on the hex page, which draws only what is visible.
+//
 // GUI thread only.
 class RecordDetailView : public QWidget {
     Q_OBJECT
 
 public:
+    // Characters of decoded text up to which a JSON or XML value is
+    // pretty-printed and highlighted. A 1 MB JSON document shows in about
+    // 0.4 s and 100 MB, mostly the text view's layout of its 120,000 indented
+    // lines; at this limit that is about 1 s and 200 MB, the most a formatted
+    // value may cost.
+    static constexpr qsizetype FormattedValueLimit = 2 * 1024 * 1024;
+    // Bytes of a value that are decoded and shown as text at most, and of the
+    // pretty-printed text of a formatted one (deep nesting makes that grow
+    // with the square of the depth; a longer one is shown as it came). Unformatted
+    // text of this size, in lines of ordinary length, shows in about 0.3 s and
+    // 70 MB; a whole 50 MB value took seconds and, formatted, gigabytes.
+    static constexpr qsizetype ShownValueLimit = 8 * 1024 * 1024;
+    // Characters after which a line of an unformatted value is broken: the
+    // text view lays out a line as a whole whenever it shows part of it, at
+    // about 40 bytes and 0.4 us a character, so a value on one line would
+    // freeze the window for seconds. A line of this length takes a few ms.
+    static constexpr qsizetype DisplayLineLimit = 10'000;
+
     explicit RecordDetailView(QWidget* parent = nullptr);
     ~RecordDetailView() override;
 
@@ -49,6 +75,9 @@ public slots:
 
 private:
     void showText(const QString& text, const QString& definitionName);
+    // Without pretty printing and highlighting, long lines broken, and a last
+    // line giving what is left out.
+    void showUnformattedText(const DeserializedRecord& decoded);
 
     std::unique_ptr<Ui::RecordDetailView> ui;
     Highlighting::Repository repository;

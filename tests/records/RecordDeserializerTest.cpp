@@ -157,6 +157,104 @@ private slots:
             QVERIFY(result.value().data.isNull());
         }
     }
+
+    // Decoding for showing only a value's first bytes: text is decoded from
+    // them alone, cut back to a UTF-8 character boundary, and the bytes left
+    // out are counted; the content type still comes from the whole value, and
+    // binary results and errors are whole.
+    void prefix_data()
+    {
+        QTest::addColumn<Rules>("rules");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<qsizetype>("maxBytes");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<qsizetype>("omittedBytes");
+        const Rules none;
+        // Enough ASCII that sniffing takes the value for text.
+        const QByteArray pad(20, 'x');
+        QTest::newRow("all of it") << none << QByteArray("hello") << qsizetype(5) << "Text hello" << qsizetype(0);
+        QTest::newRow("sniffed") << none << QByteArray("hello") << qsizetype(2) << "Text he" << qsizetype(3);
+        QTest::newRow("type of the whole value") << none << QByteArray("[1,2,3]") << qsizetype(3) << "Json [1,"
+                                                 << qsizetype(4);
+        QTest::newRow("inside a two-byte character") << none << QByteArray("ab\xC3\xA9" "cd") + pad << qsizetype(3)
+                                                     << "Text ab" << qsizetype(24);
+        QTest::newRow("inside a three-byte character") << none << QByteArray("a\xE2\x82\xAC" "b") + pad << qsizetype(3)
+                                                       << "Text a" << qsizetype(24);
+        QTest::newRow("inside a four-byte character") << none << QByteArray("a\xF0\x9F\x98\x80" "b") + pad
+                                                      << qsizetype(4) << "Text a" << qsizetype(25);
+        QTest::newRow("after a whole character") << none << QByteArray("ab\xC3\xA9" "cd") + pad << qsizetype(4)
+                                                 << "Text ab\u00e9" << qsizetype(22);
+        QTest::newRow("sniffed binary") << none << QByteArray("\0\1\2", 3) << qsizetype(1) << "Binary 000102"
+                                        << qsizetype(0);
+        QTest::newRow("UTF-8 rule") << Rules {rule("", ContentType::Xml)} << QByteArray("ab\xC3\xA9" "cd")
+                                    << qsizetype(3) << "Xml ab" << qsizetype(4);
+        QTest::newRow("Latin-1 rule") << Rules {rule("", ContentType::Text, {}, {}, "ISO-8859-1")}
+                                      << QByteArray("\xE9\xE9\xE9") << qsizetype(2) << "Text \u00e9\u00e9"
+                                      << qsizetype(1);
+        QTest::newRow("binary rule") << Rules {rule("", ContentType::Binary)} << QByteArray("hello") << qsizetype(2)
+                                     << "Binary 68656c6c6f" << qsizetype(0);
+        QTest::newRow("failing rule") << Rules {rule("", ContentType::Protobuf)} << QByteArray("hello")
+                                      << qsizetype(2) << "error 44: No Protocol Buffers deserializer available"
+                                      << qsizetype(0);
+    }
+
+    void prefix()
+    {
+        QFETCH(Rules, rules);
+        QFETCH(QByteArray, value);
+        QFETCH(qsizetype, maxBytes);
+        QFETCH(QString, expected);
+        QFETCH(qsizetype, omittedBytes);
+        QList<ConfigurableDeserializer> deserializers;
+        for (const Config::Deserializer& configured : rules)
+            deserializers.append(ConfigurableDeserializer(configured, nullptr));
+        const auto result
+            = CompositeDeserializer(deserializers).deserializeRecordPrefix(record("orders", value), maxBytes);
+        QCOMPARE(describe(result), expected);
+        QCOMPARE(result.isError() ? 0 : result.value().omittedBytes, omittedBytes);
+    }
+
+    // Renderings that cannot be decoded in part (Protocol Buffers values) are
+    // rendered whole and cut after maxBytes characters, never inside a
+    // surrogate pair; the rest is counted in UTF-8 bytes.
+    void prefixOfRendering_data()
+    {
+        QTest::addColumn<QString>("rendering");
+        QTest::addColumn<qsizetype>("maxBytes");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<qsizetype>("omittedBytes");
+        const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80");
+        QTest::newRow("short enough") << "{}" << qsizetype(2) << "{}" << qsizetype(0);
+        QTest::newRow("cut") << QString::fromUtf8("{\"a\":\"\xC3\xA9\xE2\x82\xAC\"}") << qsizetype(5)
+                             << "{\"a\":" << qsizetype(8);
+        QTest::newRow("before a surrogate pair") << "ab" + emoji + "c" << qsizetype(3) << "ab" << qsizetype(5);
+    }
+
+    void prefixOfRendering()
+    {
+        QFETCH(QString, rendering);
+        QFETCH(qsizetype, maxBytes);
+        QFETCH(QString, shown);
+        QFETCH(qsizetype, omittedBytes);
+        // Renders every value as the same JSON text.
+        class Rendering final : public RecordDeserializer {
+        public:
+            explicit Rendering(QString text)
+                : m_text(std::move(text))
+            {
+            }
+            Result<DeserializedRecord, KafkaError> deserializeRecord(const KafkaRecord&) const override
+            {
+                return DeserializedRecord {ContentType::Json, QByteArray(), m_text};
+            }
+
+        private:
+            QString m_text;
+        };
+        const auto result = Rendering(rendering).deserializeRecordPrefix(record("orders", "\x08\x01"), maxBytes);
+        QCOMPARE(result.value().text, shown);
+        QCOMPARE(result.value().omittedBytes, omittedBytes);
+    }
 };
 
 QTEST_GUILESS_MAIN(RecordDeserializerTest)

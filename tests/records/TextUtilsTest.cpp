@@ -152,6 +152,39 @@ private slots:
 
     // A serializer that cannot allocate its output fails instead of returning
     // an empty document: parsing needs only small blocks, the output a large one.
+    // A result longer than the given bound is refused: deep nesting (found
+    // before anything is written), numbers written longer, XML indentation.
+    void prettyPrintBounded_data()
+    {
+        QTest::addColumn<bool>("xml");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<qsizetype>("maxBytes");
+        QTest::addColumn<QString>("expected");
+        const QString nested = QString("[").repeated(40) + QString("]").repeated(40);
+        const QString nestedPretty = ::prettyPrintJson(nested).value();
+        QTest::newRow("nesting within the bound") << false << nested << nestedPretty.toUtf8().size() << nestedPretty;
+        // Over two thousand lines of indentation up to 2,000 blanks each.
+        QTest::newRow("deep nesting") << false << QString("[").repeated(1000) + QString("]").repeated(1000)
+                                      << qsizetype(1'000'000)
+                                      << "error 184: The pretty-printed JSON document would be longer than 1000000 bytes";
+        QTest::newRow("numbers written longer") << false << "[0.1,0.1]" << qsizetype(30)
+                                                << "error 184: The pretty-printed JSON document would be longer than 30 bytes";
+        QTest::newRow("numbers within the bound")
+            << false << "[0.1,0.1]" << qsizetype(48) << "[\n  0.10000000000000001,\n  0.10000000000000001\n]";
+        QTest::newRow("XML indentation") << true << QString("<a>").repeated(50) + QString("</a>").repeated(50)
+                                         << qsizetype(2000)
+                                         << "error 186: The pretty-printed XML document would be longer than 2000 bytes";
+    }
+
+    void prettyPrintBounded()
+    {
+        QFETCH(bool, xml);
+        QFETCH(QString, input);
+        QFETCH(qsizetype, maxBytes);
+        QFETCH(QString, expected);
+        QCOMPARE(describe(xml ? ::prettyPrintXml(input, maxBytes) : ::prettyPrintJson(input, maxBytes)), expected);
+    }
+
     void prettyPrintJsonWriteFailure()
     {
         const QString nested = QString("[").repeated(60) + QString("]").repeated(60);

@@ -25,6 +25,23 @@ private slots:
                    {"d", "ab\xC3"}}
             << QStringList {"a", "b", "c", "d"} << QStringList {QString::fromUtf8("grüß"), "ff 01", "", "ab"};
         QTest::newRow("no headers") << QList<KafkaHeader>() << QStringList() << QStringList();
+
+        // Of the record's first ShownHeaderLimit headers, given in reverse,
+        // sorted; those after them (which would sort first) only counted.
+        const qsizetype limit = KafkaRecordHeadersModel::ShownHeaderLimit;
+        QList<KafkaHeader> many;
+        QStringList shownKeys;
+        QStringList shownValues;
+        for (qsizetype i = limit - 1; i >= 0; --i)
+            many.append({QStringLiteral("h%1").arg(i, 5, 10, QLatin1Char('0')), QByteArray::number(i)});
+        for (qsizetype i = 0; i < limit; ++i) {
+            shownKeys.append(QStringLiteral("h%1").arg(i, 5, 10, QLatin1Char('0')));
+            shownValues.append(QString::number(i));
+        }
+        for (int i = 0; i < 2345; ++i)
+            many.append({QStringLiteral("a"), QByteArray("early")});
+        shownValues.append(QString());
+        QTest::newRow("more than are shown") << many << shownKeys << shownValues;
     }
 
     void headers()
@@ -41,6 +58,10 @@ private slots:
         for (int row = 0; row < model.rowCount(); ++row) {
             shownKeys.append(model.data(model.index(row, 0)).toString());
             shownValues.append(model.data(model.index(row, 1)).toString());
+        }
+        if (model.rowCount() > KafkaRecordHeadersModel::ShownHeaderLimit) {
+            // The last row counts the headers left out.
+            QVERIFY(shownKeys.takeLast().contains(QString::number(headers.size() - KafkaRecordHeadersModel::ShownHeaderLimit)));
         }
         QCOMPARE(shownKeys, keys);
         QCOMPARE(shownValues, values);

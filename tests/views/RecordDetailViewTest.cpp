@@ -14,6 +14,8 @@
 #include <QTextBlock>
 #include <QTextLayout>
 
+#include <algorithm>
+
 namespace {
 
 KafkaRecord record(const QString& topic, const QByteArray& value)
@@ -21,13 +23,27 @@ KafkaRecord record(const QString& topic, const QByteArray& value)
     return {0, 0, topic, 0, 0, QByteArray(), value, {{QStringLiteral("trace-id"), QByteArray("4bf92f35")}}};
 }
 
-// Topics starting with "proto" need Protocol Buffers schemas, of which there are none.
+// Topics starting with "proto" need Protocol Buffers schemas, of which there
+// are none; topics starting with "latin" hold Latin-1 text.
 CompositeDeserializer deserializer()
 {
     Config::Deserializer protobuf;
     protobuf.topicPattern = QRegularExpression(QStringLiteral("^proto"));
     protobuf.contentType = Config::ContentType::Protobuf;
-    return CompositeDeserializer({ConfigurableDeserializer(protobuf, nullptr)});
+    Config::Deserializer latin;
+    latin.topicPattern = QRegularExpression(QStringLiteral("^latin"));
+    latin.contentType = Config::ContentType::Text;
+    latin.textEncoding = QStringLiteral("ISO-8859-1");
+    return CompositeDeserializer({ConfigurableDeserializer(protobuf, nullptr), ConfigurableDeserializer(latin, nullptr)});
+}
+
+// A JSON document of about `size` bytes on one line.
+QByteArray jsonOfSize(qsizetype size)
+{
+    QByteArray json = "[";
+    for (int i = 0; json.size() < size; ++i)
+        json += (i > 0 ? ",{\"id\":" : "{\"id\":") + QByteArray::number(i) + ",\"name\":\"order\"}";
+    return json + "]";
 }
 
 // What the hex view copies on select-all; null when it copies nothing.
@@ -114,6 +130,77 @@ private slots:
         QCOMPARE(copiedHex(hexView), QByteArray());
         QVERIFY(!errorLabel->isVisible() && !headersView->isVisible());
         QCOMPARE(headersView->model()->rowCount(), 0);
+    }
+
+    // A value is pretty-printed and highlighted up to a size (and while its
+    // pretty-printed text stays within the shown limit); above it shown as it
+    // came, in lines of bounded length; above a larger one only its first part
+    // is decoded and shown, cut at a character boundary, with a last line
+    // giving the size left out.
+    void largeValues_data()
+    {
+        QTest::addColumn<QString>("topic");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<bool>("highlighted");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<qint64>("omittedBytes");
+        const QByteArray oneMegabyte = jsonOfSize(1000 * 1000);
+        QTest::newRow("1 MB of JSON") << "orders" << oneMegabyte << true << prettyPrintJson(oneMegabyte).value()
+                                      << qint64(0);
+        const QByteArray unformatted = jsonOfSize(RecordDetailView::FormattedValueLimit + 1);
+        // Each array 1,000 deep takes some two million blanks of indentation.
+        const QByteArray nested = "[" + QByteArrayList(10, QByteArray(1000, '[') + QByteArray(1000, ']')).join(',') + "]";
+        QTest::newRow("deeply nested JSON") << "orders" << nested << true << QString::fromUtf8(nested) << qint64(0);
+        QTest::newRow("JSON above the formatting limit")
+            << "orders" << unformatted << false << QString::fromUtf8(unformatted) << qint64(0);
+        const qsizetype limit = RecordDetailView::ShownValueLimit;
+        const QByteArray cut = jsonOfSize(limit + 3 * 1024 * 1024);
+        QTest::newRow("JSON above the shown limit") << "orders" << cut << false << QString::fromUtf8(cut.first(limit))
+                                                   << qint64(cut.size() - limit);
+        // The two bytes of a character straddle the limit.
+        const QByteArray words = QByteArray(limit - 1, 'w') + QByteArray("\xC3\xA9").repeated(1024);
+        QTest::newRow("UTF-8 text cut before a character")
+            << "orders" << words << false << QString(limit - 1, QLatin1Char('w')) << qint64(2049);
+        const QByteArray latin = QByteArray(limit + 10, '\xE9');
+        QTest::newRow("Latin-1 text by a rule") << "latin" << latin << false
+                                                << QString(limit, QChar(0xE9)) << qint64(10);
+    }
+
+    void largeValues()
+    {
+        QFETCH(QString, topic);
+        QFETCH(QByteArray, value);
+        QFETCH(bool, highlighted);
+        QFETCH(QString, shown);
+        QFETCH(qint64, omittedBytes);
+        RecordDetailView view;
+        view.resize(520, 420);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        auto* textView = view.findChild<QPlainTextEdit*>();
+        const CompositeDeserializer rules = deserializer();
+
+        view.showRecord(record(topic, value), rules);
+        QVERIFY(textView->isVisible());
+        QStringList lines = textView->toPlainText().split(QLatin1Char('\n'));
+        if (omittedBytes > 0) {
+            const QString last = lines.takeLast();
+            QVERIFY2(last.contains(QLocale().formattedDataSize(omittedBytes, 1, QLocale::DataSizeTraditionalFormat)),
+                qPrintable(last));
+            textView->moveCursor(QTextCursor::End);
+            QVERIFY(saveScreenshot(view, QStringLiteral("detail-view-cut-") + QTest::currentDataTag()));
+        }
+        if (highlighted) {
+            QCOMPARE(lines.join(QLatin1Char('\n')), shown);
+            QTRY_VERIFY(::highlighted(textView));
+        } else {
+            // Broken into lines the text view lays out quickly, and not highlighted.
+            QVERIFY(std::all_of(lines.cbegin(), lines.cend(),
+                [](const QString& line) { return line.size() <= RecordDetailView::DisplayLineLimit; }));
+            QCOMPARE(lines.join(QString()), shown);
+            QTest::qWait(50);
+            QVERIFY(!::highlighted(textView));
+        }
     }
 };
 
