@@ -167,10 +167,10 @@ private slots:
         QTest::newRow("deep nesting") << false << QString("[").repeated(1000) + QString("]").repeated(1000)
                                       << qsizetype(1'000'000)
                                       << "error 184: The pretty-printed JSON document would be longer than 1000000 bytes";
-        QTest::newRow("numbers written longer") << false << "[0.1,0.1]" << qsizetype(30)
-                                                << "error 184: The pretty-printed JSON document would be longer than 30 bytes";
+        QTest::newRow("numbers written longer") << false << "[1e2,1e2]" << qsizetype(19)
+                                                << "error 184: The pretty-printed JSON document would be longer than 19 bytes";
         QTest::newRow("numbers within the bound")
-            << false << "[0.1,0.1]" << qsizetype(48) << "[\n  0.10000000000000001,\n  0.10000000000000001\n]";
+            << false << "[1e2,1e2]" << qsizetype(20) << "[\n  100.0,\n  100.0\n]";
         QTest::newRow("XML indentation") << true << QString("<a>").repeated(50) + QString("</a>").repeated(50)
                                          << qsizetype(2000)
                                          << "error 186: The pretty-printed XML document would be longer than 2000 bytes";
