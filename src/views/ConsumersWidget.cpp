@@ -1,6 +1,7 @@
 #include "ConsumersWidget.h"
 
 #include "ConsumerAssignmentModel.h"
+#include "ErrorList.h"
 #include "KafkaClusterClient.h"
 #include "KafkaConnection.h"
 #include "KafkaConsumerGroupDescribeRequest.h"
@@ -8,10 +9,12 @@
 #include "KafkaConsumerProtocolAssignment.h"
 #include "KafkaDescribeGroupsRequest.h"
 #include "KafkaDescribeGroupsResponse.h"
+#include "KafkaLatestOffsetsLookup.h"
 #include "KafkaListGroupsRequest.h"
 #include "KafkaListGroupsResponse.h"
 #include "ui_ConsumersWidget.h"
 
+#include <QHeaderView>
 #include <QSignalBlocker>
 #include <QStatusBar>
 
@@ -46,6 +49,9 @@ ConsumersWidget::ConsumersWidget(QStatusBar& windowStatusBar, Settings& /*settin
     ui->groupDetailsFrame->setTitleWidget(ui->groupSelectorWidget);
     connect(ui->groupsComboBox, &QComboBox::currentIndexChanged, this, &ConsumersWidget::refreshAssignments);
     ui->assignmentsTableView->setModel(assignmentModel.get());
+    // Rows of one height: a group may have a million assigned partitions,
+    // and measuring each row would hold up the window for as long.
+    ui->assignmentsTableView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     refreshGroups();
 }
 
@@ -75,7 +81,15 @@ void ConsumersWidget::onClusterClientConnectionError(int /*brokerId*/, KafkaErro
 
 void ConsumersWidget::appendError(KafkaError error)
 {
-    errors.append(std::move(error));
+    ErrorList::append(errors, std::move(error));
+    emit errorsChanged();
+}
+
+void ConsumersWidget::appendErrors(const QList<KafkaError>& more)
+{
+    if (more.isEmpty())
+        return;
+    ErrorList::append(errors, more);
     emit errorsChanged();
 }
 
@@ -90,6 +104,7 @@ void ConsumersWidget::clearGroupDetails()
     ui->groupCoordinator->clear();
     ui->protocolData->clear();
     assignmentModel->clear();
+    latestOffsets.reset();
 }
 
 // --- the groups ---------------------------------------------------------------
@@ -277,7 +292,11 @@ void ConsumersWidget::onConsumerGroupDescribeAnswer(const Selection& selection, 
     }
     const QList<KafkaConsumerGroupDescribeResponse::Group>& described = response.value().groups;
     const auto group = findGroup(described, selection.group.name);
-    if (group == described.end() || group->errorCode == KafkaProtocolError::GroupIdNotFound) {
+    // Brokers that offer the API without the consumer group protocol turned on
+    // answer every group with UNSUPPORTED_VERSION: as to an older
+    // coordinator, the group is dead to them.
+    if (group == described.end() || group->errorCode == KafkaProtocolError::GroupIdNotFound
+        || group->errorCode == KafkaProtocolError::UnsupportedVersion) {
         showGroupGone(selection);
         return;
     }
@@ -312,11 +331,10 @@ void ConsumersWidget::showGroupDetails(const Selection& selection, const QString
     assignmentModel->setAssignments(assignments);
     ui->assignmentsTableView->sortByColumn(ConsumerAssignmentModel::PartitionColumn, Qt::AscendingOrder);
     ui->assignmentsTableView->resizeColumnsToContents();
-    ui->assignmentsTableView->resizeRowsToContents();
     if (assignments.isEmpty())
         return;
     refreshConsumerOffsets(selection, assignments);
-    refreshTopicOffsets(selection, assignments);
+    refreshTopicOffsets(assignments);
 }
 
 void ConsumersWidget::showGroupGone(const Selection& selection)

@@ -6,7 +6,9 @@
 #include "KafkaRawResponse.h"
 #include "Result.h"
 
+#include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QWidget>
 
@@ -15,6 +17,7 @@
 
 class ConsumerAssignmentModel;
 class KafkaClusterClient;
+class KafkaLatestOffsetsLookup;
 class QStatusBar;
 struct Config;
 struct Settings;
@@ -82,6 +85,7 @@ private:
     };
 
     void appendError(KafkaError error);
+    void appendErrors(const QList<KafkaError>& more);
     bool isSelected(const Selection& selection) const;
     void clearGroupDetails();
 
@@ -97,14 +101,17 @@ private:
     KafkaError groupError(KafkaProtocolError errorCode, const Selection& selection) const;
 
     void refreshConsumerOffsets(const Selection& selection, const QList<ConsumerAssignment>& assignments);
-    void onOffsetFetchAnswer(const Selection& selection, KafkaResult<KafkaRawResponse>& answer);
-    void refreshTopicOffsets(const Selection& selection, const QList<ConsumerAssignment>& assignments);
-    void onListOffsetsAnswer(const Selection& selection, KafkaResult<KafkaRawResponse>& answer);
+    void onOffsetFetchAnswer(const Selection& selection, QHash<QString, QSet<std::int32_t>>& unanswered,
+        KafkaResult<KafkaRawResponse>& answer);
+    void refreshTopicOffsets(const QList<ConsumerAssignment>& assignments);
 
     std::unique_ptr<Ui::ConsumersWidget> ui;
     QStatusBar& statusBar;
     std::shared_ptr<KafkaClusterClient> clusterClient;
     std::unique_ptr<ConsumerAssignmentModel> assignmentModel;
+    // The latest offsets of the selected group's partitions; replaced with
+    // each choice, which drops the answers and retries of the one before.
+    std::unique_ptr<KafkaLatestOffsetsLookup> latestOffsets;
     // Groups gathered from the ListGroups answers so far, and the number of
     // brokers whose answer is still awaited.
     QList<Group> groups;
