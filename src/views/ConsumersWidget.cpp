@@ -329,12 +329,33 @@ void ConsumersWidget::showGroupDetails(const Selection& selection, const QString
             : QStringLiteral("%1:%2").arg(coordinator->host).arg(coordinator->port));
 
     assignmentModel->setAssignments(assignments);
-    ui->assignmentsTableView->sortByColumn(ConsumerAssignmentModel::PartitionColumn, Qt::AscendingOrder);
+    // Sorted once: the view would sort again when its sort indicator changes.
+    {
+        const QSignalBlocker blocker(ui->assignmentsTableView->horizontalHeader());
+        ui->assignmentsTableView->horizontalHeader()->setSortIndicator(
+            ConsumerAssignmentModel::PartitionColumn, Qt::AscendingOrder);
+    }
+    assignmentModel->sort(ConsumerAssignmentModel::PartitionColumn, Qt::AscendingOrder);
     ui->assignmentsTableView->resizeColumnsToContents();
     if (assignments.isEmpty())
         return;
-    refreshConsumerOffsets(selection, assignments);
-    refreshTopicOffsets(assignments);
+    // The offsets are asked for once the rows have been shown: for a group of
+    // a million partitions each step holds up the window for a while.
+    QMetaObject::invokeMethod(
+        this,
+        [this, selection, assignments = std::move(assignments)] {
+            if (!isSelected(selection))
+                return;
+            refreshConsumerOffsets(selection, assignments);
+            QMetaObject::invokeMethod(
+                this,
+                [this, selection, assignments] {
+                    if (isSelected(selection))
+                        refreshTopicOffsets(assignments);
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
 }
 
 void ConsumersWidget::showGroupGone(const Selection& selection)

@@ -8,6 +8,7 @@
 #include "KafkaLatestOffsetsLookup.h"
 #include "KafkaOffsetFetchRequest.h"
 #include "KafkaOffsetFetchResponse.h"
+#include "PartitionBatches.h"
 
 #include <QHash>
 #include <QSet>
@@ -16,19 +17,29 @@
 
 namespace {
 
+// Partitions per OffsetFetch request. A committed offset may carry up to 4 KB
+// of metadata (the broker's default offset.metadata.max.bytes), so 2,000
+// partitions stay below the connection's response limit of 16 MB.
+constexpr qsizetype MaxPartitionsPerOffsetFetch = 2000;
+
 // The partitions of the assignments by topic, topics in order of first
 // appearance and partitions in assignment order.
 QList<KafkaLatestOffsetsLookup::Topic> partitionsByTopic(const QList<ConsumerAssignment>& assignments)
 {
     QList<KafkaLatestOffsetsLookup::Topic> topics;
     QHash<QString, qsizetype> positions;
+    qsizetype position = -1;
     for (const ConsumerAssignment& assignment : assignments) {
-        auto position = positions.constFind(assignment.topic);
-        if (position == positions.constEnd()) {
-            position = positions.insert(assignment.topic, topics.size());
-            topics.append(KafkaLatestOffsetsLookup::Topic { assignment.topic, {} });
+        // Assignments come in runs of one topic: a run looks it up once.
+        if (position < 0 || topics.at(position).name != assignment.topic) {
+            auto found = positions.constFind(assignment.topic);
+            if (found == positions.constEnd()) {
+                found = positions.insert(assignment.topic, topics.size());
+                topics.append(KafkaLatestOffsetsLookup::Topic { assignment.topic, {} });
+            }
+            position = *found;
         }
-        topics[*position].partitions.append(assignment.partition);
+        topics[position].partitions.append(assignment.partition);
     }
     return topics;
 }
@@ -46,19 +57,23 @@ void ConsumersWidget::refreshConsumerOffsets(const Selection& selection, const Q
         return;
     }
     QList<KafkaOffsetFetchRequest::Topic> topics;
-    auto unanswered = std::make_shared<Unanswered>();
-    for (KafkaLatestOffsetsLookup::Topic& topic : partitionsByTopic(assignments)) {
-        QSet<std::int32_t>& asked = (*unanswered)[topic.name];
-        for (std::int32_t partition : topic.partitions)
-            asked.insert(partition);
+    for (KafkaLatestOffsetsLookup::Topic& topic : partitionsByTopic(assignments))
         topics.append(KafkaOffsetFetchRequest::Topic { std::move(topic.name), std::move(topic.partitions) });
-    }
     KafkaConnection* coordinator = connection.value();
-    coordinator->send(std::make_unique<KafkaOffsetFetchRequest>(coordinator->nextCorrelationId(),
-                          clusterClient->clientId(), selection.group.name, std::move(topics), false),
-        this, [this, selection, unanswered](KafkaResult<KafkaRawResponse> answer) {
-            onOffsetFetchAnswer(selection, *unanswered, answer);
-        });
+    for (QList<KafkaOffsetFetchRequest::Topic>& batch :
+        partitionBatches(topics, &KafkaOffsetFetchRequest::Topic::partitionIndexes, MaxPartitionsPerOffsetFetch)) {
+        auto unanswered = std::make_shared<Unanswered>();
+        for (const KafkaOffsetFetchRequest::Topic& topic : batch) {
+            QSet<std::int32_t>& asked = (*unanswered)[topic.name];
+            for (std::int32_t partition : topic.partitionIndexes)
+                asked.insert(partition);
+        }
+        coordinator->send(std::make_unique<KafkaOffsetFetchRequest>(coordinator->nextCorrelationId(),
+                              clusterClient->clientId(), selection.group.name, std::move(batch), false),
+            this, [this, selection, unanswered](KafkaResult<KafkaRawResponse> answer) {
+                onOffsetFetchAnswer(selection, *unanswered, answer);
+            });
+    }
 }
 
 void ConsumersWidget::onOffsetFetchAnswer(

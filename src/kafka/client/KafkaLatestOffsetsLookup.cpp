@@ -6,6 +6,7 @@
 #include "KafkaConnection.h"
 #include "KafkaFetcherResponses.h"
 #include "KafkaListOffsetsResponse.h"
+#include "PartitionBatches.h"
 
 #include <QHash>
 #include <QSet>
@@ -129,6 +130,8 @@ void KafkaLatestOffsetsLookup::lookUp(const QList<Topic>& topics)
         const MetadataPartition* firstFailed = nullptr;
         qsizetype failed = 0;
         Topic leaderless { topic.name, {} };
+        QList<KafkaListOffsetsRequest::Topic>* leaderTopics = nullptr;
+        std::int32_t leaderId = -1;
         for (std::int32_t index : topic.partitions) {
             const MetadataPartition* partition = metadata.partition(*known, index);
             if (!partition) {
@@ -143,10 +146,14 @@ void KafkaLatestOffsetsLookup::lookUp(const QList<Topic>& topics)
                 leaderless.partitions.append(index);
                 continue;
             }
-            QList<KafkaListOffsetsRequest::Topic>& leaderTopics = byLeader[partition->leaderId];
-            if (leaderTopics.isEmpty() || leaderTopics.last().name != topic.name)
-                leaderTopics.append(KafkaListOffsetsRequest::Topic { topic.name, {} });
-            leaderTopics.last().partitions.append(KafkaListOffsetsRequest::Partition { index, NoLeaderEpoch, -1 });
+            // Partitions of a topic mostly share few leaders in turn.
+            if (!leaderTopics || leaderId != partition->leaderId) {
+                leaderId = partition->leaderId;
+                leaderTopics = &byLeader[leaderId];
+            }
+            if (leaderTopics->isEmpty() || leaderTopics->last().name != topic.name)
+                leaderTopics->append(KafkaListOffsetsRequest::Topic { topic.name, {} });
+            leaderTopics->last().partitions.append(KafkaListOffsetsRequest::Partition { index, NoLeaderEpoch, -1 });
         }
         if (missing > 0) {
             errors.add([&] {
@@ -175,18 +182,21 @@ void KafkaLatestOffsetsLookup::lookUp(const QList<Topic>& topics)
         const auto found = byLeader.constFind(broker.nodeId);
         if (found == byLeader.constEnd())
             continue;
-        const QList<KafkaListOffsetsRequest::Topic> asked = *found;
+        const QList<KafkaListOffsetsRequest::Topic> ofLeader = *found;
         byLeader.erase(found);
         Result<KafkaConnection*, KafkaError> connection = clusterClient.brokerConnectionForId(broker.nodeId);
         if (connection.isError()) {
-            waiting.append(lookupTopics(asked));
+            waiting.append(lookupTopics(ofLeader));
             unreachable = connection.error();
             continue;
         }
         KafkaConnection* leader = connection.value();
-        leader->send(std::make_unique<KafkaListOffsetsRequest>(
-                         leader->nextCorrelationId(), clusterClient.clientId(), -1, IsolationLevel::ReadUncommitted, asked),
-            this, [this, asked](KafkaResult<KafkaRawResponse> answer) { onAnswer(asked, answer); });
+        for (const QList<KafkaListOffsetsRequest::Topic>& asked :
+            partitionBatches(ofLeader, &KafkaListOffsetsRequest::Topic::partitions, MaxPartitionsPerRequest)) {
+            leader->send(std::make_unique<KafkaListOffsetsRequest>(leader->nextCorrelationId(), clusterClient.clientId(),
+                             -1, IsolationLevel::ReadUncommitted, asked),
+                this, [this, asked](KafkaResult<KafkaRawResponse> answer) { onAnswer(asked, answer); });
+        }
     }
     // Leaders that the metadata does not list among its brokers.
     for (const QList<KafkaListOffsetsRequest::Topic>& asked : std::as_const(byLeader))

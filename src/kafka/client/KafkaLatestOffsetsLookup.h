@@ -27,7 +27,8 @@ class KafkaClusterClient;
 // metadata; failures are reported one per cause (a topic missing from the
 // metadata, a failed partition state) and at most ErrorBatch::MaxKept per
 // pass or answer, and partitions that an answer holds without being asked
-// are ignored.
+// are ignored. A leader's partitions go in requests of at most
+// MaxPartitionsPerRequest.
 //
 // Threads: lives on the thread that creates it (the GUI thread); the
 // connections answer on it, with the lookup as context object, so deleting
@@ -47,6 +48,12 @@ public:
     };
     using OffsetsCallback = std::function<void(const QList<Offset>&)>;
     using ErrorsCallback = std::function<void(QList<KafkaError>)>;
+
+    // Partitions per ListOffsets request: an answer takes about 30 bytes a
+    // partition and 250 more a topic, so 10,000 partitions stay far below the
+    // connection's response limit of 16 MB while a group of a million
+    // partitions needs only 100 requests.
+    static constexpr qsizetype MaxPartitionsPerRequest = 10000;
 
     // The callbacks run on the lookup's thread, once per answer or pass that
     // found something.
