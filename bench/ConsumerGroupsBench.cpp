@@ -7,6 +7,7 @@
 //   of 1,000,000 failing partitions not asked for)
 // Run from a build without sanitizers.
 #include "BenchSupport.h"
+#include "ConsumerAssignmentModel.h"
 #include "ConsumersWidget.h"
 #include "EventLoopMeasures.h"
 #include "FakeBroker.h"
@@ -135,7 +136,6 @@ Figures showGroup(const Topics& topics, const QByteArray& offsets)
     coordinatorThread.start();
     std::unique_ptr<FakeBroker> coordinator;
     std::atomic<bool> offsetsAnswered = false;
-    std::atomic<int> latestAnswered = 0;
     QMetaObject::invokeMethod(&coordinatorContext, [&] {
         coordinator = std::make_unique<FakeBroker>(FakeBroker::Mode::Cluster);
         FakeBroker* broker = coordinator.get();
@@ -158,7 +158,6 @@ Figures showGroup(const Topics& topics, const QByteArray& offsets)
                 break;
             case KafkaApiKey::ListOffsets:
                 broker->reply(frame, latestOffsets(requested(frame.body, true)));
-                ++latestAnswered;
                 break;
             default:
                 break;
@@ -193,8 +192,14 @@ Figures showGroup(const Topics& topics, const QByteArray& offsets)
     EventLoopStalls stalls;
     stalls.start();
     selector.setCurrentIndex(0);
-    QTest::qWaitFor([&] { return offsetsAnswered && (!offsets.isEmpty() || latestAnswered > 0); }, WaitMs);
-    QTest::qWait(1000); // the answers' handling, and the table painting them
+    // Until the lag of the first and the last row shows (the flood: until
+    // the coordinator has answered).
+    const QAbstractItemModel& table = *widget.findChild<QTableView*>()->model();
+    const auto lagShown = [&table](int row) { return table.index(row, ConsumerAssignmentModel::LagColumn).data().isValid(); };
+    if (!QTest::qWaitFor([&] { return offsetsAnswered && (!offsets.isEmpty() || (lagShown(0) && lagShown(table.rowCount() - 1))); },
+            WaitMs))
+        std::printf("(timed out)\n");
+    QTest::qWait(1000); // the answers still coming, and the table painting them
     stalls.stop();
 
     Figures figures;
