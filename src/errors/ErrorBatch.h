@@ -1,9 +1,9 @@
 #pragma once
 
-// The errors of one answer or one pass over many partitions. A peer can name a
-// million failing partitions in one answer; only the first MaxKept errors are
-// built and kept, the others are counted, and taking the batch adds one last
-// entry saying how many were left out.
+// The errors of one round of answers (the OffsetFetch or ListOffsets answers
+// for one consumer group). A peer can name a million failing partitions; only
+// the first MaxKept errors of the round are built and kept, the others are
+// counted and summed up in one entry once the round is over.
 
 #include "Error.h"
 
@@ -22,27 +22,30 @@ public:
     template <typename Make>
     void add(Make&& make)
     {
-        if (m_kept.size() < MaxKept)
+        if (m_keptCount < MaxKept) {
             m_kept.append(std::forward<Make>(make)());
-        else
+            ++m_keptCount;
+        } else {
             ++m_leftOut;
+        }
     }
 
-    bool isEmpty() const { return m_kept.isEmpty(); }
+    // The errors kept since the last take, while the round goes on.
+    QList<KafkaError> takeKept() { return std::exchange(m_kept, {}); }
 
-    // The kept errors and, when some were left out, one entry of `code`
-    // counting them.
+    // The errors kept since the last take and, when some were left out, one
+    // entry of `code` counting them; for the end of the round.
     QList<KafkaError> take(KafkaErrorCode code)
     {
-        if (m_leftOut > 0) {
-            m_kept.append(KafkaError(code,
-                QStringLiteral("%1 more errors of the same answer were left out").arg(m_leftOut)));
-        }
+        QList<KafkaError> errors = takeKept();
+        if (m_leftOut > 0)
+            errors.append(KafkaError(code, QStringLiteral("%1 more errors like these were left out").arg(m_leftOut)));
         m_leftOut = 0;
-        return std::exchange(m_kept, {});
+        return errors;
     }
 
 private:
     QList<KafkaError> m_kept;
+    qsizetype m_keptCount = 0;
     qsizetype m_leftOut = 0;
 };

@@ -16,6 +16,7 @@
 #include <memory>
 
 class ConsumerAssignmentModel;
+class ErrorBatch;
 class KafkaClusterClient;
 class KafkaLatestOffsetsLookup;
 class QStatusBar;
@@ -102,7 +103,7 @@ private:
 
     void refreshConsumerOffsets(const Selection& selection, const QList<ConsumerAssignment>& assignments);
     void onOffsetFetchAnswer(const Selection& selection, QHash<QString, QSet<std::int32_t>>& unanswered,
-        KafkaResult<KafkaRawResponse>& answer);
+        KafkaResult<KafkaRawResponse>& answer, ErrorBatch& failures);
     void refreshTopicOffsets(const QList<ConsumerAssignment>& assignments);
 
     std::unique_ptr<Ui::ConsumersWidget> ui;

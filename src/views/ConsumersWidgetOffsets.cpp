@@ -47,6 +47,13 @@ QList<KafkaLatestOffsetsLookup::Topic> partitionsByTopic(const QList<ConsumerAss
 // The partitions asked for, by topic; each is answered once.
 using Unanswered = QHash<QString, QSet<std::int32_t>>;
 
+// The OffsetFetch answers for one choice of a group: the errors of all of
+// them are capped together.
+struct OffsetFetchRound {
+    ErrorBatch failures;
+    qsizetype pendingAnswers = 0;
+};
+
 } // namespace
 
 void ConsumersWidget::refreshConsumerOffsets(const Selection& selection, const QList<ConsumerAssignment>& assignments)
@@ -60,8 +67,11 @@ void ConsumersWidget::refreshConsumerOffsets(const Selection& selection, const Q
     for (KafkaLatestOffsetsLookup::Topic& topic : partitionsByTopic(assignments))
         topics.append(KafkaOffsetFetchRequest::Topic { std::move(topic.name), std::move(topic.partitions) });
     KafkaConnection* coordinator = connection.value();
-    for (QList<KafkaOffsetFetchRequest::Topic>& batch :
-        partitionBatches(topics, &KafkaOffsetFetchRequest::Topic::partitionIndexes, MaxPartitionsPerOffsetFetch)) {
+    QList<QList<KafkaOffsetFetchRequest::Topic>> batches
+        = partitionBatches(topics, &KafkaOffsetFetchRequest::Topic::partitionIndexes, MaxPartitionsPerOffsetFetch);
+    auto round = std::make_shared<OffsetFetchRound>();
+    round->pendingAnswers = batches.size();
+    for (QList<KafkaOffsetFetchRequest::Topic>& batch : batches) {
         auto unanswered = std::make_shared<Unanswered>();
         for (const KafkaOffsetFetchRequest::Topic& topic : batch) {
             QSet<std::int32_t>& asked = (*unanswered)[topic.name];
@@ -70,14 +80,19 @@ void ConsumersWidget::refreshConsumerOffsets(const Selection& selection, const Q
         }
         coordinator->send(std::make_unique<KafkaOffsetFetchRequest>(coordinator->nextCorrelationId(),
                               clusterClient->clientId(), selection.group.name, std::move(batch), false),
-            this, [this, selection, unanswered](KafkaResult<KafkaRawResponse> answer) {
-                onOffsetFetchAnswer(selection, *unanswered, answer);
+            this, [this, selection, unanswered, round](KafkaResult<KafkaRawResponse> answer) {
+                --round->pendingAnswers;
+                onOffsetFetchAnswer(selection, *unanswered, answer, round->failures);
+                if (isSelected(selection)) {
+                    appendErrors(round->pendingAnswers > 0 ? round->failures.takeKept()
+                                                           : round->failures.take(KafkaErrorCode::OffsetFetchError));
+                }
             });
     }
 }
 
 void ConsumersWidget::onOffsetFetchAnswer(
-    const Selection& selection, Unanswered& unanswered, KafkaResult<KafkaRawResponse>& answer)
+    const Selection& selection, Unanswered& unanswered, KafkaResult<KafkaRawResponse>& answer, ErrorBatch& failures)
 {
     if (!isSelected(selection))
         return;
@@ -97,9 +112,8 @@ void ConsumersWidget::onOffsetFetchAnswer(
         return;
     }
     // Partitions that were not asked for, or answered before, are ignored;
-    // of the errors of one answer the first few are kept.
+    // of the errors of the group's answers the first few are kept.
     QList<PartitionOffset> committed;
-    ErrorBatch failures;
     for (const KafkaOffsetFetchResponse::Topic& topic : response.value().topics) {
         const auto asked = unanswered.find(topic.name);
         if (asked == unanswered.end())
@@ -120,7 +134,6 @@ void ConsumersWidget::onOffsetFetchAnswer(
             });
         }
     }
-    appendErrors(failures.take(KafkaErrorCode::OffsetFetchError));
     assignmentModel->setConsumerOffsets(committed);
 }
 

@@ -102,6 +102,7 @@ KafkaLatestOffsetsLookup::KafkaLatestOffsetsLookup(
 void KafkaLatestOffsetsLookup::start(const QList<Topic>& topics)
 {
     lookUp(topics);
+    report();
 }
 
 void KafkaLatestOffsetsLookup::lookUp(const QList<Topic>& topics)
@@ -110,14 +111,13 @@ void KafkaLatestOffsetsLookup::lookUp(const QList<Topic>& topics)
     if (brokers.isEmpty())
         return;
     MetadataIndex metadata(clusterClient.topics());
-    ErrorBatch errors;
     QList<Topic> waiting; // for a leader
     QHash<std::int32_t, QList<KafkaListOffsetsRequest::Topic>> byLeader;
 
     for (const Topic& topic : topics) {
         const MetadataTopic* known = metadata.topic(topic.name);
         if (!known) {
-            errors.add([&topic] {
+            failures.add([&topic] {
                 return KafkaError(KafkaErrorCode::UnknownTopicOrPartition,
                     QStringLiteral("Topic %1 with %2 assigned partitions not found in cluster metadata")
                         .arg(topic.name)
@@ -156,7 +156,7 @@ void KafkaLatestOffsetsLookup::lookUp(const QList<Topic>& topics)
             leaderTopics->last().partitions.append(KafkaListOffsetsRequest::Partition { index, NoLeaderEpoch, -1 });
         }
         if (missing > 0) {
-            errors.add([&] {
+            failures.add([&] {
                 return KafkaError(KafkaErrorCode::UnknownTopicOrPartition,
                     QStringLiteral("Topic %1 with partition index %2 not found in cluster metadata%3")
                         .arg(topic.name)
@@ -165,7 +165,7 @@ void KafkaLatestOffsetsLookup::lookUp(const QList<Topic>& topics)
             });
         }
         if (failed > 0) {
-            errors.add([&] {
+            failures.add([&] {
                 return KafkaError(KafkaConnection::mapProtocolError(firstFailed->errorCode, KafkaErrorCode::ListOffsetsError),
                     QStringLiteral("Partition %1-%2 is in a failed state%3")
                         .arg(topic.name)
@@ -193,16 +193,20 @@ void KafkaLatestOffsetsLookup::lookUp(const QList<Topic>& topics)
         KafkaConnection* leader = connection.value();
         for (const QList<KafkaListOffsetsRequest::Topic>& asked :
             partitionBatches(ofLeader, &KafkaListOffsetsRequest::Topic::partitions, MaxPartitionsPerRequest)) {
+            ++awaited;
             leader->send(std::make_unique<KafkaListOffsetsRequest>(leader->nextCorrelationId(), clusterClient.clientId(),
                              -1, IsolationLevel::ReadUncommitted, asked),
-                this, [this, asked](KafkaResult<KafkaRawResponse> answer) { onAnswer(asked, answer); });
+                this, [this, asked](KafkaResult<KafkaRawResponse> answer) {
+                    --awaited;
+                    onAnswer(asked, answer);
+                    report();
+                });
         }
     }
     // Leaders that the metadata does not list among its brokers.
     for (const QList<KafkaListOffsetsRequest::Topic>& asked : std::as_const(byLeader))
         waiting.append(lookupTopics(asked));
 
-    report(errors.take(KafkaErrorCode::ListOffsetsError));
     if (!waiting.isEmpty()) {
         retry(waiting,
             unreachable.value_or(KafkaError(KafkaErrorCode::LeaderNotAvailable,
@@ -218,12 +222,12 @@ void KafkaLatestOffsetsLookup::onAnswer(
         if (isConnectionFailure(answer.error().code))
             retry(lookupTopics(asked), answer.error());
         else
-            report({ answer.error() });
+            failures.add([&answer] { return answer.error(); });
         return;
     }
     KafkaResult<KafkaListOffsetsResponse> response = KafkaListOffsetsResponse::parseFromRaw(answer.value());
     if (response.isError()) {
-        report({ response.error() });
+        failures.add([&response] { return response.error(); });
         return;
     }
     // Each partition asked for is taken once; whatever else the answer holds
@@ -235,7 +239,6 @@ void KafkaLatestOffsetsLookup::onAnswer(
             partitions.insert(partition.partitionIndex);
     }
     QList<Offset> offsets;
-    ErrorBatch errors;
     QList<Topic> moved;
     std::optional<KafkaError> leaderError;
     for (const KafkaListOffsetsResponse::Topic& topic : response.value().topics) {
@@ -253,7 +256,7 @@ void KafkaLatestOffsetsLookup::onAnswer(
                 if (!leaderError)
                     leaderError = brokerError(partition.errorCode, KafkaErrorCode::ListOffsetsError);
             } else {
-                errors.add([&] {
+                failures.add([&] {
                     return KafkaError(KafkaConnection::mapProtocolError(partition.errorCode, KafkaErrorCode::OffsetFetchError),
                         QStringLiteral("The server returned an error for partition %1-%2 when fetching the last topic offsets")
                             .arg(topic.name)
@@ -266,7 +269,6 @@ void KafkaLatestOffsetsLookup::onAnswer(
     }
     if (!offsets.isEmpty())
         offsetsFound(offsets);
-    report(errors.take(KafkaErrorCode::OffsetFetchError));
     if (!moved.isEmpty())
         retry(moved, *leaderError);
 }
@@ -275,21 +277,30 @@ void KafkaLatestOffsetsLookup::retry(const QList<Topic>& topics, KafkaError last
 {
     const int backoffMs = leaderRetry.nextBackoff();
     if (backoffMs < 0) {
-        const KafkaErrorCode code = lastError.code;
-        report({ lastError.wrap(code,
-            QStringLiteral("No broker could serve %1 partitions within %2 s, the first of them %3-%4")
-                .arg(partitionCount(topics))
-                .arg(LeaderRetry::TimeLimitMs / 1000)
-                .arg(topics.first().name)
-                .arg(topics.first().partitions.value(0))) });
+        failures.add([&] {
+            const KafkaErrorCode code = lastError.code;
+            return lastError.wrap(code,
+                QStringLiteral("No broker could serve %1 partitions within %2 s, the first of them %3-%4")
+                    .arg(partitionCount(topics))
+                    .arg(LeaderRetry::TimeLimitMs / 1000)
+                    .arg(topics.first().name)
+                    .arg(topics.first().partitions.value(0)));
+        });
         return;
     }
-    LeaderRetry::afterBackoffAndRefresh(
-        clusterClient, this, backoffMs, [] { return true; }, [this, topics] { lookUp(topics); });
+    ++awaited;
+    LeaderRetry::afterBackoffAndRefresh(clusterClient, this, backoffMs, [] { return true; }, [this, topics] {
+        --awaited;
+        lookUp(topics);
+        report();
+    });
 }
 
-void KafkaLatestOffsetsLookup::report(QList<KafkaError> errors)
+// Hands on the errors kept since the last report, and once nothing is awaited
+// any more, the count of those left out.
+void KafkaLatestOffsetsLookup::report()
 {
-    if (!errors.isEmpty())
-        errorsFound(std::move(errors));
+    QList<KafkaError> found = awaited > 0 ? failures.takeKept() : failures.take(KafkaErrorCode::ListOffsetsError);
+    if (!found.isEmpty())
+        errorsFound(std::move(found));
 }

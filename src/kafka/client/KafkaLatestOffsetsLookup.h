@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Error.h"
+#include "ErrorBatch.h"
 #include "KafkaListOffsetsRequest.h"
 #include "KafkaRawResponse.h"
 #include "LeaderRetry.h"
@@ -25,9 +26,10 @@ class KafkaClusterClient;
 //
 // A pass over a million partitions looks each one up in hashed copies of the
 // metadata; failures are reported one per cause (a topic missing from the
-// metadata, a failed partition state) and at most ErrorBatch::MaxKept per
-// pass or answer, and partitions that an answer holds without being asked
-// are ignored. A leader's partitions go in requests of at most
+// metadata, a failed partition state), at most ErrorBatch::MaxKept of them
+// for the whole lookup and then one entry counting the rest once nothing is
+// awaited any more; partitions that an answer holds without being asked are
+// ignored. A leader's partitions go in requests of at most
 // MaxPartitionsPerRequest.
 //
 // Threads: lives on the thread that creates it (the GUI thread); the
@@ -66,10 +68,13 @@ private:
     void lookUp(const QList<Topic>& topics);
     void onAnswer(const QList<KafkaListOffsetsRequest::Topic>& asked, KafkaResult<KafkaRawResponse>& answer);
     void retry(const QList<Topic>& topics, KafkaError lastError);
-    void report(QList<KafkaError> errors);
+    void report();
 
     KafkaClusterClient& clusterClient;
     OffsetsCallback offsetsFound;
     ErrorsCallback errorsFound;
     LeaderRetry leaderRetry;
+    ErrorBatch failures;
+    // Requests sent and retries waiting, not yet answered or resumed.
+    int awaited = 0;
 };
