@@ -77,14 +77,14 @@ Topics requested(const QByteArray& body, bool listOffsets)
     return topics;
 }
 
-QByteArray committedOffsets(const Topics& topics)
+QByteArray committedOffsets(const Topics& topics, std::int16_t errorCode)
 {
     ResponseImage image;
     image.s32(std::int32_t(topics.size()));
     for (const auto& [topic, partitions] : topics) {
         image.string(topic).s32(std::int32_t(partitions.size()));
         for (std::int32_t partition : partitions)
-            image.s32(partition).s64(5).nullString().s16(0);
+            image.s32(partition).s64(5).nullString().s16(errorCode);
     }
     return image.data();
 }
@@ -123,10 +123,11 @@ struct Figures {
 };
 
 // Shows group "g" of one member owning `topics`, each known to the metadata
-// with its partitions; the coordinator answers OffsetFetch with `offsets`
-// (empty: the committed offset 5 of every partition asked for) and every
-// ListOffsets with the latest offset 9.
-Figures showGroup(const Topics& topics, const QByteArray& offsets)
+// with its partitions unless `failing`; the coordinator answers OffsetFetch
+// with `offsets` (empty: the committed offset 5 of every partition asked for,
+// or an error for each when `failing`) and every ListOffsets with the latest
+// offset 9.
+Figures showGroup(const Topics& topics, const QByteArray& offsets, bool failing = false)
 {
     // The coordinator answers on a thread of its own, so that building its
     // answers does not count as the tab's stall.
@@ -140,8 +141,10 @@ Figures showGroup(const Topics& topics, const QByteArray& offsets)
         coordinator = std::make_unique<FakeBroker>(FakeBroker::Mode::Cluster);
         FakeBroker* broker = coordinator.get();
         broker->apiVersions += { { 16, 0, 0 }, { 15, 0, 0 }, { 9, 1, 1 }, { 2, 1, 1 } };
-        for (const auto& [topic, partitions] : topics)
-            broker->topics.append({ topic, QList<std::int32_t>(partitions.size(), 1) });
+        for (const auto& [topic, partitions] : topics) {
+            if (!failing)
+                broker->topics.append({ topic, QList<std::int32_t>(partitions.size(), 1) });
+        }
         const QByteArray listed = ResponseImage().s16(0).s32(1).string("g").string("consumer").data();
         const QByteArray described = describedGroup(topics);
         broker->onFrame = [&, broker, listed, described](const FakeBroker::Frame& frame) {
@@ -153,7 +156,7 @@ Figures showGroup(const Topics& topics, const QByteArray& offsets)
                 broker->reply(frame, described);
                 break;
             case KafkaApiKey::OffsetFetch:
-                broker->reply(frame, offsets.isEmpty() ? committedOffsets(requested(frame.body, false)) : offsets);
+                broker->reply(frame, offsets.isEmpty() ? committedOffsets(requested(frame.body, false), failing ? 3 : 0) : offsets);
                 offsetsAnswered = true;
                 break;
             case KafkaApiKey::ListOffsets:
@@ -196,7 +199,11 @@ Figures showGroup(const Topics& topics, const QByteArray& offsets)
     // the coordinator has answered).
     const QAbstractItemModel& table = *widget.findChild<QTableView*>()->model();
     const auto lagShown = [&table](int row) { return table.index(row, ConsumerAssignmentModel::LagColumn).data().isValid(); };
-    if (!QTest::qWaitFor([&] { return offsetsAnswered && (!offsets.isEmpty() || (lagShown(0) && lagShown(table.rowCount() - 1))); },
+    if (!QTest::qWaitFor(
+            [&] {
+                return offsetsAnswered
+                    && (!offsets.isEmpty() || failing || (lagShown(0) && lagShown(table.rowCount() - 1)));
+            },
             WaitMs))
         std::printf("(timed out)\n");
     QTest::qWait(1000); // the answers still coming, and the table painting them
@@ -240,5 +247,8 @@ int main(int argc, char** argv)
     const Figures large = showGroup(spread(partitions, topics), {});
     print(qPrintable(QStringLiteral("%1 partitions over %2 topics").arg(partitions).arg(topics)), large);
     std::printf("stall ratio against the peer: %.1f\n", large.worstStallMs / std::max(peer.worstStallMs, 0.1));
+
+    const Figures failing = showGroup(spread(partitions, topics), {}, true);
+    print("the same, topics unknown, every offset failing", failing);
     return 0;
 }

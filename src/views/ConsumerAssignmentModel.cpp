@@ -181,16 +181,16 @@ void ConsumerAssignmentModel::sort(int column, Qt::SortOrder order)
             std::stable_sort(sorted.begin(), sorted.end(), [&keys](int left, int right) { return keys[size_t(right)] < keys[size_t(left)]; });
     }
 
+    if (inOrder)
+        return;
     beginResetModel();
-    if (!inOrder) {
-        topicNumbers.clear();
-        rowsByPartition.clear();
-        QList<AssignmentWithExtras> rows;
-        rows.reserve(assignments.size());
-        for (int row : sorted)
-            rows.append(std::move(assignments[row]));
-        assignments = std::move(rows);
-    }
+    topicNumbers.clear();
+    rowsByPartition.clear();
+    QList<AssignmentWithExtras> rows;
+    rows.reserve(assignments.size());
+    for (int row : sorted)
+        rows.append(std::move(assignments[row]));
+    assignments = std::move(rows);
     endResetModel();
 }
 

@@ -236,7 +236,8 @@ void ConsumersWidget::onDescribeGroupsAnswer(const Selection& selection, KafkaRe
         return;
     }
 
-    QList<ConsumerAssignment> assignments;
+    QList<KafkaConsumerProtocolAssignment> decoded;
+    qsizetype partitions = 0;
     for (const KafkaDescribeGroupsResponse::Member& member : group->members) {
         // A member of a group in the middle of a rebalance has no assignment
         // yet: no bytes, no partitions.
@@ -246,7 +247,15 @@ void ConsumersWidget::onDescribeGroupsAnswer(const Selection& selection, KafkaRe
             showError(assignment.error());
             return;
         }
-        for (const KafkaConsumerProtocolAssignment::Topic& topic : assignment.value().topics) {
+        for (const KafkaConsumerProtocolAssignment::Topic& topic : assignment.value().topics)
+            partitions += topic.partitions.size();
+        decoded.append(std::move(assignment.value()));
+    }
+    QList<ConsumerAssignment> assignments;
+    assignments.reserve(partitions);
+    for (qsizetype i = 0; i < group->members.size(); ++i) {
+        const KafkaDescribeGroupsResponse::Member& member = group->members.at(i);
+        for (const KafkaConsumerProtocolAssignment::Topic& topic : decoded.at(i).topics) {
             for (std::int32_t partition : topic.partitions) {
                 assignments.append(ConsumerAssignment { member.memberId, member.groupInstanceId, member.clientId,
                     member.clientHost, topic.topic, partition });
