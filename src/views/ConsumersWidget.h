@@ -37,6 +37,12 @@ class ConsumersWidget;
 // Dead, are described with ConsumerGroupDescribe where the coordinator
 // speaks it.
 //
+// A group may have a million assigned partitions: the offsets are asked for
+// in batches once the rows are shown, the latest ones through a
+// KafkaLatestOffsetsLookup (which follows a moving leader), and of the
+// errors of one group's offset answers only the first few are kept, with
+// one entry counting the rest.
+//
 // Threads: everything runs on the GUI thread. Requests go through the
 // cluster client's connections; their answers come back to this tab's
 // thread, with the tab as context object, so answers that arrive after the

@@ -171,7 +171,7 @@ struct Cluster {
         shown.sort();
         return shown;
     }
-    // Answers the broker's next request of the API once it has come.
+    // Answers the broker's next request of the API once it has come (an empty payload: hangs up).
     void answer(int broker, KafkaApiKey apiKey, const QByteArray& payload)
     {
         FakeBroker& fake = *brokers[size_t(broker)];
@@ -179,7 +179,7 @@ struct Cluster {
         QVERIFY(QTest::qWaitFor([&] { return fake.requestCount(apiKey) > count; }, 5000));
         QList<FakeBroker::Frame> frames = fake.frames();
         frames.removeIf([apiKey](const FakeBroker::Frame& frame) { return frame.apiKey != std::int16_t(apiKey); });
-        fake.reply(frames[count], payload);
+        payload.isEmpty() ? frames[count].peer->close() : fake.reply(frames[count], payload);
     }
     QMap<std::pair<int, KafkaApiKey>, int> answered;
 };
@@ -301,10 +301,18 @@ private slots:
         QVERIFY2(errorLabel.text().contains("no longer exists"), qPrintable(errorLabel.text()));
     }
 
-    // The partition's leader moves after the tab read the metadata: the old leader refuses, the tab reads the
-    // metadata again and asks the new leader, without a leader epoch, and the lag shows.
+    // The partition's leader moves after the tab read the metadata: the old leader refuses or goes away, the
+    // tab reads the metadata again and asks the new leader, without a leader epoch, and the lag shows.
+    void lagAfterLeaderMove_data()
+    {
+        QTest::addColumn<QByteArray>("oldLeader");
+        QTest::newRow("not the leader") << latestOffset(0, 6, -1);
+        QTest::newRow("hang-up") << QByteArray();
+    }
+
     void lagAfterLeaderMove()
     {
+        QFETCH(QByteArray, oldLeader);
         Cluster cluster({ listed(0, { { "g", "consumer" } }), listed(0, {}) }, { { "t", { 1 } } });
         QVERIFY(cluster.widget);
         QTRY_COMPARE(cluster.groups(), QStringList({ "g" }));
@@ -312,7 +320,7 @@ private slots:
         cluster.answer(0, KafkaApiKey::DescribeGroups, describedOwning(assignmentOf({ { "t", { 0 } } })));
         cluster.answer(0, KafkaApiKey::OffsetFetch, offsetsFetched({ { "t", { 0 }, 4, 0 } }));
         cluster.setTopics({ { "t", { 2 } } });
-        cluster.answer(0, KafkaApiKey::ListOffsets, latestOffset(0, 6, -1));
+        cluster.answer(0, KafkaApiKey::ListOffsets, oldLeader);
         cluster.answer(1, KafkaApiKey::ListOffsets, latestOffset(0, 0, 10));
         QTRY_COMPARE(cluster.cell("t-0", Model::LagColumn), QString("6"));
         QVERIFY(cluster.widget->errors.isEmpty());
