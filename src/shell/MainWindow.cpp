@@ -5,6 +5,7 @@
 #include "ConfigListModel.h"
 #include "ConsumersWidget.h"
 #include "EditConfigDialog.h"
+#include "ErrorList.h"
 #include "ErrorsPopover.h"
 #include "KafkaClusterClient.h"
 #include "RecordsWidget.h"
@@ -60,7 +61,7 @@ MainWindow::MainWindow(QWidget* parent)
         settings = std::move(loadedSettings.value());
     } else {
         for (KafkaError& error : loadedSettings.error())
-            errors.append(error.wrap(KafkaErrorCode::SettingsLoadError, tr("Unable to load settings file")));
+            ErrorList::append(errors, error.wrap(KafkaErrorCode::SettingsLoadError, tr("Unable to load settings file")));
     }
 
     setupHamburgerMenu();
@@ -164,12 +165,12 @@ std::optional<Config> MainWindow::loadConfig(const QString& path)
     auto loaded = Config::parseFromFile(path);
     if (!loaded.hasValue()) {
         for (KafkaError& error : loaded.error())
-            errors.append(error.wrap(KafkaErrorCode::InvalidYamlDocument, tr("Unable to load configuration file '%1'").arg(path)));
+            ErrorList::append(errors, error.wrap(KafkaErrorCode::InvalidYamlDocument, tr("Unable to load configuration file '%1'").arg(path)));
         return std::nullopt;
     }
     // Loaded, with problems the user must still see (an undecryptable
     // password, for instance).
-    errors.append(loaded.value().loadErrors);
+    ErrorList::append(errors, loaded.value().loadErrors);
     return std::move(loaded.value());
 }
 
@@ -393,7 +394,7 @@ void MainWindow::onImportConfigsActivated()
         return;
     ui->tabWidget->setCurrentIndex(0);
     ImportResult result = ConfigImport::importFiles(this, paths);
-    errors.append(result.errors);
+    ErrorList::append(errors, result.errors);
     onErrorsChanged();
     QModelIndex last;
     for (Config& config : result.configs)

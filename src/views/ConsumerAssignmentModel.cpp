@@ -2,53 +2,96 @@
 
 #include <QHash>
 
+#include <QStringList>
+
 #include <algorithm>
-#include <functional>
+#include <array>
 #include <limits>
+#include <numeric>
 #include <utility>
+#include <vector>
 
 namespace {
 
 using Row = ConsumerAssignmentModel::AssignmentWithExtras;
-using RowLess = std::function<bool(const Row&, const Row&)>;
+// A row's sort keys: compared in order, as numbers.
+using SortKey = std::array<std::int64_t, 2>;
 
-int compareText(const QString& left, const QString& right)
+// Each row's text in the column ranked among the column's distinct texts,
+// compared case-insensitively: texts equal but for case share a rank. Rows of
+// a group are a million at most, their distinct texts far fewer, so the sort
+// then compares numbers rather than texts.
+std::vector<std::int64_t> textRanks(const QList<Row>& rows, const QString& (*text)(const Row&))
 {
-    return QString::compare(left, right, Qt::CaseInsensitive);
-}
-
-RowLess byText(QString ConsumerAssignment::*field)
-{
-    return [field](const Row& left, const Row& right) {
-        return compareText(left.assignment.*field, right.assignment.*field) < 0;
-    };
-}
-
-RowLess ascendingOrder(int column)
-{
-    switch (column) {
-    case ConsumerAssignmentModel::PartitionColumn:
-        return [](const Row& left, const Row& right) {
-            const int byTopic = compareText(left.assignment.topic, right.assignment.topic);
-            return byTopic != 0 ? byTopic < 0 : left.assignment.partition < right.assignment.partition;
-        };
-    case ConsumerAssignmentModel::MemberIdColumn:
-        return byText(&ConsumerAssignment::memberId);
-    case ConsumerAssignmentModel::GroupInstanceIdColumn:
-        return byText(&ConsumerAssignment::groupInstanceId);
-    case ConsumerAssignmentModel::ClientHostColumn:
-        return byText(&ConsumerAssignment::clientHost);
-    case ConsumerAssignmentModel::ClientIdColumn:
-        return byText(&ConsumerAssignment::clientId);
-    case ConsumerAssignmentModel::OffsetColumn:
-        return [](const Row& left, const Row& right) { return left.consumerOffset.offset < right.consumerOffset.offset; };
-    case ConsumerAssignmentModel::LagColumn:
-        return [](const Row& left, const Row& right) {
-            return ConsumerAssignmentModel::computeLag(left) < ConsumerAssignmentModel::computeLag(right);
-        };
-    default:
-        return {};
+    // Rows come in runs of one topic or member: a run looks its text up once.
+    QHash<QString, std::int64_t> ranks;
+    const QString* previous = nullptr;
+    for (const Row& row : rows) {
+        if (!previous || *previous != text(row))
+            ranks.insert(text(row), 0);
+        previous = &text(row);
     }
+    QStringList distinct = ranks.keys();
+    std::sort(distinct.begin(), distinct.end(),
+        [](const QString& left, const QString& right) { return QString::compare(left, right, Qt::CaseInsensitive) < 0; });
+    std::int64_t rank = 0;
+    for (qsizetype i = 0; i < distinct.size(); ++i) {
+        if (i > 0 && QString::compare(distinct[i - 1], distinct[i], Qt::CaseInsensitive) != 0)
+            ++rank;
+        ranks[distinct[i]] = rank;
+    }
+    std::vector<std::int64_t> rowRanks;
+    rowRanks.reserve(rows.size());
+    previous = nullptr;
+    for (const Row& row : rows) {
+        if (!previous || *previous != text(row))
+            rank = ranks.value(text(row));
+        previous = &text(row);
+        rowRanks.push_back(rank);
+    }
+    return rowRanks;
+}
+
+// The sort keys of every row for a column; none for a column without order.
+std::vector<SortKey> sortKeys(const QList<Row>& rows, int column)
+{
+    std::vector<SortKey> keys;
+    keys.reserve(rows.size());
+    const auto byText = [&rows, &keys](const QString& (*text)(const Row&)) {
+        for (std::int64_t rank : textRanks(rows, text))
+            keys.push_back({ rank, 0 });
+    };
+    switch (column) {
+    case ConsumerAssignmentModel::PartitionColumn: {
+        const std::vector<std::int64_t> topics = textRanks(rows, [](const Row& row) -> const QString& { return row.assignment.topic; });
+        for (qsizetype i = 0; i < rows.size(); ++i)
+            keys.push_back({ topics[size_t(i)], rows[i].assignment.partition });
+        break;
+    }
+    case ConsumerAssignmentModel::MemberIdColumn:
+        byText([](const Row& row) -> const QString& { return row.assignment.memberId; });
+        break;
+    case ConsumerAssignmentModel::GroupInstanceIdColumn:
+        byText([](const Row& row) -> const QString& { return row.assignment.groupInstanceId; });
+        break;
+    case ConsumerAssignmentModel::ClientHostColumn:
+        byText([](const Row& row) -> const QString& { return row.assignment.clientHost; });
+        break;
+    case ConsumerAssignmentModel::ClientIdColumn:
+        byText([](const Row& row) -> const QString& { return row.assignment.clientId; });
+        break;
+    case ConsumerAssignmentModel::OffsetColumn:
+        for (const Row& row : rows)
+            keys.push_back({ row.consumerOffset.offset, 0 });
+        break;
+    case ConsumerAssignmentModel::LagColumn:
+        for (const Row& row : rows)
+            keys.push_back({ ConsumerAssignmentModel::computeLag(row), 0 });
+        break;
+    default:
+        break;
+    }
+    return keys;
 }
 
 } // namespace
@@ -122,21 +165,40 @@ QVariant ConsumerAssignmentModel::headerData(int section, Qt::Orientation orient
 
 void ConsumerAssignmentModel::sort(int column, Qt::SortOrder order)
 {
-    const RowLess less = ascendingOrder(column);
-    if (!less)
+    if (column < 0 || column >= ColumnCount)
+        return;
+    const std::vector<SortKey> keys = sortKeys(assignments, column);
+    // Rows often come in order already: they stay as they are.
+    const bool inOrder = order == Qt::AscendingOrder ? std::is_sorted(keys.begin(), keys.end())
+                                                     : std::is_sorted(keys.rbegin(), keys.rend());
+    std::vector<int> sorted;
+    if (!inOrder) {
+        sorted.resize(keys.size());
+        std::iota(sorted.begin(), sorted.end(), 0);
+        if (order == Qt::AscendingOrder)
+            std::stable_sort(sorted.begin(), sorted.end(), [&keys](int left, int right) { return keys[size_t(left)] < keys[size_t(right)]; });
+        else
+            std::stable_sort(sorted.begin(), sorted.end(), [&keys](int left, int right) { return keys[size_t(right)] < keys[size_t(left)]; });
+    }
+
+    if (inOrder)
         return;
     beginResetModel();
-    if (order == Qt::AscendingOrder)
-        std::stable_sort(assignments.begin(), assignments.end(), less);
-    else
-        std::stable_sort(assignments.begin(), assignments.end(),
-            [&less](const Row& left, const Row& right) { return less(right, left); });
+    topicNumbers.clear();
+    rowsByPartition.clear();
+    QList<AssignmentWithExtras> rows;
+    rows.reserve(assignments.size());
+    for (int row : sorted)
+        rows.append(std::move(assignments[row]));
+    assignments = std::move(rows);
     endResetModel();
 }
 
 void ConsumerAssignmentModel::setAssignments(QList<ConsumerAssignment> newAssignments)
 {
     beginResetModel();
+    topicNumbers.clear();
+    rowsByPartition.clear();
     assignments.clear();
     assignments.reserve(newAssignments.size());
     for (ConsumerAssignment& assignment : newAssignments) {
@@ -159,6 +221,8 @@ void ConsumerAssignmentModel::setLastOffsets(const QList<PartitionOffset>& offse
 void ConsumerAssignmentModel::clear()
 {
     beginResetModel();
+    topicNumbers.clear();
+    rowsByPartition.clear();
     assignments.clear();
     endResetModel();
 }
@@ -174,22 +238,39 @@ std::int64_t ConsumerAssignmentModel::computeLag(const AssignmentWithExtras& row
 
 void ConsumerAssignmentModel::applyOffsets(const QList<PartitionOffset>& offsets, OffsetKind kind)
 {
-    // The first row of each partition; a partition assigned twice gets its
-    // offsets in that row only.
-    QHash<std::pair<QString, std::int32_t>, int> firstRows;
-    for (int row = static_cast<int>(assignments.size()) - 1; row >= 0; --row)
-        firstRows.insert({ assignments[row].assignment.topic, assignments[row].assignment.partition }, row);
-
+    // A partition assigned twice gets its offsets in its first row only.
+    const auto key = [](std::uint32_t topic, std::int32_t partition) {
+        return (std::uint64_t(topic) << 32) | std::uint32_t(partition);
+    };
+    if (rowsByPartition.empty() && !assignments.isEmpty()) {
+        rowsByPartition.reserve(size_t(assignments.size()));
+        auto topic = topicNumbers.end();
+        for (int row = 0; row < assignments.size(); ++row) {
+            const ConsumerAssignment& assignment = assignments[row].assignment;
+            // Rows come in runs of one topic: a run looks it up once.
+            if (topic == topicNumbers.end() || topic.key() != assignment.topic) {
+                topic = topicNumbers.find(assignment.topic);
+                if (topic == topicNumbers.end())
+                    topic = topicNumbers.insert(assignment.topic, std::uint32_t(topicNumbers.size()));
+            }
+            rowsByPartition.emplace_back(key(*topic, assignment.partition), row);
+        }
+        std::sort(rowsByPartition.begin(), rowsByPartition.end());
+    }
     int first = std::numeric_limits<int>::max();
     int last = -1;
     for (const PartitionOffset& offset : offsets) {
-        const auto found = firstRows.constFind({ offset.topic, offset.partition });
-        if (found == firstRows.constEnd())
+        const auto topic = topicNumbers.constFind(offset.topic);
+        if (topic == topicNumbers.constEnd())
             continue;
-        AssignmentWithExtras& row = assignments[*found];
+        const std::uint64_t wanted = key(*topic, offset.partition);
+        const auto found = std::lower_bound(rowsByPartition.begin(), rowsByPartition.end(), std::pair(wanted, 0));
+        if (found == rowsByPartition.end() || found->first != wanted)
+            continue;
+        AssignmentWithExtras& row = assignments[found->second];
         (kind == OffsetKind::Consumer ? row.consumerOffset : row.lastOffset) = offset;
-        first = std::min(first, *found);
-        last = std::max(last, *found);
+        first = std::min(first, found->second);
+        last = std::max(last, found->second);
     }
     if (last < 0)
         return;

@@ -4,9 +4,12 @@
 #include "PartitionOffset.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QList>
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 // The assignments table of the consumer groups tab: one row per partition
 // assigned to a member of the selected group, with the group's committed
@@ -65,4 +68,9 @@ private:
     void applyOffsets(const QList<PartitionOffset>& offsets, OffsetKind kind);
 
     QList<AssignmentWithExtras> assignments;
+    // The rows by topic number and partition, sorted, to find the first row
+    // of a partition; built when offsets first arrive after the rows changed,
+    // since the offsets of a large group come in many answers.
+    QHash<QString, std::uint32_t> topicNumbers;
+    std::vector<std::pair<std::uint64_t, int>> rowsByPartition;
 };

@@ -1,6 +1,7 @@
 #include "ConsumersWidget.h"
 
 #include "ConsumerAssignmentModel.h"
+#include "ErrorList.h"
 #include "KafkaClusterClient.h"
 #include "KafkaConnection.h"
 #include "KafkaConsumerGroupDescribeRequest.h"
@@ -8,10 +9,12 @@
 #include "KafkaConsumerProtocolAssignment.h"
 #include "KafkaDescribeGroupsRequest.h"
 #include "KafkaDescribeGroupsResponse.h"
+#include "KafkaLatestOffsetsLookup.h"
 #include "KafkaListGroupsRequest.h"
 #include "KafkaListGroupsResponse.h"
 #include "ui_ConsumersWidget.h"
 
+#include <QHeaderView>
 #include <QSignalBlocker>
 #include <QStatusBar>
 
@@ -46,6 +49,9 @@ ConsumersWidget::ConsumersWidget(QStatusBar& windowStatusBar, Settings& /*settin
     ui->groupDetailsFrame->setTitleWidget(ui->groupSelectorWidget);
     connect(ui->groupsComboBox, &QComboBox::currentIndexChanged, this, &ConsumersWidget::refreshAssignments);
     ui->assignmentsTableView->setModel(assignmentModel.get());
+    // Rows of one height: a group may have a million assigned partitions,
+    // and measuring each row would hold up the window for as long.
+    ui->assignmentsTableView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     refreshGroups();
 }
 
@@ -75,7 +81,15 @@ void ConsumersWidget::onClusterClientConnectionError(int /*brokerId*/, KafkaErro
 
 void ConsumersWidget::appendError(KafkaError error)
 {
-    errors.append(std::move(error));
+    ErrorList::append(errors, std::move(error));
+    emit errorsChanged();
+}
+
+void ConsumersWidget::appendErrors(const QList<KafkaError>& more)
+{
+    if (more.isEmpty())
+        return;
+    ErrorList::append(errors, more);
     emit errorsChanged();
 }
 
@@ -90,6 +104,7 @@ void ConsumersWidget::clearGroupDetails()
     ui->groupCoordinator->clear();
     ui->protocolData->clear();
     assignmentModel->clear();
+    latestOffsets.reset();
 }
 
 // --- the groups ---------------------------------------------------------------
@@ -221,7 +236,8 @@ void ConsumersWidget::onDescribeGroupsAnswer(const Selection& selection, KafkaRe
         return;
     }
 
-    QList<ConsumerAssignment> assignments;
+    QList<KafkaConsumerProtocolAssignment> decoded;
+    qsizetype partitions = 0;
     for (const KafkaDescribeGroupsResponse::Member& member : group->members) {
         // A member of a group in the middle of a rebalance has no assignment
         // yet: no bytes, no partitions.
@@ -231,7 +247,15 @@ void ConsumersWidget::onDescribeGroupsAnswer(const Selection& selection, KafkaRe
             showError(assignment.error());
             return;
         }
-        for (const KafkaConsumerProtocolAssignment::Topic& topic : assignment.value().topics) {
+        for (const KafkaConsumerProtocolAssignment::Topic& topic : assignment.value().topics)
+            partitions += topic.partitions.size();
+        decoded.append(std::move(assignment.value()));
+    }
+    QList<ConsumerAssignment> assignments;
+    assignments.reserve(partitions);
+    for (qsizetype i = 0; i < group->members.size(); ++i) {
+        const KafkaDescribeGroupsResponse::Member& member = group->members.at(i);
+        for (const KafkaConsumerProtocolAssignment::Topic& topic : decoded.at(i).topics) {
             for (std::int32_t partition : topic.partitions) {
                 assignments.append(ConsumerAssignment { member.memberId, member.groupInstanceId, member.clientId,
                     member.clientHost, topic.topic, partition });
@@ -277,7 +301,11 @@ void ConsumersWidget::onConsumerGroupDescribeAnswer(const Selection& selection, 
     }
     const QList<KafkaConsumerGroupDescribeResponse::Group>& described = response.value().groups;
     const auto group = findGroup(described, selection.group.name);
-    if (group == described.end() || group->errorCode == KafkaProtocolError::GroupIdNotFound) {
+    // Brokers that offer the API without the consumer group protocol turned on
+    // answer every group with UNSUPPORTED_VERSION: as to an older
+    // coordinator, the group is dead to them.
+    if (group == described.end() || group->errorCode == KafkaProtocolError::GroupIdNotFound
+        || group->errorCode == KafkaProtocolError::UnsupportedVersion) {
         showGroupGone(selection);
         return;
     }
@@ -310,13 +338,33 @@ void ConsumersWidget::showGroupDetails(const Selection& selection, const QString
             : QStringLiteral("%1:%2").arg(coordinator->host).arg(coordinator->port));
 
     assignmentModel->setAssignments(assignments);
-    ui->assignmentsTableView->sortByColumn(ConsumerAssignmentModel::PartitionColumn, Qt::AscendingOrder);
+    // Sorted once: the view would sort again when its sort indicator changes.
+    {
+        const QSignalBlocker blocker(ui->assignmentsTableView->horizontalHeader());
+        ui->assignmentsTableView->horizontalHeader()->setSortIndicator(
+            ConsumerAssignmentModel::PartitionColumn, Qt::AscendingOrder);
+    }
+    assignmentModel->sort(ConsumerAssignmentModel::PartitionColumn, Qt::AscendingOrder);
     ui->assignmentsTableView->resizeColumnsToContents();
-    ui->assignmentsTableView->resizeRowsToContents();
     if (assignments.isEmpty())
         return;
-    refreshConsumerOffsets(selection, assignments);
-    refreshTopicOffsets(selection, assignments);
+    // The offsets are asked for once the rows have been shown: for a group of
+    // a million partitions each step holds up the window for a while.
+    QMetaObject::invokeMethod(
+        this,
+        [this, selection, assignments = std::move(assignments)] {
+            if (!isSelected(selection))
+                return;
+            refreshConsumerOffsets(selection, assignments);
+            QMetaObject::invokeMethod(
+                this,
+                [this, selection, assignments] {
+                    if (isSelected(selection))
+                        refreshTopicOffsets(assignments);
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
 }
 
 void ConsumersWidget::showGroupGone(const Selection& selection)

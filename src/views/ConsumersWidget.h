@@ -6,7 +6,9 @@
 #include "KafkaRawResponse.h"
 #include "Result.h"
 
+#include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QWidget>
 
@@ -14,7 +16,9 @@
 #include <memory>
 
 class ConsumerAssignmentModel;
+class ErrorBatch;
 class KafkaClusterClient;
+class KafkaLatestOffsetsLookup;
 class QStatusBar;
 struct Config;
 struct Settings;
@@ -32,6 +36,12 @@ class ConsumersWidget;
 // lag. Groups of the consumer group protocol, which DescribeGroups reports as
 // Dead, are described with ConsumerGroupDescribe where the coordinator
 // speaks it.
+//
+// A group may have a million assigned partitions: the offsets are asked for
+// in batches once the rows are shown, the latest ones through a
+// KafkaLatestOffsetsLookup (which follows a moving leader), and of the
+// errors of one group's offset answers only the first few are kept, with
+// one entry counting the rest.
 //
 // Threads: everything runs on the GUI thread. Requests go through the
 // cluster client's connections; their answers come back to this tab's
@@ -82,6 +92,7 @@ private:
     };
 
     void appendError(KafkaError error);
+    void appendErrors(const QList<KafkaError>& more);
     bool isSelected(const Selection& selection) const;
     void clearGroupDetails();
 
@@ -97,14 +108,17 @@ private:
     KafkaError groupError(KafkaProtocolError errorCode, const Selection& selection) const;
 
     void refreshConsumerOffsets(const Selection& selection, const QList<ConsumerAssignment>& assignments);
-    void onOffsetFetchAnswer(const Selection& selection, KafkaResult<KafkaRawResponse>& answer);
-    void refreshTopicOffsets(const Selection& selection, const QList<ConsumerAssignment>& assignments);
-    void onListOffsetsAnswer(const Selection& selection, KafkaResult<KafkaRawResponse>& answer);
+    void onOffsetFetchAnswer(const Selection& selection, QHash<QString, QSet<std::int32_t>>& unanswered,
+        KafkaResult<KafkaRawResponse>& answer, ErrorBatch& failures);
+    void refreshTopicOffsets(const QList<ConsumerAssignment>& assignments);
 
     std::unique_ptr<Ui::ConsumersWidget> ui;
     QStatusBar& statusBar;
     std::shared_ptr<KafkaClusterClient> clusterClient;
     std::unique_ptr<ConsumerAssignmentModel> assignmentModel;
+    // The latest offsets of the selected group's partitions; replaced with
+    // each choice, which drops the answers and retries of the one before.
+    std::unique_ptr<KafkaLatestOffsetsLookup> latestOffsets;
     // Groups gathered from the ListGroups answers so far, and the number of
     // brokers whose answer is still awaited.
     QList<Group> groups;

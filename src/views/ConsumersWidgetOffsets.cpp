@@ -2,28 +2,57 @@
 #include "ConsumersWidget.h"
 
 #include "ConsumerAssignmentModel.h"
-#include "IsolationLevel.h"
+#include "ErrorBatch.h"
 #include "KafkaClusterClient.h"
 #include "KafkaConnection.h"
-#include "KafkaListOffsetsRequest.h"
-#include "KafkaListOffsetsResponse.h"
+#include "KafkaLatestOffsetsLookup.h"
 #include "KafkaOffsetFetchRequest.h"
 #include "KafkaOffsetFetchResponse.h"
+#include "PartitionBatches.h"
 
 #include <QHash>
+#include <QSet>
+
+#include <memory>
 
 namespace {
 
-// The distinct topics of the assignments in order of first appearance.
-QStringList topicsOf(const QList<ConsumerAssignment>& assignments)
+// Partitions per OffsetFetch request. A committed offset may carry up to 4 KB
+// of metadata (the broker's default offset.metadata.max.bytes), so 2,000
+// partitions stay below the connection's response limit of 16 MB.
+constexpr qsizetype MaxPartitionsPerOffsetFetch = 2000;
+
+// The partitions of the assignments by topic, topics in order of first
+// appearance and partitions in assignment order.
+QList<KafkaLatestOffsetsLookup::Topic> partitionsByTopic(const QList<ConsumerAssignment>& assignments)
 {
-    QStringList topics;
+    QList<KafkaLatestOffsetsLookup::Topic> topics;
+    QHash<QString, qsizetype> positions;
+    qsizetype position = -1;
     for (const ConsumerAssignment& assignment : assignments) {
-        if (!topics.contains(assignment.topic))
-            topics.append(assignment.topic);
+        // Assignments come in runs of one topic: a run looks it up once.
+        if (position < 0 || topics.at(position).name != assignment.topic) {
+            auto found = positions.constFind(assignment.topic);
+            if (found == positions.constEnd()) {
+                found = positions.insert(assignment.topic, topics.size());
+                topics.append(KafkaLatestOffsetsLookup::Topic { assignment.topic, {} });
+            }
+            position = *found;
+        }
+        topics[position].partitions.append(assignment.partition);
     }
     return topics;
 }
+
+// The partitions asked for, by topic; each is answered once.
+using Unanswered = QHash<QString, QSet<std::int32_t>>;
+
+// The OffsetFetch answers for one choice of a group: the errors of all of
+// them are capped together.
+struct OffsetFetchRound {
+    ErrorBatch failures;
+    qsizetype pendingAnswers = 0;
+};
 
 } // namespace
 
@@ -35,20 +64,35 @@ void ConsumersWidget::refreshConsumerOffsets(const Selection& selection, const Q
         return;
     }
     QList<KafkaOffsetFetchRequest::Topic> topics;
-    for (const QString& topic : topicsOf(assignments)) {
-        KafkaOffsetFetchRequest::Topic& entry = topics.emplaceBack(KafkaOffsetFetchRequest::Topic { topic, {} });
-        for (const ConsumerAssignment& assignment : assignments) {
-            if (assignment.topic == topic)
-                entry.partitionIndexes.append(assignment.partition);
-        }
-    }
+    for (KafkaLatestOffsetsLookup::Topic& topic : partitionsByTopic(assignments))
+        topics.append(KafkaOffsetFetchRequest::Topic { std::move(topic.name), std::move(topic.partitions) });
     KafkaConnection* coordinator = connection.value();
-    coordinator->send(std::make_unique<KafkaOffsetFetchRequest>(coordinator->nextCorrelationId(),
-                          clusterClient->clientId(), selection.group.name, std::move(topics), false),
-        this, [this, selection](KafkaResult<KafkaRawResponse> answer) { onOffsetFetchAnswer(selection, answer); });
+    QList<QList<KafkaOffsetFetchRequest::Topic>> batches
+        = partitionBatches(topics, &KafkaOffsetFetchRequest::Topic::partitionIndexes, MaxPartitionsPerOffsetFetch);
+    auto round = std::make_shared<OffsetFetchRound>();
+    round->pendingAnswers = batches.size();
+    for (QList<KafkaOffsetFetchRequest::Topic>& batch : batches) {
+        auto unanswered = std::make_shared<Unanswered>();
+        for (const KafkaOffsetFetchRequest::Topic& topic : batch) {
+            QSet<std::int32_t>& asked = (*unanswered)[topic.name];
+            for (std::int32_t partition : topic.partitionIndexes)
+                asked.insert(partition);
+        }
+        coordinator->send(std::make_unique<KafkaOffsetFetchRequest>(coordinator->nextCorrelationId(),
+                              clusterClient->clientId(), selection.group.name, std::move(batch), false),
+            this, [this, selection, unanswered, round](KafkaResult<KafkaRawResponse> answer) {
+                --round->pendingAnswers;
+                onOffsetFetchAnswer(selection, *unanswered, answer, round->failures);
+                if (isSelected(selection)) {
+                    appendErrors(round->pendingAnswers > 0 ? round->failures.takeKept()
+                                                           : round->failures.take(KafkaErrorCode::OffsetFetchError));
+                }
+            });
+    }
 }
 
-void ConsumersWidget::onOffsetFetchAnswer(const Selection& selection, KafkaResult<KafkaRawResponse>& answer)
+void ConsumersWidget::onOffsetFetchAnswer(
+    const Selection& selection, Unanswered& unanswered, KafkaResult<KafkaRawResponse>& answer, ErrorBatch& failures)
 {
     if (!isSelected(selection))
         return;
@@ -67,94 +111,43 @@ void ConsumersWidget::onOffsetFetchAnswer(const Selection& selection, KafkaResul
             tr("The server returned an error when fetching the offsets for consumer group '%1'").arg(group)));
         return;
     }
+    // Partitions that were not asked for, or answered before, are ignored;
+    // of the errors of the group's answers the first few are kept.
     QList<PartitionOffset> committed;
     for (const KafkaOffsetFetchResponse::Topic& topic : response.value().topics) {
+        const auto asked = unanswered.find(topic.name);
+        if (asked == unanswered.end())
+            continue;
         for (const KafkaOffsetFetchResponse::Partition& partition : topic.partitions) {
+            if (!asked->remove(partition.partitionIndex))
+                continue;
             if (partition.errorCode == KafkaProtocolError::None) {
                 committed.append(PartitionOffset { topic.name, partition.partitionIndex, partition.committedOffset });
                 continue;
             }
-            appendError(KafkaError(KafkaConnection::mapProtocolError(partition.errorCode, KafkaErrorCode::OffsetFetchError),
-                tr("The server returned an error for partition %1-%2 when fetching the offsets for consumer group '%3'")
-                    .arg(topic.name)
-                    .arg(partition.partitionIndex)
-                    .arg(group)));
+            failures.add([&] {
+                return KafkaError(KafkaConnection::mapProtocolError(partition.errorCode, KafkaErrorCode::OffsetFetchError),
+                    tr("The server returned an error for partition %1-%2 when fetching the offsets for consumer group '%3'")
+                        .arg(topic.name)
+                        .arg(partition.partitionIndex)
+                        .arg(group));
+            });
         }
     }
     assignmentModel->setConsumerOffsets(committed);
 }
 
-void ConsumersWidget::refreshTopicOffsets(const Selection& selection, const QList<ConsumerAssignment>& assignments)
+void ConsumersWidget::refreshTopicOffsets(const QList<ConsumerAssignment>& assignments)
 {
-    const QList<KafkaMetadataResponse::Broker> brokers = clusterClient->brokers();
-    if (brokers.isEmpty())
-        return;
-    // The partitions by leader, each partition looked up once.
-    QHash<std::int32_t, QList<KafkaListOffsetsRequest::Topic>> byLeader;
-    for (const QString& topic : topicsOf(assignments)) {
-        for (const ConsumerAssignment& assignment : assignments) {
-            if (assignment.topic != topic)
-                continue;
-            Result<KafkaMetadataResponse::Partition, KafkaError> partition
-                = clusterClient->findTopicPartition(topic, assignment.partition);
-            if (partition.isError()) {
-                appendError(partition.error());
-                continue;
-            }
-            if (partition.value().errorCode != KafkaProtocolError::None) {
-                appendError(KafkaError(
-                    KafkaConnection::mapProtocolError(partition.value().errorCode, KafkaErrorCode::ListOffsetsError),
-                    tr("Partition %1-%2 is in a failed state").arg(topic).arg(assignment.partition)));
-                continue;
-            }
-            QList<KafkaListOffsetsRequest::Topic>& topics = byLeader[partition.value().leaderId];
-            if (topics.isEmpty() || topics.last().name != topic)
-                topics.append(KafkaListOffsetsRequest::Topic { topic, {} });
-            topics.last().partitions.append(
-                KafkaListOffsetsRequest::Partition { assignment.partition, partition.value().leaderEpoch, -1 });
-        }
-    }
-    for (const KafkaMetadataResponse::Broker& broker : brokers) {
-        const auto topics = byLeader.constFind(broker.nodeId);
-        if (topics == byLeader.constEnd())
-            continue;
-        Result<KafkaConnection*, KafkaError> connection = clusterClient->brokerConnectionForId(broker.nodeId);
-        if (connection.isError()) {
-            appendError(connection.error());
-            continue;
-        }
-        KafkaConnection* leader = connection.value();
-        leader->send(std::make_unique<KafkaListOffsetsRequest>(leader->nextCorrelationId(), clusterClient->clientId(), -1,
-                         IsolationLevel::ReadUncommitted, *topics),
-            this, [this, selection](KafkaResult<KafkaRawResponse> answer) { onListOffsetsAnswer(selection, answer); });
-    }
-}
-
-void ConsumersWidget::onListOffsetsAnswer(const Selection& selection, KafkaResult<KafkaRawResponse>& answer)
-{
-    if (!isSelected(selection))
-        return;
-    if (answer.isError()) {
-        appendError(answer.error());
-        return;
-    }
-    KafkaResult<KafkaListOffsetsResponse> response = KafkaListOffsetsResponse::parseFromRaw(answer.value());
-    if (response.isError()) {
-        appendError(response.error());
-        return;
-    }
-    QList<PartitionOffset> latest;
-    for (const KafkaListOffsetsResponse::Topic& topic : response.value().topics) {
-        for (const KafkaListOffsetsResponse::Partition& partition : topic.partitions) {
-            if (partition.errorCode == KafkaProtocolError::None) {
-                latest.append(PartitionOffset { topic.name, partition.partitionIndex, partition.offset });
-                continue;
-            }
-            appendError(KafkaError(KafkaConnection::mapProtocolError(partition.errorCode, KafkaErrorCode::OffsetFetchError),
-                tr("The server returned an error for partition %1-%2 when fetching the last topic offsets")
-                    .arg(topic.name)
-                    .arg(partition.partitionIndex)));
-        }
-    }
-    assignmentModel->setLastOffsets(latest);
+    latestOffsets = std::make_unique<KafkaLatestOffsetsLookup>(
+        *clusterClient,
+        [this](const QList<KafkaLatestOffsetsLookup::Offset>& found) {
+            QList<PartitionOffset> latest;
+            latest.reserve(found.size());
+            for (const KafkaLatestOffsetsLookup::Offset& offset : found)
+                latest.append(PartitionOffset { offset.topic, offset.partition, offset.offset });
+            assignmentModel->setLastOffsets(latest);
+        },
+        [this](const QList<KafkaError>& failures) { appendErrors(failures); });
+    latestOffsets->start(partitionsByTopic(assignments));
 }

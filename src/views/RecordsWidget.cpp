@@ -3,6 +3,7 @@
 #include "AdvancedFilterWidget.h"
 #include "Config.h"
 #include "ElidedLabel.h"
+#include "ErrorList.h"
 #include "FetchRange.h"
 #include "FilterEngine.h"
 #include "KafkaClusterClient.h"
@@ -55,7 +56,7 @@ RecordsWidget::RecordsWidget(QStatusBar& windowStatusBar, Settings& appSettings,
     if (protobuf.hasValue()) {
         protobufDeserializer = std::move(protobuf).value();
     } else {
-        errors.append(protobuf.error());
+        ErrorList::append(errors, protobuf.error());
         // Nobody listens yet: announced once the event loop runs.
         QMetaObject::invokeMethod(this, &RecordsWidget::errorsChanged, Qt::QueuedConnection);
     }
@@ -482,7 +483,7 @@ void RecordsWidget::updateUiForFetchEnd(bool keepControls)
 
 void RecordsWidget::appendError(KafkaError error)
 {
-    errors.append(std::move(error));
+    ErrorList::append(errors, std::move(error));
     emit errorsChanged();
 }
 

@@ -1,4 +1,6 @@
 #include "Error.h"
+#include "ErrorBatch.h"
+#include "ErrorList.h"
 #include "KafkaProtocolError.h"
 #include "Result.h"
 
@@ -21,6 +23,54 @@ private slots:
         QCOMPARE(outermost.causes.size(), 4);
         QCOMPARE(outermost.causes.last().message, QString("outer"));
         QVERIFY(outermost.causes.last().causes.isEmpty());
+    }
+
+    // A flood of failures keeps the newest entries, whether they come one by
+    // one or in lists; a batch of one answer keeps its first errors and counts
+    // the rest in one last entry.
+    void errorListsStayBounded_data()
+    {
+        QTest::addColumn<int>("before");
+        QTest::addColumn<int>("oneByOne");
+        QTest::addColumn<int>("asList");
+        const int limit = int(ErrorList::MaxEntries);
+        QTest::newRow("below the limit") << 3 << 2 << 4;
+        QTest::newRow("one by one beyond") << limit - 1 << 5 << 0;
+        QTest::newRow("a list beyond") << 10 << 0 << limit + 7;
+        QTest::newRow("both beyond") << limit << 3 << 2;
+    }
+
+    void errorListsStayBounded()
+    {
+        QFETCH(int, before);
+        QFETCH(int, oneByOne);
+        QFETCH(int, asList);
+        const auto error = [](int number) { return KafkaError(KafkaErrorCode::FetchError, QString::number(number)); };
+        QList<KafkaError> errors;
+        for (int i = 0; i < before; ++i)
+            errors.append(error(i));
+        int next = before;
+        for (int i = 0; i < oneByOne; ++i)
+            ErrorList::append(errors, error(next++));
+        QList<KafkaError> list;
+        for (int i = 0; i < asList; ++i)
+            list.append(error(next++));
+        ErrorList::append(errors, list);
+
+        const int kept = std::min(next, int(ErrorList::MaxEntries));
+        QCOMPARE(errors.size(), kept);
+        QCOMPARE(errors.first().message, QString::number(next - kept));
+        QCOMPARE(errors.last().message, QString::number(next - 1));
+
+        ErrorBatch batch;
+        int built = 0;
+        for (int i = 0; i < next; ++i)
+            batch.add([&] { return error(built++); });
+        const QList<KafkaError> taken = batch.take(KafkaErrorCode::FetchError);
+        QCOMPARE(built, std::min(next, int(ErrorBatch::MaxKept)));
+        QCOMPARE(taken.size(), next > ErrorBatch::MaxKept ? built + 1 : built);
+        if (next > ErrorBatch::MaxKept)
+            QVERIFY(taken.last().message.contains(QString::number(next - built)));
     }
 
     void mapProtocolError()

@@ -3,7 +3,6 @@
 #include "KafkaClusterClient.h"
 #include "KafkaFetcherResponses.h"
 
-#include <QTimer>
 
 #include <utility>
 
@@ -53,10 +52,7 @@ void KafkaFetcher::retryFetchJob(FetchJob& job, KafkaError error)
 
 void KafkaFetcher::afterBackoffAndRefresh(int backoffMs, std::function<bool()> stillWaiting, std::function<void()> resume)
 {
-    QTimer::singleShot(backoffMs, this, [this, stillWaiting = std::move(stillWaiting), resume = std::move(resume)] {
-        if (stillWaiting())
-            clusterClient.refreshMetadata(this, [resume](const std::optional<KafkaError>&) { resume(); });
-    });
+    LeaderRetry::afterBackoffAndRefresh(clusterClient, this, backoffMs, std::move(stillWaiting), std::move(resume));
 }
 
 void KafkaFetcher::retryOffsetLookup(FetchOffsetJob& job, KafkaError error)

@@ -3,6 +3,10 @@
 #include <QDeadlineTimer>
 
 #include <algorithm>
+#include <functional>
+
+class KafkaClusterClient;
+class QObject;
 
 // The retries of one fetch job or offset lookup while its partition's leader
 // cannot be reached or has moved. Each attempt waits a backoff that doubles
@@ -42,6 +46,14 @@ public:
     // a timer of an attempt that was overtaken finds it changed.
     unsigned generation() const { return m_generation; }
     void reset() { m_attempts = 0; }
+
+    // The step between two attempts: after `backoffMs` on the thread of
+    // `context`, unless `stillWaiting` says that the attempt was overtaken,
+    // reads the metadata again and then calls `resume`, whether or not the
+    // metadata could be read (the next attempt meets the failure again).
+    // Nothing runs once `context` is gone.
+    static void afterBackoffAndRefresh(KafkaClusterClient& clusterClient, QObject* context, int backoffMs,
+        std::function<bool()> stillWaiting, std::function<void()> resume);
 
 private:
     int m_attempts = 0;
