@@ -39,8 +39,9 @@ public:
     bool stalled() const { return m_stalled; }
 
     // The committed records of the scanned batches within the range, in
-    // offset order. The record sets of one response share one budget (see
-    // KafkaDecodeBudget). Fails with the batch parser's error.
+    // offset order, in one list reserved once from the batch headers. The
+    // record sets of one response share one budget (see KafkaDecodeBudget).
+    // Fails with the batch parser's error.
     KafkaResult<QList<KafkaRecord>> decode(KafkaDecodeBudget& budget) const;
     // The same with a budget of its own, for a record set decoded alone.
     KafkaResult<QList<KafkaRecord>> decode() const;
@@ -55,6 +56,9 @@ private:
 
     // Bytes of the set taken by the complete batches to decode.
     std::int64_t m_scannedSize = 0;
+    // How many records those batches hold, by their headers, as far as their
+    // bytes can back the counts: the room the record list is reserved at.
+    std::int64_t m_expectedRecords = 0;
     std::int64_t m_nextOffset = 0;
     bool m_stalled = false;
 };

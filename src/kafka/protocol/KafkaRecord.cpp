@@ -61,6 +61,13 @@ KafkaRecord KafkaRecord::parseFromBuffer(KafkaBuffer& buffer, std::int64_t first
     std::int32_t partition, std::int64_t baseOffset, KafkaDecodeBudget& budget)
 {
     KafkaRecord record;
+    readFromBuffer(record, buffer, firstTimestamp, topic, partition, baseOffset, budget);
+    return record;
+}
+
+void KafkaRecord::readFromBuffer(KafkaRecord& record, KafkaBuffer& buffer, std::int64_t firstTimestamp,
+    const QString& topic, std::int32_t partition, std::int64_t baseOffset, KafkaDecodeBudget& budget)
+{
     // The record's length: records are read by their fields.
     buffer.readVarU64();
     record.attributes = buffer.readS8();
@@ -72,7 +79,6 @@ KafkaRecord KafkaRecord::parseFromBuffer(KafkaBuffer& buffer, std::int64_t first
     record.value = readNullableBytes(buffer);
     budget.charge(KafkaDecodeBudget::RecordOverhead + record.key.size() + record.value.size());
     record.headers = readHeadersFromBuffer(buffer, budget);
-    return record;
 }
 
 QList<KafkaHeader> KafkaRecord::readHeadersFromBuffer(KafkaBuffer& buffer, KafkaDecodeBudget& budget)

@@ -21,7 +21,12 @@ public:
     static constexpr std::int64_t LengthFieldEnd = 12;
     // Where header fields lie, for reading them without parsing the batch.
     static constexpr std::int64_t BatchLengthPosition = 8;
+    static constexpr std::int64_t AttributesPosition = 21;
     static constexpr std::int64_t LastOffsetDeltaPosition = 23;
+    static constexpr std::int64_t RecordCountPosition = 57;
+    // The smallest record: length, attributes, two deltas, key length, value
+    // length and header count, one byte each.
+    static constexpr std::int64_t MinRecordSize = 7;
     // The only batch format read.
     static constexpr std::int8_t SupportedMagic = 2;
     // Decompressing one batch never yields more than this many bytes.
@@ -78,6 +83,12 @@ public:
     // The same with a budget of its own, for a batch read alone.
     static KafkaResult<KafkaRecordBatch> parseFromBuffer(
         KafkaBuffer& recordSet, const QString& topic, std::int32_t partition);
+    // As parseFromBuffer, but the records are appended to `records`, the list
+    // of every batch of a record set, and the batch's own list stays empty.
+    // The list should have room for them; it grows by the batch's record
+    // count when it has not. On failure `records` may hold part of the batch.
+    static KafkaResult<KafkaRecordBatch> parseAppendingRecords(KafkaBuffer& recordSet, const QString& topic,
+        std::int32_t partition, KafkaDecodeBudget& budget, QList<KafkaRecord>& records);
 
     // Each decompresses `size` bytes at the buffer's cursor into a new buffer
     // (cursor 0) and moves the cursor past the compressed bytes. Output beyond
@@ -100,8 +111,9 @@ public:
 private:
     static KafkaResult<KafkaBuffer> recordsOf(
         KafkaRecordBatch& batch, KafkaBuffer& recordSet, std::int64_t recordsSize, std::int64_t maxDecompressedSize);
-    static std::optional<KafkaError> readRecords(KafkaRecordBatch& batch, KafkaBuffer& records,
-        std::int32_t recordCount, const QString& topic, std::int32_t partition, KafkaDecodeBudget& budget);
+    static std::optional<KafkaError> readRecords(const KafkaRecordBatch& batch, KafkaBuffer& section,
+        std::int32_t recordCount, const QString& topic, std::int32_t partition, KafkaDecodeBudget& budget,
+        QList<KafkaRecord>& records);
     static std::optional<KafkaError> readControlType(
         KafkaRecordBatch& batch, KafkaBuffer& records, std::int32_t recordCount, KafkaDecodeBudget& budget);
 };
