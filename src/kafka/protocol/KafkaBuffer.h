@@ -52,8 +52,14 @@ public:
     std::int64_t read(void* destination, std::int64_t n);
     void write(const void* source, std::int64_t n);
 
-    std::int8_t readS8();
-    std::uint8_t readU8();
+    std::int8_t readS8() { return static_cast<std::int8_t>(readU8()); }
+    std::uint8_t readU8()
+    {
+        if (position < size())
+            return static_cast<std::uint8_t>(data.constData()[position++]);
+        countOverrun(1);
+        return 0;
+    }
     std::int16_t readS16();
     std::int32_t readS32();
     std::uint32_t readU32();
@@ -66,10 +72,25 @@ public:
     // An int16 error code, kept when in 0..99 and read as -1 otherwise.
     std::int16_t readErrorCode();
 
-    std::uint64_t readVarU64();
+    std::uint64_t readVarU64()
+    {
+        // Most varints of a record (lengths, deltas, counts) fit one byte.
+        if (position < size()) {
+            const auto byte = static_cast<std::uint8_t>(data.constData()[position]);
+            if (byte < 0x80) {
+                ++position;
+                return byte;
+            }
+        }
+        return readLongVarU64();
+    }
     void writeVarU64(std::uint64_t value);
     // Zigzag-encoded signed varint, as record fields use.
-    std::int64_t readVarS64();
+    std::int64_t readVarS64()
+    {
+        const std::uint64_t v = readVarU64();
+        return static_cast<std::int64_t>((v >> 1) ^ (~(v & 1) + 1));
+    }
 
     // int16 length: -1 null, 0 empty, else that many UTF-8 bytes.
     QString readString();
@@ -128,4 +149,8 @@ public:
 
     // Overrun gives code 35, unread bytes code 36, else nothing.
     std::optional<KafkaError> checkBufferReadEntirely() const;
+
+private:
+    // A varint of more than one byte, or one at the end of the data.
+    std::uint64_t readLongVarU64();
 };
