@@ -105,20 +105,26 @@ std::int16_t KafkaBuffer::readErrorCode()
 
 std::uint64_t KafkaBuffer::readLongVarU64()
 {
+    // The cursor is kept in a local: the bytes are chars, which may alias it.
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.constData());
     const std::int64_t end = size();
+    std::int64_t at = position;
     std::uint64_t value = 0;
     for (int i = 0; i < MaxVarintBytes; ++i) {
-        if (position >= end) {
+        if (at >= end) {
+            position = at;
             countOverrun(1);
             return value;
         }
-        const std::uint8_t byte = bytes[position++];
+        const std::uint8_t byte = bytes[at++];
         value |= std::uint64_t(byte & 0x7f) << (7 * i);
-        if (!(byte & 0x80))
+        if (!(byte & 0x80)) {
+            position = at;
             return value;
+        }
     }
     // Longer than any 64-bit value: malformed.
+    position = at;
     countOverrun(1);
     return value;
 }
