@@ -92,6 +92,13 @@ KafkaResult<QList<KafkaRecord>> KafkaFetchedRecordSet::decode() const
 
 KafkaResult<QList<KafkaRecord>> KafkaFetchedRecordSet::decode(KafkaDecodeBudget& budget) const
 {
+    KafkaBatchDecompressor decompressor;
+    return decode(budget, decompressor);
+}
+
+KafkaResult<QList<KafkaRecord>> KafkaFetchedRecordSet::decode(
+    KafkaDecodeBudget& budget, KafkaBatchDecompressor& decompressor) const
+{
     if (m_scannedSize == 0)
         return QList<KafkaRecord>();
     KafkaAbortedTransactionFilter abortedTransactions
@@ -108,7 +115,7 @@ KafkaResult<QList<KafkaRecord>> KafkaFetchedRecordSet::decode(KafkaDecodeBudget&
     while (!recordSet.atEnd()) {
         const qsizetype batchStart = records.size();
         KafkaResult<KafkaRecordBatch> parsed
-            = KafkaRecordBatch::parseAppendingRecords(recordSet, m_topic, m_partition, budget, records);
+            = KafkaRecordBatch::parseAppendingRecords(recordSet, m_topic, m_partition, budget, records, &decompressor);
         if (parsed.isError())
             return std::move(parsed).error();
         if (abortedTransactions.isAborted(parsed.value())) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Error.h"
+#include "KafkaBatchDecompressor.h"
 #include "KafkaDecodeBudget.h"
 #include "KafkaFetchResponse.h"
 #include "KafkaRecord.h"
@@ -43,6 +44,9 @@ public:
     // record sets of one response share one budget (see KafkaDecodeBudget).
     // Fails with the batch parser's error.
     KafkaResult<QList<KafkaRecord>> decode(KafkaDecodeBudget& budget) const;
+    // The same with the decompression contexts and output buffer that the
+    // record sets of one response share, as they share the budget.
+    KafkaResult<QList<KafkaRecord>> decode(KafkaDecodeBudget& budget, KafkaBatchDecompressor& decompressor) const;
     // The same with a budget of its own, for a record set decoded alone.
     KafkaResult<QList<KafkaRecord>> decode() const;
 

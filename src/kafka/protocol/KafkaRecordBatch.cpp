@@ -57,7 +57,8 @@ KafkaResult<KafkaRecordBatch> KafkaRecordBatch::parseFromBuffer(
 }
 
 KafkaResult<KafkaRecordBatch> KafkaRecordBatch::parseAppendingRecords(KafkaBuffer& recordSet, const QString& topic,
-    std::int32_t partition, KafkaDecodeBudget& budget, QList<KafkaRecord>& records)
+    std::int32_t partition, KafkaDecodeBudget& budget, QList<KafkaRecord>& records,
+    KafkaBatchDecompressor* decompressor)
 {
     const std::int64_t start = recordSet.position;
     const std::int64_t available = recordSet.remaining();
@@ -114,7 +115,7 @@ KafkaResult<KafkaRecordBatch> KafkaRecordBatch::parseAppendingRecords(KafkaBuffe
 
     // The per-batch cap, or what is left of the budget when that is less.
     const std::int64_t decompressionLimit = std::min(MaxDecompressedSize, budget.remaining());
-    KafkaResult<KafkaBuffer> section = recordsOf(batch, recordSet, recordsSize, decompressionLimit);
+    KafkaResult<KafkaBuffer> section = recordsOf(batch, recordSet, recordsSize, decompressionLimit, decompressor);
     if (section.isError()) {
         if (section.error().code == KafkaErrorCode::RecordListTooLarge && decompressionLimit < MaxDecompressedSize) {
             budget.charge(decompressionLimit + 1);
@@ -134,8 +135,8 @@ KafkaResult<KafkaRecordBatch> KafkaRecordBatch::parseAppendingRecords(KafkaBuffe
     return batch;
 }
 
-KafkaResult<KafkaBuffer> KafkaRecordBatch::recordsOf(
-    KafkaRecordBatch& batch, KafkaBuffer& recordSet, std::int64_t recordsSize, std::int64_t maxDecompressedSize)
+KafkaResult<KafkaBuffer> KafkaRecordBatch::recordsOf(KafkaRecordBatch& batch, KafkaBuffer& recordSet,
+    std::int64_t recordsSize, std::int64_t maxDecompressedSize, KafkaBatchDecompressor* decompressor)
 {
     switch (batch.compression()) {
     case 0: {
@@ -145,13 +146,13 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::recordsOf(
         return records;
     }
     case 1:
-        return uncompressGZip(recordSet, recordsSize, maxDecompressedSize);
+        return uncompressGZip(recordSet, recordsSize, maxDecompressedSize, decompressor);
     case 2:
-        return uncompressSnappy(recordSet, recordsSize, maxDecompressedSize);
+        return uncompressSnappy(recordSet, recordsSize, maxDecompressedSize, decompressor);
     case 3:
-        return uncompressLZ4(recordSet, recordsSize, maxDecompressedSize);
+        return uncompressLZ4(recordSet, recordsSize, maxDecompressedSize, decompressor);
     case 4:
-        return uncompressZstd(recordSet, recordsSize, maxDecompressedSize);
+        return uncompressZstd(recordSet, recordsSize, maxDecompressedSize, decompressor);
     default:
         return KafkaError(KafkaErrorCode::UnsupportedCompressionType,
             QStringLiteral("Unsupported compression type %1").arg(number(batch.compression())));

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <optional>
 
+class KafkaBatchDecompressor;
+
 // One record batch (magic 2) of a fetched record set, with its records
 // decompressed and decoded.
 class KafkaRecordBatch {
@@ -87,30 +89,46 @@ public:
     // of every batch of a record set, and the batch's own list stays empty.
     // The list should have room for them; it grows by the batch's record
     // count when it has not. On failure `records` may hold part of the batch.
+    // The decompressor, when given, serves every batch of the record sets of
+    // one response.
     static KafkaResult<KafkaRecordBatch> parseAppendingRecords(KafkaBuffer& recordSet, const QString& topic,
-        std::int32_t partition, KafkaDecodeBudget& budget, QList<KafkaRecord>& records);
+        std::int32_t partition, KafkaDecodeBudget& budget, QList<KafkaRecord>& records,
+        KafkaBatchDecompressor* decompressor = nullptr);
 
     // Each decompresses `size` bytes at the buffer's cursor into a new buffer
     // (cursor 0) and moves the cursor past the compressed bytes. Output beyond
-    // maxSize bytes fails with code 79.
+    // maxSize bytes fails with code 79. Given a decompressor, they reuse its
+    // contexts and its output buffer, which the result then shares.
     static KafkaResult<KafkaBuffer> uncompressGZip(
         KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize = MaxDecompressedSize);
+    static KafkaResult<KafkaBuffer> uncompressGZip(
+        KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse);
     // Framed snappy-java stream when it starts with the framing magic, else one
     // raw block.
     static KafkaResult<KafkaBuffer> uncompressSnappy(
         KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize = MaxDecompressedSize);
+    static KafkaResult<KafkaBuffer> uncompressSnappy(
+        KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse);
     static KafkaResult<KafkaBuffer> uncompressSnappyJava(
         KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize = MaxDecompressedSize);
+    static KafkaResult<KafkaBuffer> uncompressSnappyJava(
+        KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse);
     static KafkaResult<KafkaBuffer> uncompressSnappyRaw(
         KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize = MaxDecompressedSize);
+    static KafkaResult<KafkaBuffer> uncompressSnappyRaw(
+        KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse);
     static KafkaResult<KafkaBuffer> uncompressLZ4(
         KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize = MaxDecompressedSize);
+    static KafkaResult<KafkaBuffer> uncompressLZ4(
+        KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse);
     static KafkaResult<KafkaBuffer> uncompressZstd(
         KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize = MaxDecompressedSize);
+    static KafkaResult<KafkaBuffer> uncompressZstd(
+        KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse);
 
 private:
-    static KafkaResult<KafkaBuffer> recordsOf(
-        KafkaRecordBatch& batch, KafkaBuffer& recordSet, std::int64_t recordsSize, std::int64_t maxDecompressedSize);
+    static KafkaResult<KafkaBuffer> recordsOf(KafkaRecordBatch& batch, KafkaBuffer& recordSet,
+        std::int64_t recordsSize, std::int64_t maxDecompressedSize, KafkaBatchDecompressor* decompressor);
     static std::optional<KafkaError> readRecords(const KafkaRecordBatch& batch, KafkaBuffer& section,
         std::int32_t recordCount, const QString& topic, std::int32_t partition, KafkaDecodeBudget& budget,
         QList<KafkaRecord>& records);
