@@ -192,6 +192,24 @@ QByteArray KafkaBuffer::readBytes()
     return readRawBytes(length);
 }
 
+QByteArray KafkaBuffer::readSharedBytes()
+{
+    const std::int32_t length = readS32();
+    if (length < -1) {
+        countOverrun(1);
+        return QByteArray();
+    }
+    if (length <= 0 || length > remaining() || !data.data_ptr().isMutable())
+        return readRawBytes(length);
+    // A copy of the array shares its storage; narrowed to the field's bytes.
+    QByteArray field = data;
+    QByteArray::DataPointer& view = field.data_ptr();
+    view.setBegin(view.data() + position);
+    view.size = static_cast<qsizetype>(length);
+    position += length;
+    return field;
+}
+
 QByteArray KafkaBuffer::readCompactBytes()
 {
     const std::uint64_t n = readVarU64();

@@ -103,6 +103,12 @@ public:
     // Reads exactly `length` bytes (length >= 0), capping the allocation at
     // what is there and counting the shortfall.
     QByteArray readRawBytes(std::int64_t length);
+    // As readBytes, but the bytes stay where they are: the array returned
+    // shares the buffer's storage (and keeps all of it alive) instead of
+    // copying its part, for the large record sets of a Fetch response. Its
+    // bytes are not followed by a terminating zero. Bytes of a buffer over
+    // raw data, and bytes cut short, are copied as readBytes copies them.
+    QByteArray readSharedBytes();
 
     // int16 length and UTF-8 bytes; a null string is written as empty.
     void writeString(const QString& text);
