@@ -78,15 +78,19 @@ void KafkaRecord::readFromBuffer(KafkaRecord& record, KafkaBuffer& buffer, std::
     record.key = readNullableBytes(buffer);
     record.value = readNullableBytes(buffer);
     budget.charge(KafkaDecodeBudget::RecordOverhead + record.key.size() + record.value.size());
-    record.headers = readHeadersFromBuffer(buffer, budget);
+    // Most records have no headers: a count of 0, one byte, leaves the list as it is.
+    if (buffer.position < buffer.size() && buffer.data.constData()[buffer.position] == 0)
+        ++buffer.position;
+    else
+        record.headers = readHeadersFromBuffer(buffer, budget);
 }
 
 QList<KafkaHeader> KafkaRecord::readHeadersFromBuffer(KafkaBuffer& buffer, KafkaDecodeBudget& budget)
 {
     const std::int64_t count = buffer.readVarS64();
-    QList<KafkaHeader> headers;
     if (count <= 0)
-        return headers;
+        return QList<KafkaHeader>();
+    QList<KafkaHeader> headers;
     // Headers are small on the wire and large in memory: the list holds no
     // more than the bytes left and the budget can back.
     headers.reserve(static_cast<qsizetype>(std::min(
