@@ -74,12 +74,17 @@ public:
 
     std::uint64_t readVarU64()
     {
-        // Most varints of a record (lengths, deltas, counts) fit one byte.
-        if (position < size()) {
-            const auto byte = static_cast<std::uint8_t>(data.constData()[position]);
-            if (byte < 0x80) {
+        // Most varints of a record (lengths, deltas, counts) fit one byte,
+        // the lengths of values up to 8 KiB two.
+        if (position + 1 < size()) {
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.constData()) + position;
+            if (bytes[0] < 0x80) {
                 ++position;
-                return byte;
+                return bytes[0];
+            }
+            if (bytes[1] < 0x80) {
+                position += 2;
+                return (bytes[0] & 0x7fu) | std::uint64_t(bytes[1]) << 7;
             }
         }
         return readLongVarU64();
@@ -157,6 +162,6 @@ public:
     std::optional<KafkaError> checkBufferReadEntirely() const;
 
 private:
-    // A varint of more than one byte, or one at the end of the data.
+    // A varint of more than two bytes, or one near the end of the data.
     std::uint64_t readLongVarU64();
 };

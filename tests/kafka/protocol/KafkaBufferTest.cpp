@@ -60,11 +60,11 @@ private slots:
         KafkaBuffer runsOff(hexBytes("80 80"));
         runsOff.readVarU64();
         QCOMPARE(runsOff.overrun, 1);
-        // One-byte varints one after the other, then the end of the data.
-        KafkaBuffer zigzags(hexBytes("00 01 02 7F"));
-        for (const std::int64_t expected : { 0, -1, 1, -64, 0 })
+        // Short varints one after the other, then the end of the data.
+        KafkaBuffer zigzags(hexBytes("00 01 AC 02 02 7F"));
+        for (const std::int64_t expected : { 0, -1, 150, 1, -64, 0 })
             QCOMPARE(zigzags.readVarS64(), expected);
-        QCOMPARE(zigzags.position, 4);
+        QCOMPARE(zigzags.position, 6);
         QCOMPARE(zigzags.overrun, 1);
         // Eleven continuation bytes: the reader stops after ten and fails.
         KafkaBuffer tooLong(QByteArray(11, char(0x80)) + hexBytes("01"));
