@@ -12,7 +12,7 @@ struct z_stream_s;
 
 // What the decompressors keep from one record batch to the next within one
 // Fetch response: the gzip, LZ4 and Zstandard decompression contexts, made
-// when first needed and reset after each batch, and the output buffer, which
+// when first needed and reset between batches, and the output buffer, which
 // keeps its size once grown, so that the batches of a response cost neither
 // setting up a context each nor allocating (and faulting in) fresh output.
 //
