@@ -2,9 +2,17 @@
 // library's own decompression of the same batch sections (for uncompressed
 // batches: a plain copy of the sections). The ratio is the parser's time over
 // the peer's: what decoding records costs on top of getting their bytes.
+// The batches are cut into record sets of at most a partition's share of a
+// Fetch response and decoded as the fetcher decodes them. Two shapes of
+// record: a value alone (as the fetcher benchmarks' topics hold), and a value
+// with a key and one header.
 //
-//   bench_record_set_parsing [records per batch] [batches] [rounds]
+//   bench_record_set_parsing [records per batch] [batches] [rounds] [value size] [codec] [shape]
+//
+// A codec name (none, gzip, snappy, lz4, zstd) or shape (0 value only, 1 key and
+// header) limits the run to it, as for a profile.
 #include "BenchSupport.h"
+#include "KafkaFetchedRecordSet.h"
 #include "KafkaRecordBatch.h"
 #include "TestRecordBatchBuilder.h"
 
@@ -24,14 +32,20 @@ using namespace TestBatches;
 
 namespace {
 
+// The record bytes one partition of a Fetch response holds at most, and
+// the partitions of one response (as the fetcher asks for them).
+constexpr qsizetype RecordSetSize = 500000;
+constexpr qsizetype RecordSetsPerResponse = 32;
+
 struct Workload {
-    QByteArray recordSet;
+    // Whole batches, each set no larger than RecordSetSize (but for a batch larger on its own).
+    QList<QByteArray> recordSets;
     QList<QByteArray> sections;
     qint64 records = 0;
     qint64 uncompressedBytes = 0;
 };
 
-Workload makeWorkload(Codec codec, int recordsPerBatch, int batches)
+Workload makeWorkload(Codec codec, int recordsPerBatch, int batches, int valueSize, bool keysAndHeaders)
 {
     Workload workload;
     for (int b = 0; b < batches; ++b) {
@@ -42,9 +56,11 @@ Workload makeWorkload(Codec codec, int recordsPerBatch, int batches)
             TestBatches::TestRecord record;
             record.offsetDelta = i;
             record.timestampDelta = i;
-            record.key = "key-" + QByteArray::number(b * recordsPerBatch + i);
-            record.value = textValue(qint64(b) * recordsPerBatch + i, 100);
-            record.headers = { { "source", "bench" } };
+            record.value = textValue(qint64(b) * recordsPerBatch + i, valueSize);
+            if (keysAndHeaders) {
+                record.key = "key-" + QByteArray::number(b * recordsPerBatch + i);
+                record.headers = { { "source", "bench" } };
+            }
             batch.records.append(record);
         }
         QByteArray plain;
@@ -53,7 +69,10 @@ Workload makeWorkload(Codec codec, int recordsPerBatch, int batches)
         workload.uncompressedBytes += plain.size();
         batch.section = compress(codec, plain);
         workload.sections.append(*batch.section);
-        workload.recordSet += batch.bytes();
+        const QByteArray bytes = batch.bytes();
+        if (workload.recordSets.isEmpty() || workload.recordSets.last().size() + bytes.size() > RecordSetSize)
+            workload.recordSets.append(QByteArray());
+        workload.recordSets.last() += bytes;
         workload.records += recordsPerBatch;
     }
     return workload;
@@ -108,34 +127,56 @@ int main(int argc, char** argv)
     const int recordsPerBatch = argument(argc, argv, 1, 500);
     const int batches = argument(argc, argv, 2, 400);
     const int rounds = argument(argc, argv, 3, 5);
+    const int valueSize = argument(argc, argv, 4, 100);
+    const QByteArray onlyCodec = argc > 5 ? QByteArray(argv[5]) : QByteArray();
+    const int onlyShape = argument(argc, argv, 6, -1);
 
-    std::printf("%d batches of %d records of ~100-byte values, best of %d rounds\n", batches, recordsPerBatch, rounds);
-    std::printf("%-7s %12s %10s %10s %12s %8s\n", "codec", "records/s", "MB/s in", "MB/s out", "peer MB/s", "ratio");
+    std::printf("%d batches of %d records of %d-byte values, best of %d rounds\n", batches, recordsPerBatch, valueSize,
+        rounds);
+    std::printf("%-7s %-14s %12s %10s %10s %12s %8s\n", "codec", "records", "records/s", "MB/s in", "MB/s out",
+        "peer MB/s", "ratio");
     const std::pair<const char*, Codec> codecs[] = {
         { "none", Codec::None }, { "gzip", Codec::Gzip }, { "snappy", Codec::Snappy }, { "lz4", Codec::Lz4 }, { "zstd", Codec::Zstd },
     };
+    for (const bool keysAndHeaders : { false, true })
     for (const auto& entry : codecs) {
         const char* const name = entry.first;
         const Codec codec = entry.second;
-        const Workload workload = makeWorkload(codec, recordsPerBatch, batches);
+        const char* const shape = keysAndHeaders ? "key and header" : "value only";
+        if ((!onlyCodec.isEmpty() && onlyCodec != name) || (onlyShape >= 0 && onlyShape != int(keysAndHeaders)))
+            continue;
+        const Workload workload = makeWorkload(codec, recordsPerBatch, batches, valueSize, keysAndHeaders);
+        qint64 recordSetBytes = 0;
+        for (const QByteArray& recordSet : workload.recordSets)
+            recordSetBytes += recordSet.size();
 
         qint64 parsedRecords = 0;
         const qint64 parseNs = bestOf(rounds, [&] {
             parsedRecords = 0;
-            KafkaBuffer recordSet(workload.recordSet);
-            // One budget for the record set, as for the record sets of one Fetch response.
-            KafkaDecodeBudget budget;
-            while (!recordSet.atEnd()) {
-                auto batch = KafkaRecordBatch::parseFromBuffer(recordSet, QStringLiteral("bench"), 0, budget);
-                if (batch.isError()) {
-                    std::fprintf(stderr, "%s: %s\n", name, qPrintable(batch.error().message));
+            // The record sets of one response share a budget and a decompressor.
+            std::optional<KafkaDecodeBudget> budget;
+            std::optional<KafkaBatchDecompressor> decompressor;
+            for (qsizetype set = 0; set < workload.recordSets.size(); ++set) {
+                if (set % RecordSetsPerResponse == 0) {
+                    budget.emplace();
+                    decompressor.emplace();
+                }
+                KafkaFetchResponse::Partition partition;
+                partition.records = workload.recordSets[set];
+                KafkaFetchedRecordSet recordSet(QStringLiteral("bench"), 0, 0, -1, partition);
+                std::optional<KafkaError> scanError = recordSet.scan();
+                KafkaResult<QList<KafkaRecord>> records = scanError ? KafkaResult<QList<KafkaRecord>>(*scanError)
+                                                                    : recordSet.decode(*budget, *decompressor);
+                if (records.isError()) {
+                    std::fprintf(stderr, "%s: %s\n", name, qPrintable(records.error().message));
                     std::exit(1);
                 }
-                parsedRecords += batch.value().records.size();
+                parsedRecords += records.value().size();
             }
         });
         if (parsedRecords != workload.records) {
-            std::fprintf(stderr, "%s: parsed %lld of %lld records\n", name, parsedRecords, workload.records);
+            std::fprintf(stderr, "%s: parsed %lld of %lld records\n", name, static_cast<long long>(parsedRecords),
+                static_cast<long long>(workload.records));
             return 1;
         }
 
@@ -152,8 +193,8 @@ int main(int argc, char** argv)
         }
 
         const double seconds = parseNs / 1e9;
-        std::printf("%-7s %12.0f %10.1f %10.1f %12.1f %8.2f\n", name, workload.records / seconds,
-            workload.recordSet.size() / seconds / 1e6, workload.uncompressedBytes / seconds / 1e6,
+        std::printf("%-7s %-14s %12.0f %10.1f %10.1f %12.1f %8.2f\n", name, shape, workload.records / seconds,
+            recordSetBytes / seconds / 1e6, workload.uncompressedBytes / seconds / 1e6,
             workload.uncompressedBytes / (peerNs / 1e9) / 1e6, double(parseNs) / double(peerNs));
     }
     return 0;

@@ -43,20 +43,6 @@ void KafkaBuffer::write(const void* source, std::int64_t n)
     position += n;
 }
 
-std::int8_t KafkaBuffer::readS8()
-{
-    std::int8_t value = 0;
-    read(&value, 1);
-    return value;
-}
-
-std::uint8_t KafkaBuffer::readU8()
-{
-    std::uint8_t value = 0;
-    read(&value, 1);
-    return value;
-}
-
 std::int16_t KafkaBuffer::readS16()
 {
     uchar bytes[2];
@@ -117,21 +103,28 @@ std::int16_t KafkaBuffer::readErrorCode()
     return code >= 0 && code <= 99 ? code : std::int16_t(-1);
 }
 
-std::uint64_t KafkaBuffer::readVarU64()
+std::uint64_t KafkaBuffer::readLongVarU64()
 {
+    // The cursor is kept in a local: the bytes are chars, which may alias it.
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.constData());
+    const std::int64_t end = size();
+    std::int64_t at = position;
     std::uint64_t value = 0;
     for (int i = 0; i < MaxVarintBytes; ++i) {
-        if (atEnd()) {
+        if (at >= end) {
+            position = at;
             countOverrun(1);
             return value;
         }
-        const std::uint8_t byte = static_cast<std::uint8_t>(data.at(static_cast<qsizetype>(position)));
-        ++position;
+        const std::uint8_t byte = bytes[at++];
         value |= std::uint64_t(byte & 0x7f) << (7 * i);
-        if (!(byte & 0x80))
+        if (!(byte & 0x80)) {
+            position = at;
             return value;
+        }
     }
     // Longer than any 64-bit value: malformed.
+    position = at;
     countOverrun(1);
     return value;
 }
@@ -150,19 +143,13 @@ void KafkaBuffer::writeVarU64(std::uint64_t value)
     write(bytes, count);
 }
 
-std::int64_t KafkaBuffer::readVarS64()
-{
-    const std::uint64_t v = readVarU64();
-    return static_cast<std::int64_t>((v >> 1) ^ (~(v & 1) + 1));
-}
-
 QByteArray KafkaBuffer::readRawBytes(std::int64_t length)
 {
     if (length <= 0)
         return QByteArray();
     const std::int64_t available = std::min(length, remaining());
-    QByteArray bytes(static_cast<qsizetype>(available), Qt::Uninitialized);
-    read(bytes.data(), available);
+    QByteArray bytes(data.constData() + position, static_cast<qsizetype>(available));
+    position += available;
     countOverrun(length - available);
     return bytes;
 }
@@ -203,6 +190,24 @@ QByteArray KafkaBuffer::readBytes()
         return QByteArray();
     }
     return readRawBytes(length);
+}
+
+QByteArray KafkaBuffer::readSharedBytes()
+{
+    const std::int32_t length = readS32();
+    if (length < -1) {
+        countOverrun(1);
+        return QByteArray();
+    }
+    if (length <= 0 || length > remaining() || !data.data_ptr().isMutable())
+        return readRawBytes(length);
+    // A copy of the array shares its storage; narrowed to the field's bytes.
+    QByteArray field = data;
+    QByteArray::DataPointer& view = field.data_ptr();
+    view.setBegin(view.data() + position);
+    view.size = static_cast<qsizetype>(length);
+    position += length;
+    return field;
 }
 
 QByteArray KafkaBuffer::readCompactBytes()

@@ -52,8 +52,14 @@ public:
     std::int64_t read(void* destination, std::int64_t n);
     void write(const void* source, std::int64_t n);
 
-    std::int8_t readS8();
-    std::uint8_t readU8();
+    std::int8_t readS8() { return static_cast<std::int8_t>(readU8()); }
+    std::uint8_t readU8()
+    {
+        if (position < size())
+            return static_cast<std::uint8_t>(data.constData()[position++]);
+        countOverrun(1);
+        return 0;
+    }
     std::int16_t readS16();
     std::int32_t readS32();
     std::uint32_t readU32();
@@ -66,10 +72,30 @@ public:
     // An int16 error code, kept when in 0..99 and read as -1 otherwise.
     std::int16_t readErrorCode();
 
-    std::uint64_t readVarU64();
+    std::uint64_t readVarU64()
+    {
+        // Most varints of a record (lengths, deltas, counts) fit one byte,
+        // the lengths of values up to 8 KiB two.
+        if (position + 1 < size()) {
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.constData()) + position;
+            if (bytes[0] < 0x80) {
+                ++position;
+                return bytes[0];
+            }
+            if (bytes[1] < 0x80) {
+                position += 2;
+                return (bytes[0] & 0x7fu) | std::uint64_t(bytes[1]) << 7;
+            }
+        }
+        return readLongVarU64();
+    }
     void writeVarU64(std::uint64_t value);
     // Zigzag-encoded signed varint, as record fields use.
-    std::int64_t readVarS64();
+    std::int64_t readVarS64()
+    {
+        const std::uint64_t v = readVarU64();
+        return static_cast<std::int64_t>((v >> 1) ^ (~(v & 1) + 1));
+    }
 
     // int16 length: -1 null, 0 empty, else that many UTF-8 bytes.
     QString readString();
@@ -82,6 +108,12 @@ public:
     // Reads exactly `length` bytes (length >= 0), capping the allocation at
     // what is there and counting the shortfall.
     QByteArray readRawBytes(std::int64_t length);
+    // As readBytes, but the bytes stay where they are: the array returned
+    // shares the buffer's storage (and keeps all of it alive) instead of
+    // copying its part, for the large record sets of a Fetch response. Its
+    // bytes are not followed by a terminating zero. Bytes of a buffer over
+    // raw data, and bytes cut short, are copied as readBytes copies them.
+    QByteArray readSharedBytes();
 
     // int16 length and UTF-8 bytes; a null string is written as empty.
     void writeString(const QString& text);
@@ -128,4 +160,8 @@ public:
 
     // Overrun gives code 35, unread bytes code 36, else nothing.
     std::optional<KafkaError> checkBufferReadEntirely() const;
+
+private:
+    // A varint of more than two bytes, or one near the end of the data.
+    std::uint64_t readLongVarU64();
 };

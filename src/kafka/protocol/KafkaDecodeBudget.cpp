@@ -1,14 +1,5 @@
 #include "KafkaDecodeBudget.h"
 
-#include <limits>
-
-void KafkaDecodeBudget::charge(std::int64_t n)
-{
-    if (n <= 0)
-        return;
-    m_used = n > std::numeric_limits<std::int64_t>::max() - m_used ? std::numeric_limits<std::int64_t>::max() : m_used + n;
-}
-
 KafkaError KafkaDecodeBudget::exceededError(std::int64_t batchOffset) const
 {
     return KafkaError(KafkaErrorCode::RecordListTooLarge,

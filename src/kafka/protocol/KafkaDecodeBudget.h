@@ -3,6 +3,7 @@
 #include "Error.h"
 
 #include <cstdint>
+#include <limits>
 
 // The memory that decoding the record sets of one Fetch response may take.
 // What their batches decompress to and the records decoded from them are
@@ -39,7 +40,12 @@ public:
     bool exceeded() const { return m_used > m_limit; }
 
     // Counts n more bytes (n >= 0); the count saturates instead of overflowing.
-    void charge(std::int64_t n);
+    void charge(std::int64_t n)
+    {
+        if (n > 0)
+            m_used = n > std::numeric_limits<std::int64_t>::max() - m_used ? std::numeric_limits<std::int64_t>::max()
+                                                                          : m_used + n;
+    }
 
     // The failure of a decoding that exceeded the budget in the record batch
     // at `batchOffset`.

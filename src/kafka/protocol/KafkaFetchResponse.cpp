@@ -37,7 +37,8 @@ QList<KafkaFetchResponse::Partition> KafkaFetchResponse::readPartitionResponses(
         partition.logStartOffset = b.readS64(5);
         partition.abortedTransactions = readTransactions(b);
         partition.preferredReadReplica = b.readS32(11);
-        partition.records = b.readBytes();
+        // Record sets make up most of the response: they are not copied out of it.
+        partition.records = b.readSharedBytes();
         return partition;
     });
 }

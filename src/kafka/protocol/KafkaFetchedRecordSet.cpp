@@ -21,6 +21,27 @@ std::int64_t addWrapping(std::int64_t base, std::int64_t delta)
     return static_cast<std::int64_t>(static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(delta));
 }
 
+// The records a complete batch at `position` may be expected to yield, by its
+// header: none for a control batch; never more than its section could hold
+// uncompressed, nor (compressed) more than one per compressed byte. A count
+// beyond that is not trusted ahead of decoding: the list grows if it was right.
+std::int64_t expectedRecords(const QByteArray& bytes, std::int64_t position, std::int64_t batchSize)
+{
+    const auto attributes = readBigEndian<std::int16_t>(bytes, position + KafkaRecordBatch::AttributesPosition);
+    if (attributes & KafkaRecordBatch::ControlFlag)
+        return 0;
+    const std::int64_t sectionSize = batchSize - KafkaRecordBatch::HeaderSize;
+    const std::int64_t bound = (attributes & KafkaRecordBatch::CompressionMask) == 0
+        ? sectionSize / KafkaRecordBatch::MinRecordSize
+        : sectionSize;
+    const auto count = readBigEndian<std::int32_t>(bytes, position + KafkaRecordBatch::RecordCountPosition);
+    return std::clamp<std::int64_t>(count, 0, bound);
+}
+
+// Unused room in a decoded record list beyond 1/SpareRoomFraction of its
+// records is given back.
+constexpr qsizetype SpareRoomFraction = 4;
+
 } // namespace
 
 KafkaFetchedRecordSet::KafkaFetchedRecordSet(QString topic, std::int32_t partition, std::int64_t fetchOffset,
@@ -55,6 +76,7 @@ std::optional<KafkaError> KafkaFetchedRecordSet::scan()
             break;
         const std::int32_t lastOffsetDelta = readBigEndian<std::int32_t>(m_records, position + KafkaRecordBatch::LastOffsetDeltaPosition);
         m_nextOffset = std::max(m_nextOffset, addWrapping(addWrapping(baseOffset, lastOffsetDelta), 1));
+        m_expectedRecords += expectedRecords(m_records, position, batchSize);
         position += batchSize;
         m_scannedSize = position;
     }
@@ -70,39 +92,43 @@ KafkaResult<QList<KafkaRecord>> KafkaFetchedRecordSet::decode() const
 
 KafkaResult<QList<KafkaRecord>> KafkaFetchedRecordSet::decode(KafkaDecodeBudget& budget) const
 {
+    KafkaBatchDecompressor decompressor;
+    return decode(budget, decompressor);
+}
+
+KafkaResult<QList<KafkaRecord>> KafkaFetchedRecordSet::decode(
+    KafkaDecodeBudget& budget, KafkaBatchDecompressor& decompressor) const
+{
     if (m_scannedSize == 0)
         return QList<KafkaRecord>();
     KafkaAbortedTransactionFilter abortedTransactions
         = KafkaAbortedTransactionFilter::fromTransactions(m_abortedTransactions);
-    const auto inRange = [this](const KafkaRecord& record) {
-        return record.offset >= m_fetchOffset && (m_endOffset < 0 || record.offset <= m_endOffset);
+    const auto outOfRange = [this](const KafkaRecord& record) {
+        return record.offset < m_fetchOffset || (m_endOffset >= 0 && record.offset > m_endOffset);
     };
-    // The records of each batch, joined once their number is known.
-    QList<QList<KafkaRecord>> kept;
-    qsizetype count = 0;
+    // Every batch appends to this one list, reserved once for them all.
+    QList<KafkaRecord> records;
+    records.reserve(static_cast<qsizetype>(
+        std::min(m_expectedRecords, budget.remaining() / KafkaDecodeBudget::RecordOverhead)));
     // Only the complete batches the scan found are parsed.
     KafkaBuffer recordSet(QByteArray::fromRawData(m_records.constData(), static_cast<qsizetype>(m_scannedSize)));
     while (!recordSet.atEnd()) {
+        const qsizetype batchStart = records.size();
         KafkaResult<KafkaRecordBatch> parsed
-            = KafkaRecordBatch::parseFromBuffer(recordSet, m_topic, m_partition, budget);
+            = KafkaRecordBatch::parseAppendingRecords(recordSet, m_topic, m_partition, budget, records, &decompressor);
         if (parsed.isError())
             return std::move(parsed).error();
-        KafkaRecordBatch& batch = parsed.value();
-        if (abortedTransactions.isAborted(batch) || batch.records.isEmpty())
+        if (abortedTransactions.isAborted(parsed.value())) {
+            records.resize(batchStart);
             continue;
-        if (!std::all_of(batch.records.cbegin(), batch.records.cend(), inRange))
-            batch.records.removeIf([&inRange](const KafkaRecord& record) { return !inRange(record); });
-        count += batch.records.size();
-        kept.append(std::move(batch.records));
+        }
+        const auto batchRecords = records.begin() + batchStart;
+        if (std::any_of(batchRecords, records.end(), outOfRange))
+            records.erase(std::remove_if(batchRecords, records.end(), outOfRange), records.end());
     }
-    if (kept.size() == 1)
-        return std::move(kept.first());
-    QList<KafkaRecord> records;
-    records.reserve(count);
-    for (QList<KafkaRecord>& part : kept) {
-        std::move(part.begin(), part.end(), std::back_inserter(records));
-        // Freed at once, so that the records are not held twice over.
-        part = QList<KafkaRecord>();
-    }
+    // Records left out (aborted, out of range) leave their room unused: give
+    // it back when it is much, as the list may be kept for long.
+    if (records.capacity() - records.size() > records.size() / SpareRoomFraction)
+        records.squeeze();
     return records;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Error.h"
+#include "KafkaBatchDecompressor.h"
 #include "KafkaDecodeBudget.h"
 #include "KafkaFetchResponse.h"
 #include "KafkaRecord.h"
@@ -39,9 +40,13 @@ public:
     bool stalled() const { return m_stalled; }
 
     // The committed records of the scanned batches within the range, in
-    // offset order. The record sets of one response share one budget (see
-    // KafkaDecodeBudget). Fails with the batch parser's error.
+    // offset order, in one list reserved once from the batch headers. The
+    // record sets of one response share one budget (see KafkaDecodeBudget).
+    // Fails with the batch parser's error.
     KafkaResult<QList<KafkaRecord>> decode(KafkaDecodeBudget& budget) const;
+    // The same with the decompression contexts and output buffer that the
+    // record sets of one response share, as they share the budget.
+    KafkaResult<QList<KafkaRecord>> decode(KafkaDecodeBudget& budget, KafkaBatchDecompressor& decompressor) const;
     // The same with a budget of its own, for a record set decoded alone.
     KafkaResult<QList<KafkaRecord>> decode() const;
 
@@ -55,6 +60,9 @@ private:
 
     // Bytes of the set taken by the complete batches to decode.
     std::int64_t m_scannedSize = 0;
+    // How many records those batches hold, by their headers, as far as their
+    // bytes can back the counts: the room the record list is reserved at.
+    std::int64_t m_expectedRecords = 0;
     std::int64_t m_nextOffset = 0;
     bool m_stalled = false;
 };

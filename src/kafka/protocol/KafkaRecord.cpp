@@ -61,6 +61,13 @@ KafkaRecord KafkaRecord::parseFromBuffer(KafkaBuffer& buffer, std::int64_t first
     std::int32_t partition, std::int64_t baseOffset, KafkaDecodeBudget& budget)
 {
     KafkaRecord record;
+    readFromBuffer(record, buffer, firstTimestamp, topic, partition, baseOffset, budget);
+    return record;
+}
+
+void KafkaRecord::readFromBuffer(KafkaRecord& record, KafkaBuffer& buffer, std::int64_t firstTimestamp,
+    const QString& topic, std::int32_t partition, std::int64_t baseOffset, KafkaDecodeBudget& budget)
+{
     // The record's length: records are read by their fields.
     buffer.readVarU64();
     record.attributes = buffer.readS8();
@@ -71,16 +78,19 @@ KafkaRecord KafkaRecord::parseFromBuffer(KafkaBuffer& buffer, std::int64_t first
     record.key = readNullableBytes(buffer);
     record.value = readNullableBytes(buffer);
     budget.charge(KafkaDecodeBudget::RecordOverhead + record.key.size() + record.value.size());
-    record.headers = readHeadersFromBuffer(buffer, budget);
-    return record;
+    // Most records have no headers: a count of 0, one byte, leaves the list as it is.
+    if (buffer.position < buffer.size() && buffer.data.constData()[buffer.position] == 0)
+        ++buffer.position;
+    else
+        record.headers = readHeadersFromBuffer(buffer, budget);
 }
 
 QList<KafkaHeader> KafkaRecord::readHeadersFromBuffer(KafkaBuffer& buffer, KafkaDecodeBudget& budget)
 {
     const std::int64_t count = buffer.readVarS64();
-    QList<KafkaHeader> headers;
     if (count <= 0)
-        return headers;
+        return QList<KafkaHeader>();
+    QList<KafkaHeader> headers;
     // Headers are small on the wire and large in memory: the list holds no
     // more than the bytes left and the budget can back.
     headers.reserve(static_cast<qsizetype>(std::min(

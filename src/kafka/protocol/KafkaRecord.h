@@ -32,6 +32,10 @@ struct KafkaRecord {
     // checks both after each record.
     static KafkaRecord parseFromBuffer(KafkaBuffer& buffer, std::int64_t firstTimestamp, const QString& topic,
         std::int32_t partition, std::int64_t baseOffset, KafkaDecodeBudget& budget);
+    // The same into a default-constructed record, so that a record is built
+    // where it is kept, in its list, rather than moved there.
+    static void readFromBuffer(KafkaRecord& record, KafkaBuffer& buffer, std::int64_t firstTimestamp,
+        const QString& topic, std::int32_t partition, std::int64_t baseOffset, KafkaDecodeBudget& budget);
 
     // A zigzag header count, then per header its key and value; a count below 1
     // means no headers. Each header is charged to the budget; reading stops

@@ -6,10 +6,6 @@
 
 namespace {
 
-// The smallest record: length, attributes, two deltas, key length, value
-// length and header count, one byte each.
-constexpr std::int64_t MinRecordSize = 7;
-
 // A control record's key: int16 version, int16 type.
 constexpr qsizetype ControlKeySize = 4;
 
@@ -52,6 +48,17 @@ KafkaResult<KafkaRecordBatch> KafkaRecordBatch::parseFromBuffer(
 
 KafkaResult<KafkaRecordBatch> KafkaRecordBatch::parseFromBuffer(
     KafkaBuffer& recordSet, const QString& topic, std::int32_t partition, KafkaDecodeBudget& budget)
+{
+    QList<KafkaRecord> records;
+    KafkaResult<KafkaRecordBatch> batch = parseAppendingRecords(recordSet, topic, partition, budget, records);
+    if (batch.hasValue())
+        batch.value().records = std::move(records);
+    return batch;
+}
+
+KafkaResult<KafkaRecordBatch> KafkaRecordBatch::parseAppendingRecords(KafkaBuffer& recordSet, const QString& topic,
+    std::int32_t partition, KafkaDecodeBudget& budget, QList<KafkaRecord>& records,
+    KafkaBatchDecompressor* decompressor)
 {
     const std::int64_t start = recordSet.position;
     const std::int64_t available = recordSet.remaining();
@@ -108,27 +115,28 @@ KafkaResult<KafkaRecordBatch> KafkaRecordBatch::parseFromBuffer(
 
     // The per-batch cap, or what is left of the budget when that is less.
     const std::int64_t decompressionLimit = std::min(MaxDecompressedSize, budget.remaining());
-    KafkaResult<KafkaBuffer> records = recordsOf(batch, recordSet, recordsSize, decompressionLimit);
-    if (records.isError()) {
-        if (records.error().code == KafkaErrorCode::RecordListTooLarge && decompressionLimit < MaxDecompressedSize) {
+    KafkaResult<KafkaBuffer> section = recordsOf(batch, recordSet, recordsSize, decompressionLimit, decompressor);
+    if (section.isError()) {
+        if (section.error().code == KafkaErrorCode::RecordListTooLarge && decompressionLimit < MaxDecompressedSize) {
             budget.charge(decompressionLimit + 1);
             return budget.exceededError(batch.baseOffset);
         }
-        return std::move(records).error();
+        return std::move(section).error();
     }
     if (batch.compression() != 0)
-        budget.charge(records.value().size());
+        budget.charge(section.value().size());
     // A decompressor may stop short of the section's end (a gzip stream with
     // trailing bytes): the next batch starts where this one's length says.
     recordSet.position = end;
 
-    if (std::optional<KafkaError> error = readRecords(batch, records.value(), recordCount, topic, partition, budget))
+    if (std::optional<KafkaError> error
+        = readRecords(batch, section.value(), recordCount, topic, partition, budget, records))
         return std::move(*error);
     return batch;
 }
 
-KafkaResult<KafkaBuffer> KafkaRecordBatch::recordsOf(
-    KafkaRecordBatch& batch, KafkaBuffer& recordSet, std::int64_t recordsSize, std::int64_t maxDecompressedSize)
+KafkaResult<KafkaBuffer> KafkaRecordBatch::recordsOf(KafkaRecordBatch& batch, KafkaBuffer& recordSet,
+    std::int64_t recordsSize, std::int64_t maxDecompressedSize, KafkaBatchDecompressor* decompressor)
 {
     switch (batch.compression()) {
     case 0: {
@@ -138,33 +146,37 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::recordsOf(
         return records;
     }
     case 1:
-        return uncompressGZip(recordSet, recordsSize, maxDecompressedSize);
+        return uncompressGZip(recordSet, recordsSize, maxDecompressedSize, decompressor);
     case 2:
-        return uncompressSnappy(recordSet, recordsSize, maxDecompressedSize);
+        return uncompressSnappy(recordSet, recordsSize, maxDecompressedSize, decompressor);
     case 3:
-        return uncompressLZ4(recordSet, recordsSize, maxDecompressedSize);
+        return uncompressLZ4(recordSet, recordsSize, maxDecompressedSize, decompressor);
     case 4:
-        return uncompressZstd(recordSet, recordsSize, maxDecompressedSize);
+        return uncompressZstd(recordSet, recordsSize, maxDecompressedSize, decompressor);
     default:
         return KafkaError(KafkaErrorCode::UnsupportedCompressionType,
             QStringLiteral("Unsupported compression type %1").arg(number(batch.compression())));
     }
 }
 
-std::optional<KafkaError> KafkaRecordBatch::readRecords(KafkaRecordBatch& batch, KafkaBuffer& records,
-    std::int32_t recordCount, const QString& topic, std::int32_t partition, KafkaDecodeBudget& budget)
+std::optional<KafkaError> KafkaRecordBatch::readRecords(const KafkaRecordBatch& batch, KafkaBuffer& section,
+    std::int32_t recordCount, const QString& topic, std::int32_t partition, KafkaDecodeBudget& budget,
+    QList<KafkaRecord>& records)
 {
     // No more than the section and the budget can back, whatever the count claims.
-    batch.records.reserve(static_cast<qsizetype>(std::min(
-        records.fitting(recordCount, MinRecordSize), budget.remaining() / KafkaDecodeBudget::RecordOverhead)));
+    const qsizetype wanted = static_cast<qsizetype>(std::min(
+        section.fitting(recordCount, MinRecordSize), budget.remaining() / KafkaDecodeBudget::RecordOverhead));
+    if (records.capacity() - records.size() < wanted)
+        records.reserve(records.size() + wanted);
     for (std::int32_t i = 0; i < recordCount; ++i) {
-        if (records.atEnd())
+        if (section.atEnd())
             return KafkaError(KafkaErrorCode::CorruptMessage,
                 QStringLiteral("The record batch at offset %1 declares %2 records but holds only %3")
                     .arg(number(batch.baseOffset), number(recordCount), number(i)));
-        KafkaRecord record = KafkaRecord::parseFromBuffer(
-            records, batch.firstTimestamp, topic, partition, batch.baseOffset, budget);
-        if (records.overrun > 0)
+        KafkaRecord& record = records.emplaceBack();
+        KafkaRecord::readFromBuffer(
+            record, section, batch.firstTimestamp, topic, partition, batch.baseOffset, budget);
+        if (section.overrun > 0)
             return KafkaError(KafkaErrorCode::CorruptMessage,
                 QStringLiteral("Record %1 of %2 in the record batch at offset %3 is malformed "
                                "or runs past the end of the batch")
@@ -173,7 +185,6 @@ std::optional<KafkaError> KafkaRecordBatch::readRecords(KafkaRecordBatch& batch,
             return budget.exceededError(batch.baseOffset);
         if (batch.hasLogAppendTime())
             record.timestamp = batch.maxTimestamp;
-        batch.records.append(std::move(record));
     }
     return std::nullopt;
 }

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <optional>
 
+class KafkaBatchDecompressor;
+
 // One record batch (magic 2) of a fetched record set, with its records
 // decompressed and decoded.
 class KafkaRecordBatch {
@@ -21,7 +23,12 @@ public:
     static constexpr std::int64_t LengthFieldEnd = 12;
     // Where header fields lie, for reading them without parsing the batch.
     static constexpr std::int64_t BatchLengthPosition = 8;
+    static constexpr std::int64_t AttributesPosition = 21;
     static constexpr std::int64_t LastOffsetDeltaPosition = 23;
+    static constexpr std::int64_t RecordCountPosition = 57;
+    // The smallest record: length, attributes, two deltas, key length, value
+    // length and header count, one byte each.
+    static constexpr std::int64_t MinRecordSize = 7;
     // The only batch format read.
     static constexpr std::int8_t SupportedMagic = 2;
     // Decompressing one batch never yields more than this many bytes.
@@ -78,30 +85,53 @@ public:
     // The same with a budget of its own, for a batch read alone.
     static KafkaResult<KafkaRecordBatch> parseFromBuffer(
         KafkaBuffer& recordSet, const QString& topic, std::int32_t partition);
+    // As parseFromBuffer, but the records are appended to `records`, the list
+    // of every batch of a record set, and the batch's own list stays empty.
+    // The list should have room for them; it grows by the batch's record
+    // count when it has not. On failure `records` may hold part of the batch.
+    // The decompressor, when given, serves every batch of the record sets of
+    // one response.
+    static KafkaResult<KafkaRecordBatch> parseAppendingRecords(KafkaBuffer& recordSet, const QString& topic,
+        std::int32_t partition, KafkaDecodeBudget& budget, QList<KafkaRecord>& records,
+        KafkaBatchDecompressor* decompressor = nullptr);
 
     // Each decompresses `size` bytes at the buffer's cursor into a new buffer
     // (cursor 0) and moves the cursor past the compressed bytes. Output beyond
-    // maxSize bytes fails with code 79.
+    // maxSize bytes fails with code 79. Given a decompressor, they reuse its
+    // contexts and its output buffer, which the result then shares.
     static KafkaResult<KafkaBuffer> uncompressGZip(
         KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize = MaxDecompressedSize);
+    static KafkaResult<KafkaBuffer> uncompressGZip(
+        KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse);
     // Framed snappy-java stream when it starts with the framing magic, else one
     // raw block.
     static KafkaResult<KafkaBuffer> uncompressSnappy(
         KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize = MaxDecompressedSize);
+    static KafkaResult<KafkaBuffer> uncompressSnappy(
+        KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse);
     static KafkaResult<KafkaBuffer> uncompressSnappyJava(
         KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize = MaxDecompressedSize);
+    static KafkaResult<KafkaBuffer> uncompressSnappyJava(
+        KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse);
     static KafkaResult<KafkaBuffer> uncompressSnappyRaw(
         KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize = MaxDecompressedSize);
+    static KafkaResult<KafkaBuffer> uncompressSnappyRaw(
+        KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse);
     static KafkaResult<KafkaBuffer> uncompressLZ4(
         KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize = MaxDecompressedSize);
+    static KafkaResult<KafkaBuffer> uncompressLZ4(
+        KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse);
     static KafkaResult<KafkaBuffer> uncompressZstd(
         KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize = MaxDecompressedSize);
+    static KafkaResult<KafkaBuffer> uncompressZstd(
+        KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse);
 
 private:
-    static KafkaResult<KafkaBuffer> recordsOf(
-        KafkaRecordBatch& batch, KafkaBuffer& recordSet, std::int64_t recordsSize, std::int64_t maxDecompressedSize);
-    static std::optional<KafkaError> readRecords(KafkaRecordBatch& batch, KafkaBuffer& records,
-        std::int32_t recordCount, const QString& topic, std::int32_t partition, KafkaDecodeBudget& budget);
+    static KafkaResult<KafkaBuffer> recordsOf(KafkaRecordBatch& batch, KafkaBuffer& recordSet,
+        std::int64_t recordsSize, std::int64_t maxDecompressedSize, KafkaBatchDecompressor* decompressor);
+    static std::optional<KafkaError> readRecords(const KafkaRecordBatch& batch, KafkaBuffer& section,
+        std::int32_t recordCount, const QString& topic, std::int32_t partition, KafkaDecodeBudget& budget,
+        QList<KafkaRecord>& records);
     static std::optional<KafkaError> readControlType(
         KafkaRecordBatch& batch, KafkaBuffer& records, std::int32_t recordCount, KafkaDecodeBudget& budget);
 };

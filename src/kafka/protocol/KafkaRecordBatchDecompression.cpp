@@ -1,5 +1,7 @@
 #include "KafkaRecordBatch.h"
 
+#include "KafkaBatchDecompressor.h"
+
 #include <lz4frame.h>
 #include <snappy.h>
 #include <zlib.h>
@@ -114,6 +116,16 @@ struct ZstdStreamFree {
     void operator()(ZSTD_DStream* stream) const { ZSTD_freeDStream(stream); }
 };
 
+// The output of one batch: the decompressor's reused buffer, or a new one,
+// reserved at `reserve` bytes.
+QByteArray& outputFor(KafkaBatchDecompressor* reuse, QByteArray& own, std::int64_t reserve)
+{
+    QByteArray& output = reuse ? reuse->output() : own;
+    if (output.capacity() < reserve)
+        output.reserve(static_cast<qsizetype>(reserve));
+    return output;
+}
+
 // Why a streaming decoder that neither consumed nor produced anything cannot go on.
 QString stalled(bool inputUsedUp)
 {
@@ -124,19 +136,57 @@ QString stalled(bool inputUsedUp)
 
 KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressGZip(KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize)
 {
+    return uncompressGZip(buffer, size, maxSize, nullptr);
+}
+
+KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappy(KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize)
+{
+    return uncompressSnappy(buffer, size, maxSize, nullptr);
+}
+
+KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappyJava(KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize)
+{
+    return uncompressSnappyJava(buffer, size, maxSize, nullptr);
+}
+
+KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappyRaw(KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize)
+{
+    return uncompressSnappyRaw(buffer, size, maxSize, nullptr);
+}
+
+KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressLZ4(KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize)
+{
+    return uncompressLZ4(buffer, size, maxSize, nullptr);
+}
+
+KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressZstd(KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize)
+{
+    return uncompressZstd(buffer, size, maxSize, nullptr);
+}
+
+KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressGZip(
+    KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse)
+{
     const std::int64_t inputSize = sectionSize(buffer, size);
-    z_stream stream {};
+    z_stream ownStream {};
+    // Ends an inflate state of this call's own on every return below.
+    std::unique_ptr<z_stream, InflateEnd> streamEnd;
+    int initStatus = Z_OK;
+    z_stream* const reused = reuse ? reuse->zlibStream(ZlibOrGzipWindowBits, initStatus) : nullptr;
+    if (!reuse) {
+        initStatus = inflateInit2(&ownStream, ZlibOrGzipWindowBits);
+        if (initStatus == Z_OK)
+            streamEnd.reset(&ownStream);
+    }
+    if (initStatus != Z_OK)
+        return KafkaError(zlibErrorCode(initStatus), QStringLiteral("Failed to initialize zlib decompression"));
+    z_stream& stream = reused ? *reused : ownStream;
     // zlib's input pointer is not const but inflate never writes through it.
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(cursor(buffer)));
     stream.avail_in = static_cast<uInt>(inputSize);
-    const int initStatus = inflateInit2(&stream, ZlibOrGzipWindowBits);
-    if (initStatus != Z_OK)
-        return KafkaError(zlibErrorCode(initStatus), QStringLiteral("Failed to initialize zlib decompression"));
-    // Ends the inflate state on every return below.
-    const std::unique_ptr<z_stream, InflateEnd> streamEnd(&stream);
 
-    QByteArray output;
-    output.reserve(static_cast<qsizetype>(std::min(inputSize, maxSize)));
+    QByteArray ownOutput;
+    QByteArray& output = outputFor(reuse, ownOutput, std::min(inputSize, maxSize));
     for (;;) {
         const uInt inputBefore = stream.avail_in;
         stream.next_out = reinterpret_cast<Bytef*>(growChunk(output));
@@ -150,7 +200,7 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressGZip(KafkaBuffer& buffer, s
             return overLimit(QStringLiteral("zlib encoded"), buffer.position, maxSize);
         if (status == Z_STREAM_END) {
             buffer.position += static_cast<std::int64_t>(stream.total_in);
-            return KafkaBuffer(std::move(output));
+            return KafkaBuffer(reuse ? output : std::move(output));
         }
         // inflate reports a stall as Z_BUF_ERROR; never spin should it not.
         if (produced == 0 && stream.avail_in == inputBefore)
@@ -159,22 +209,22 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressGZip(KafkaBuffer& buffer, s
 }
 
 KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappy(
-    KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize)
+    KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse)
 {
     size = sectionSize(buffer, size);
     if (size > SnappyJavaHeaderSize && std::memcmp(cursor(buffer), SnappyJavaMagic, sizeof SnappyJavaMagic) == 0) {
         buffer.skip(SnappyJavaHeaderSize);
-        return uncompressSnappyJava(buffer, size - SnappyJavaHeaderSize, maxSize);
+        return uncompressSnappyJava(buffer, size - SnappyJavaHeaderSize, maxSize, reuse);
     }
-    return uncompressSnappyRaw(buffer, size, maxSize);
+    return uncompressSnappyRaw(buffer, size, maxSize, reuse);
 }
 
 KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappyJava(
-    KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize)
+    KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse)
 {
     std::int64_t remaining = sectionSize(buffer, size);
-    QByteArray output;
-    output.reserve(static_cast<qsizetype>(std::min(remaining, maxSize)));
+    QByteArray ownOutput;
+    QByteArray& output = outputFor(reuse, ownOutput, std::min(remaining, maxSize));
     while (remaining >= 1) {
         // The length field is read within the section only; missing bytes are zeros.
         uchar lengthField[4] = {};
@@ -217,11 +267,11 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappyJava(
                         .arg(number(buffer.position), number(length)));
         }
     }
-    return KafkaBuffer(std::move(output));
+    return KafkaBuffer(reuse ? output : std::move(output));
 }
 
 KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappyRaw(
-    KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize)
+    KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse)
 {
     size = sectionSize(buffer, size);
     const char* input = cursor(buffer);
@@ -238,25 +288,36 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappyRaw(
         return KafkaError(KafkaErrorCode::SnappyDecompressionError,
             QStringLiteral("Unable to decompress Snappy data at %1 with size %2")
                 .arg(number(buffer.position), number(size)));
-    QByteArray output(static_cast<qsizetype>(uncompressedLength), Qt::Uninitialized);
+    QByteArray ownOutput;
+    QByteArray& output = outputFor(reuse, ownOutput, static_cast<std::int64_t>(uncompressedLength));
+    output.resize(static_cast<qsizetype>(uncompressedLength));
     if (!snappy::RawUncompress(input, static_cast<std::size_t>(size), output.data()))
         return KafkaError(KafkaErrorCode::SnappyDecompressionError,
             QStringLiteral("Unable to decompress Snappy data at %1 with size %2")
                 .arg(number(buffer.position), number(size)));
     buffer.position += size;
-    return KafkaBuffer(std::move(output));
+    return KafkaBuffer(reuse ? output : std::move(output));
 }
 
-KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressLZ4(KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize)
+KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressLZ4(
+    KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse)
 {
     size = sectionSize(buffer, size);
-    LZ4F_dctx* createdContext = nullptr;
-    const std::size_t created = LZ4F_createDecompressionContext(&createdContext, LZ4F_VERSION);
+    std::size_t created = 0;
+    // A context of this call's own is freed on every return below.
+    std::unique_ptr<LZ4F_dctx, Lz4ContextFree> ownContext;
+    LZ4F_dctx* context = nullptr;
+    if (reuse) {
+        context = reuse->lz4Context(created);
+    } else {
+        created = LZ4F_createDecompressionContext(&context, LZ4F_VERSION);
+        if (!LZ4F_isError(created))
+            ownContext.reset(context);
+    }
     if (LZ4F_isError(created))
         return KafkaError(KafkaErrorCode::Lz4ZstdDecompressionError,
             QStringLiteral("Unable initialize LZ4 decompression: %1")
                 .arg(QString::fromUtf8(LZ4F_getErrorName(created))));
-    const std::unique_ptr<LZ4F_dctx, Lz4ContextFree> context(createdContext);
 
     const auto failure = [&](const QString& reason) {
         return KafkaError(KafkaErrorCode::Lz4ZstdDecompressionError,
@@ -266,13 +327,13 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressLZ4(KafkaBuffer& buffer, st
 
     const char* input = cursor(buffer);
     std::int64_t consumed = 0;
-    QByteArray output;
-    output.reserve(static_cast<qsizetype>(std::min(size, maxSize)));
+    QByteArray ownOutput;
+    QByteArray& output = outputFor(reuse, ownOutput, std::min(size, maxSize));
     for (;;) {
         std::size_t produced = ChunkSize;
         std::size_t taken = static_cast<std::size_t>(size - consumed);
         const std::size_t hint
-            = LZ4F_decompress(context.get(), growChunk(output), &produced, input + consumed, &taken, nullptr);
+            = LZ4F_decompress(context, growChunk(output), &produced, input + consumed, &taken, nullptr);
         finishChunk(output, LZ4F_isError(hint) ? 0 : produced);
         if (LZ4F_isError(hint))
             return failure(QString::fromUtf8(LZ4F_getErrorName(hint)));
@@ -281,30 +342,33 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressLZ4(KafkaBuffer& buffer, st
             return overLimit(QStringLiteral("LZ4 encoded"), buffer.position, maxSize);
         if (hint == 0) {
             buffer.position += size;
-            return KafkaBuffer(std::move(output));
+            return KafkaBuffer(reuse ? output : std::move(output));
         }
         if (taken == 0 && produced == 0)
             return failure(stalled(consumed == size));
     }
 }
 
-KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressZstd(KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize)
+KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressZstd(
+    KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse)
 {
     size = sectionSize(buffer, size);
-    const std::unique_ptr<ZSTD_DStream, ZstdStreamFree> stream(ZSTD_createDStream());
-    const std::size_t initialized = stream ? ZSTD_initDStream(stream.get()) : std::size_t(0);
+    // A stream of this call's own is freed on every return below.
+    std::unique_ptr<ZSTD_DStream, ZstdStreamFree> ownStream(reuse ? nullptr : ZSTD_createDStream());
+    ZSTD_DStream* const stream = reuse ? reuse->zstdStream() : ownStream.get();
+    const std::size_t initialized = stream && !reuse ? ZSTD_initDStream(stream) : std::size_t(0);
     if (!stream || ZSTD_isError(initialized))
         return KafkaError(KafkaErrorCode::Lz4ZstdDecompressionError,
             QStringLiteral("Unable initialize Zstandard decompression: %1")
                 .arg(stream ? QString::fromUtf8(ZSTD_getErrorName(initialized)) : QStringLiteral("out of memory")));
 
     ZSTD_inBuffer input { cursor(buffer), static_cast<std::size_t>(size), 0 };
-    QByteArray output;
-    output.reserve(static_cast<qsizetype>(std::min(size, maxSize)));
+    QByteArray ownOutput;
+    QByteArray& output = outputFor(reuse, ownOutput, std::min(size, maxSize));
     for (;;) {
         const std::size_t inputBefore = input.pos;
         ZSTD_outBuffer chunk { growChunk(output), ChunkSize, 0 };
-        const std::size_t hint = ZSTD_decompressStream(stream.get(), &chunk, &input);
+        const std::size_t hint = ZSTD_decompressStream(stream, &chunk, &input);
         finishChunk(output, ZSTD_isError(hint) ? 0 : chunk.pos);
         if (ZSTD_isError(hint))
             return KafkaError(KafkaErrorCode::Lz4ZstdDecompressionError,
@@ -314,7 +378,7 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressZstd(KafkaBuffer& buffer, s
             return overLimit(QStringLiteral("Zstandard encoded"), buffer.position, maxSize);
         if (hint == 0) {
             buffer.position += size;
-            return KafkaBuffer(std::move(output));
+            return KafkaBuffer(reuse ? output : std::move(output));
         }
         if (input.pos == inputBefore && chunk.pos == 0)
             return KafkaError(KafkaErrorCode::Lz4ZstdDecompressionError,

@@ -49,6 +49,13 @@ QByteArray KafkaVersionedBuffer::readBytes(std::int16_t min, std::int16_t max)
     return flexible ? buffer.readCompactBytes() : buffer.readBytes();
 }
 
+QByteArray KafkaVersionedBuffer::readSharedBytes(std::int16_t min, std::int16_t max)
+{
+    if (!has(min, max))
+        return QByteArray();
+    return flexible ? buffer.readCompactBytes() : buffer.readSharedBytes();
+}
+
 QList<TaggedField> KafkaVersionedBuffer::readTaggedFields(std::int16_t min, std::int16_t max)
 {
     if (!flexible || !has(min, max))

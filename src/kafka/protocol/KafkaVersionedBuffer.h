@@ -40,6 +40,8 @@ public:
     QString readNullableString(std::int16_t min = 0, std::int16_t max = LastVersion);
     // int32 length (compact when flexible); -1 and 0 give a null array.
     QByteArray readBytes(std::int16_t min = 0, std::int16_t max = LastVersion);
+    // The same sharing the buffer's storage (KafkaBuffer::readSharedBytes) when not flexible.
+    QByteArray readSharedBytes(std::int16_t min = 0, std::int16_t max = LastVersion);
     QList<TaggedField> readTaggedFields(std::int16_t min = 0, std::int16_t max = LastVersion);
 
     // Array of elements read by `reader(KafkaVersionedBuffer&)`: int32 count

@@ -242,6 +242,56 @@ private slots:
             QCOMPARE(record.value, "v" + QByteArray::number(record.offset % 10));
     }
 
+    // The batches of a record set decode into one list, its room reserved from
+    // their headers; what is left out (aborted, out of range) leaves little of it unused.
+    void recordSetDecodesIntoOneList_data()
+    {
+        QTest::addColumn<QList<TestBatch>>("batches");
+        QTest::addColumn<std::int64_t>("abortedProducer");
+        QTest::addColumn<std::int64_t>("fetchOffset");
+        QTest::addColumn<std::int64_t>("endOffset");
+        QTest::addColumn<QList<std::int64_t>>("expected");
+        const QList<TestBatch> three { plainBatch(0, 10), plainBatch(10, 10), plainBatch(20, 10) };
+        QList<TestBatch> threeLz4 = three;
+        for (TestBatch& batch : threeLz4)
+            batch.codec = Codec::Lz4;
+        const QList<TestBatch> aborted { plainBatch(0, 5), transactionalBatch(5, 7, 5), controlBatch(10, 7, 0),
+            plainBatch(11, 5) };
+        QTest::newRow("end in the first batch") << three << std::int64_t(-1) << std::int64_t(3) << std::int64_t(6)
+                                                << offsetRange(3, 6);
+        QTest::newRow("start in the last batch") << three << std::int64_t(-1) << std::int64_t(25) << std::int64_t(-1)
+                                                 << offsetRange(25, 29);
+        QTest::newRow("lz4 batches") << threeLz4 << std::int64_t(-1) << std::int64_t(5) << std::int64_t(24)
+                                     << offsetRange(5, 24);
+        QTest::newRow("aborted between committed") << aborted << std::int64_t(7) << std::int64_t(0) << std::int64_t(-1)
+                                                   << offsetRange(0, 4) + offsetRange(11, 15);
+        QTest::newRow("mostly aborted") << aborted << std::int64_t(7) << std::int64_t(3) << std::int64_t(-1)
+                                        << offsetRange(3, 4) + offsetRange(11, 15);
+    }
+
+    void recordSetDecodesIntoOneList()
+    {
+        QFETCH(QList<TestBatch>, batches);
+        QFETCH(std::int64_t, abortedProducer);
+        QFETCH(std::int64_t, fetchOffset);
+        QFETCH(std::int64_t, endOffset);
+        QFETCH(QList<std::int64_t>, expected);
+
+        KafkaFetchResponse::Partition partition;
+        for (const TestBatch& batch : batches)
+            partition.records += batch.bytes();
+        if (abortedProducer >= 0)
+            partition.abortedTransactions = { { abortedProducer, 5 } };
+        KafkaFetchedRecordSet recordSet(QStringLiteral("topic"), 3, fetchOffset, endOffset, partition);
+        QVERIFY(!recordSet.scan());
+        KafkaResult<QList<KafkaRecord>> decoded = recordSet.decode();
+        QVERIFY(decoded.hasValue());
+        const QList<KafkaRecord>& kept = decoded.value();
+        QCOMPARE(offsetsOf(kept), expected);
+        QVERIFY2(kept.capacity() - kept.size() <= kept.size() / 4,
+            qPrintable(QStringLiteral("room for %1 records, %2 kept").arg(kept.capacity()).arg(kept.size())));
+    }
+
     // One read-committed long poll at a time names each due partition once; records reach their job only.
     void jobsOfOneBrokerShareOneLongPoll()
     {

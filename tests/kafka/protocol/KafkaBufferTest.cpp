@@ -46,7 +46,8 @@ private slots:
 
     void varints()
     {
-        const std::pair<quint64, const char*> unsignedRows[] = { { 0, "00" }, { 300, "AC 02" },
+        const std::pair<quint64, const char*> unsignedRows[] = { { 0, "00" }, { 127, "7F" }, { 128, "80 01" },
+            { 300, "AC 02" },
             { quint64(1) << 63, "80 80 80 80 80 80 80 80 80 01" }, { ~quint64(0), "FF FF FF FF FF FF FF FF FF 01" } };
         for (const auto& [value, hex] : unsignedRows) {
             KafkaBuffer written;
@@ -59,6 +60,12 @@ private slots:
         KafkaBuffer runsOff(hexBytes("80 80"));
         runsOff.readVarU64();
         QCOMPARE(runsOff.overrun, 1);
+        // Short varints one after the other, then the end of the data.
+        KafkaBuffer zigzags(hexBytes("00 01 AC 02 02 7F"));
+        for (const std::int64_t expected : { 0, -1, 150, 1, -64, 0 })
+            QCOMPARE(zigzags.readVarS64(), expected);
+        QCOMPARE(zigzags.position, 6);
+        QCOMPARE(zigzags.overrun, 1);
         // Eleven continuation bytes: the reader stops after ten and fails.
         KafkaBuffer tooLong(QByteArray(11, char(0x80)) + hexBytes("01"));
         tooLong.readVarU64();

@@ -68,6 +68,30 @@ private slots:
         verifyDamagedImageFails<KafkaFetchResponse>(11, v11Image, "Invalid Fetch response");
     }
 
+    // The record sets stay in the response's bytes rather than being copied
+    // out of them, and outlive them.
+    void recordSetsShareTheResponseBytes()
+    {
+        const QByteArray image = ResponseImage().s32(22).s32(0).s32(1).string("t").s32(2)
+            .s32(0).s16(0).s64(5).s64(5).s32(-1).bytes("hello")
+            .s32(1).s16(0).s64(5).s64(5).s32(-1).bytes("world").data();
+        QList<QByteArray> recordSets;
+        {
+            KafkaRawResponse raw;
+            raw.apiVersion = 4;
+            raw.buffer = KafkaBuffer(QByteArray(image.constData(), image.size()));
+            const auto response = KafkaFetchResponse::parseFromRaw(raw);
+            QVERIFY2(response.hasValue(), qPrintable(failureText(response)));
+            const char* const begin = raw.buffer.data.constData();
+            const char* const end = begin + raw.buffer.data.size();
+            for (const KafkaFetchResponse::Partition& partition : response.value().topics.value(0).partitions) {
+                QVERIFY(partition.records.constData() >= begin && partition.records.constData() < end);
+                recordSets.append(partition.records);
+            }
+        }
+        QCOMPARE(recordSets, (QList<QByteArray> { "hello", "world" }));
+    }
+
     void listOffsetsResponses()
     {
         const QByteArray v5Image = ResponseImage().s32(6).s32(5).s32(2).string("t").s32(1)

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <cstddef>
+#include <memory>
+
+// The library types, declared here so that users need not see the libraries.
+struct LZ4F_dctx_s;
+struct ZSTD_DCtx_s;
+struct z_stream_s;
+
+// What the decompressors keep from one record batch to the next within one
+// Fetch response: the gzip, LZ4 and Zstandard decompression contexts, made
+// when first needed and reset between batches, and the output buffer, which
+// keeps its size once grown, so that the batches of a response cost neither
+// setting up a context each nor allocating (and faulting in) fresh output.
+//
+// The buffer each batch is decompressed into is handed out shared: the
+// caller lets go of it before the next batch, or that batch copies it.
+// One thread at a time; not copyable.
+class KafkaBatchDecompressor {
+public:
+    KafkaBatchDecompressor();
+    ~KafkaBatchDecompressor();
+    KafkaBatchDecompressor(const KafkaBatchDecompressor&) = delete;
+    KafkaBatchDecompressor& operator=(const KafkaBatchDecompressor&) = delete;
+
+    // The LZ4 context, ready for a new frame; null when it cannot be made,
+    // with the library's error code in `error`.
+    LZ4F_dctx_s* lz4Context(std::size_t& error);
+    // The Zstandard stream, ready for a new frame; null when it cannot be made.
+    ZSTD_DCtx_s* zstdStream();
+    // The inflate state set for `windowBits`, ready for a new stream; null
+    // when it cannot be made, with zlib's status in `status`.
+    z_stream_s* zlibStream(int windowBits, int& status);
+
+    // The output buffer, emptied, with the capacity of the largest output so far.
+    QByteArray& output();
+
+private:
+    struct ZlibEnd {
+        void operator()(z_stream_s* stream) const;
+    };
+
+    LZ4F_dctx_s* m_lz4 = nullptr;
+    // A frame was started in the context since it was last reset.
+    bool m_lz4Used = false;
+    ZSTD_DCtx_s* m_zstd = nullptr;
+    std::unique_ptr<z_stream_s, ZlibEnd> m_zlib;
+    int m_zlibWindowBits = 0;
+    QByteArray m_output;
+};
