@@ -19,7 +19,10 @@
 
 namespace {
 
-constexpr std::int64_t ReadChunkSize = 2048;
+// A frame's buffer grows to at most this many times the bytes that have
+// arrived of it: few reallocations for a large frame, and a frame that only
+// claims to be large reserves no more than its sender has sent.
+constexpr std::int64_t ReceiveGrowthFactor = 2;
 // The size prefix and the correlation id that open every response frame.
 constexpr qint64 FrameHeaderSize = 8;
 
@@ -291,6 +294,16 @@ void KafkaConnection::failRequest(const QueuedRequest& queued, const KafkaError&
 
 // --- receiving --------------------------------------------------------------
 
+void KafkaConnection::reserveReceiveBuffer(std::int64_t needed)
+{
+    QByteArray& bytes = m_receiveBuffer.data;
+    if (needed <= bytes.capacity())
+        return;
+    // Geometric growth, never beyond the frame nor beyond what the bytes
+    // present (`needed` once read) back.
+    bytes.reserve(static_cast<qsizetype>(std::min<std::int64_t>(m_frameSize, needed * ReceiveGrowthFactor)));
+}
+
 void KafkaConnection::dataReceivedFromPeer()
 {
     while (m_socket) {
@@ -324,8 +337,12 @@ void KafkaConnection::dataReceivedFromPeer()
         }
 
         while (m_socket->bytesAvailable() > 0 && m_receiveBuffer.size() < m_frameSize) {
-            const std::int64_t wanted = std::min(ReadChunkSize, m_frameSize - m_receiveBuffer.size());
+            // What has arrived of the frame is read in one go, straight into
+            // the frame's buffer.
+            const std::int64_t wanted
+                = std::min<std::int64_t>(m_socket->bytesAvailable(), m_frameSize - m_receiveBuffer.size());
             const qsizetype start = m_receiveBuffer.data.size();
+            reserveReceiveBuffer(start + wanted);
             m_receiveBuffer.data.resize(start + wanted);
             const qint64 got = m_socket->read(m_receiveBuffer.data.data() + start, wanted);
             m_receiveBuffer.data.resize(start + std::max<qint64>(got, 0));

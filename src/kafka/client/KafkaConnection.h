@@ -237,6 +237,10 @@ private:
     // are not a TLS record: a TLS listener answers plain text with an alert.
     std::optional<KafkaError> checkPlainTextAnswer(const char* start) const;
 
+    // Makes room in the buffer of the frame being received for `needed`
+    // bytes, which have arrived.
+    void reserveReceiveBuffer(std::int64_t needed);
+
     void saslAuthenticationClearState();
     void doSaslAuthentication(KafkaResult<KafkaRawResponse>* response);
     void saslHandshakeAnswered(KafkaResult<KafkaRawResponse>& response);
