@@ -153,6 +153,24 @@ class RecordsWidgetBrokerTest : public QObject {
         return rows;
     }
 
+    // A configuration of the test broker's plain-text listener.
+    Config plaintextConfig() const
+    {
+        Config config;
+        config.cluster.brokers = { Config::Broker::fromString(environment.plaintext()).value() };
+        return config;
+    }
+
+    // A client of that configuration once bootstrapped; null when the
+    // bootstrap did not complete.
+    static std::shared_ptr<KafkaClusterClient> bootstrappedClient(const Config& config, const QString& clientId)
+    {
+        auto client = std::make_shared<KafkaClusterClient>(clientId, config.cluster);
+        QSignalSpy bootstrapped(client.get(), &KafkaClusterClient::bootstrapComplete);
+        client->bootstrap();
+        return bootstrapped.wait(WaitMs) ? client : nullptr;
+    }
+
     static QStringList shown(const KafkaRecordModel& model)
     {
         QStringList rows;
@@ -182,12 +200,9 @@ private slots:
                 QCOMPARE(produce(orders, partition, 30, start + 500 + c * 30'000, 1000, codecs[c]), QString());
         }
 
-        Config config;
-        config.cluster.brokers = { Config::Broker::fromString(environment.plaintext()).value() };
-        auto client = std::make_shared<KafkaClusterClient>(QStringLiteral("skelvane-records-test"), config.cluster);
-        QSignalSpy bootstrapped(client.get(), &KafkaClusterClient::bootstrapComplete);
-        client->bootstrap();
-        QVERIFY(bootstrapped.wait(WaitMs));
+        const Config config = plaintextConfig();
+        const std::shared_ptr<KafkaClusterClient> client = bootstrappedClient(config, QStringLiteral("skelvane-records-test"));
+        QVERIFY(client);
         QStatusBar statusBar;
         Settings settings;
         RecordsWidget tab(statusBar, settings, config, client);
@@ -327,12 +342,9 @@ private slots:
         const qint64 start = (now() - 3'600'000) / 1000 * 1000;
         QCOMPARE(produce(topic, 0, 5, start, 1000), QString());
 
-        Config config;
-        config.cluster.brokers = { Config::Broker::fromString(environment.plaintext()).value() };
-        auto client = std::make_shared<KafkaClusterClient>(QStringLiteral("skelvane-records-window-test"), config.cluster);
-        QSignalSpy bootstrapped(client.get(), &KafkaClusterClient::bootstrapComplete);
-        client->bootstrap();
-        QVERIFY(bootstrapped.wait(WaitMs));
+        const Config config = plaintextConfig();
+        const std::shared_ptr<KafkaClusterClient> client = bootstrappedClient(config, QStringLiteral("skelvane-records-window-test"));
+        QVERIFY(client);
         QStatusBar statusBar;
         Settings settings;
         RecordsWidget tab(statusBar, settings, config, client);
