@@ -9,6 +9,7 @@
 #include <libxml/xmlerror.h>
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 
 #include <array>
@@ -265,7 +266,12 @@ Result<QString, KafkaError> prettyPrintJson(const QString& json, qsizetype maxBy
         return KafkaError(KafkaErrorCode::JsonParseError,
             QStringLiteral("A write error occurred when pretty printing the JSON document"));
     }
-    const QByteArray written = reals.empty() ? QByteArray(buffer.get()) : withRealsInPlace(buffer.get(), reals);
+    QByteArray withReals;
+    QByteArrayView written(buffer.get());
+    if (!reals.empty()) {
+        withReals = withRealsInPlace(buffer.get(), reals);
+        written = withReals;
+    }
     if (written.size() > maxBytes) {
         return tooLong(KafkaErrorCode::JsonParseError, "JSON", maxBytes);
     }

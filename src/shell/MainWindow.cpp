@@ -289,7 +289,7 @@ void MainWindow::onBootstrapError(const QPersistentModelIndex& row, const KafkaC
     if (state.clusterClient.get() != client)
         return;
     configListModel->setClusterClientError(row, error);
-    errors.append(error);
+    ErrorList::append(errors, error);
     onErrorsChanged();
     // The client is emitting: its last reference goes only after the
     // emission has returned, from the event loop.

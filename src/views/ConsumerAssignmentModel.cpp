@@ -171,18 +171,14 @@ void ConsumerAssignmentModel::sort(int column, Qt::SortOrder order)
     // Rows often come in order already: they stay as they are.
     const bool inOrder = order == Qt::AscendingOrder ? std::is_sorted(keys.begin(), keys.end())
                                                      : std::is_sorted(keys.rbegin(), keys.rend());
-    std::vector<int> sorted;
-    if (!inOrder) {
-        sorted.resize(keys.size());
-        std::iota(sorted.begin(), sorted.end(), 0);
-        if (order == Qt::AscendingOrder)
-            std::stable_sort(sorted.begin(), sorted.end(), [&keys](int left, int right) { return keys[size_t(left)] < keys[size_t(right)]; });
-        else
-            std::stable_sort(sorted.begin(), sorted.end(), [&keys](int left, int right) { return keys[size_t(right)] < keys[size_t(left)]; });
-    }
-
     if (inOrder)
         return;
+    std::vector<int> sorted(keys.size());
+    std::iota(sorted.begin(), sorted.end(), 0);
+    if (order == Qt::AscendingOrder)
+        std::stable_sort(sorted.begin(), sorted.end(), [&keys](int left, int right) { return keys[size_t(left)] < keys[size_t(right)]; });
+    else
+        std::stable_sort(sorted.begin(), sorted.end(), [&keys](int left, int right) { return keys[size_t(right)] < keys[size_t(left)]; });
     beginResetModel();
     topicNumbers.clear();
     rowsByPartition.clear();

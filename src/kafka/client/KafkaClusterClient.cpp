@@ -541,7 +541,8 @@ bool KafkaClusterClient::refreshThroughConfiguredBroker()
         return false;
     const Config::Broker& broker = clusterSettings.brokers.at(nextConfiguredBroker++);
     // Created on the network thread, where it stays.
-    auto connection = std::make_unique<KafkaConnection>(broker.host, broker.port, clientIdValue, clusterSettings);
+    auto connection = std::make_unique<KafkaConnection>(
+        broker.host, broker.port, clientIdValue, clusterSettings, connectionLimits);
     KafkaConnection* created = connection.get();
     {
         QMutexLocker locker(&connectionsMutex);

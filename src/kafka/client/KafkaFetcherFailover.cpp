@@ -3,7 +3,6 @@
 #include "KafkaClusterClient.h"
 #include "KafkaFetcherResponses.h"
 
-
 #include <utility>
 
 using namespace KafkaFetcherResponses;
