@@ -1,5 +1,6 @@
 #include "FilterEngine.h"
 
+#include "KafkaRecordStorage.h"
 #include "RecordDeserializer.h"
 
 #include <QMutexLocker>
@@ -74,6 +75,8 @@ void FilterEngine::filterRecords(QList<KafkaRecord> records) const
         if (accepted)
             filteredRecords.append(std::move(record));
     }
+    if (filteredRecords.size() < records.size())
+        KafkaRecordStorage::releaseSparseBlocks(filteredRecords);
     emit recordsFiltered(std::move(filteredRecords));
 }
 

@@ -1,5 +1,7 @@
 #include "KafkaConnection.h"
 
+#include "MemoryPrefault.h"
+
 #include "KafkaApiKey.h"
 #include "KafkaApiVersionsRequest.h"
 #include "KafkaApiVersionsResponse.h"
@@ -19,9 +21,14 @@
 
 namespace {
 
-// A frame's buffer grows to at most this many times the bytes that have
-// arrived of it: few reallocations for a large frame, and a frame that only
-// claims to be large reserves no more than its sender has sent.
+// A frame's buffer is reserved whole when it begins, up to this size (a
+// Fetch answer of this client at its largest): the bytes of an answer land
+// where they stay, with no copy and no fresh memory on the way. Reserved
+// memory costs address space only until bytes arrive to fill it.
+constexpr std::int64_t WholeFrameReserve = 16 * 1024 * 1024;
+// Beyond that, a frame's buffer grows to at most this many times the bytes
+// that have arrived of it: few reallocations for a large frame, and a frame
+// that only claims to be large reserves no more than its sender has sent.
 constexpr std::int64_t ReceiveGrowthFactor = 2;
 // The size prefix and the correlation id that open every response frame.
 constexpr qint64 FrameHeaderSize = 8;
@@ -299,9 +306,10 @@ void KafkaConnection::reserveReceiveBuffer(std::int64_t needed)
     QByteArray& bytes = m_receiveBuffer.data;
     if (needed <= bytes.capacity())
         return;
-    // Geometric growth, never beyond the frame nor beyond what the bytes
-    // present (`needed` once read) back.
-    bytes.reserve(static_cast<qsizetype>(std::min<std::int64_t>(m_frameSize, needed * ReceiveGrowthFactor)));
+    // Geometric growth, never beyond the frame nor (past the whole-frame
+    // reserve) beyond what the bytes present (`needed` once read) back.
+    bytes.reserve(static_cast<qsizetype>(
+        std::min<std::int64_t>(m_frameSize, std::max(WholeFrameReserve, needed * ReceiveGrowthFactor))));
 }
 
 void KafkaConnection::dataReceivedFromPeer()
@@ -344,6 +352,9 @@ void KafkaConnection::dataReceivedFromPeer()
             const qsizetype start = m_receiveBuffer.data.size();
             reserveReceiveBuffer(start + wanted);
             m_receiveBuffer.data.resize(start + wanted);
+            // A frame's bytes are kept by the records read from it: fresh
+            // memory every time.
+            MemoryPrefault::forWriting(m_receiveBuffer.data.data() + start, wanted);
             const qint64 got = m_socket->read(m_receiveBuffer.data.data() + start, wanted);
             m_receiveBuffer.data.resize(start + std::max<qint64>(got, 0));
             if (got <= 0)

@@ -376,10 +376,8 @@ void KafkaFetcher::handleFetchResponse(
     // The record sets of one response share one budget: the job whose records
     // take it past its limit fails, and so do those decoded after it.
     KafkaDecodeBudget budget;
-    // So do the decompression contexts and the output buffer of their batches.
-    KafkaBatchDecompressor decompressor;
     for (ScannedRecordSet& set : scanned) {
-        KafkaResult<QList<KafkaRecord>> records = set.recordSet.decode(budget, decompressor);
+        KafkaResult<QList<KafkaRecord>> records = set.recordSet.decode(budget, recordDecompressor);
         FetchJob* job = findRunningFetchJobById(set.jobId);
         if (!job)
             continue;

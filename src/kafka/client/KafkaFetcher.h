@@ -2,6 +2,7 @@
 
 #include "Error.h"
 #include "FetchJob.h"
+#include "KafkaBatchDecompressor.h"
 #include "KafkaFetchResponse.h"
 #include "KafkaRawResponse.h"
 #include "KafkaRecord.h"
@@ -226,5 +227,7 @@ private:
     std::unique_ptr<QThread> fetchThread;
 
     std::unordered_map<std::int32_t, BrokerFetch> brokerFetches;
+    // Fetch thread only: the decompression contexts of every record set decoded.
+    KafkaBatchDecompressor recordDecompressor;
     std::uint64_t nextFetchSequence = 1;
 };

@@ -4,6 +4,8 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include <utility>
+
 KafkaBatchDecompressor::KafkaBatchDecompressor() = default;
 
 KafkaBatchDecompressor::~KafkaBatchDecompressor()
@@ -64,7 +66,13 @@ z_stream_s* KafkaBatchDecompressor::zlibStream(int windowBits, int& status)
 
 QByteArray& KafkaBatchDecompressor::output()
 {
-    // Keeps the capacity; the data stays shared only with a buffer not yet let go.
-    m_output.resize(0);
+    m_output = QByteArray();
+    m_output.reserve(m_lastOutputSize);
     return m_output;
+}
+
+QByteArray KafkaBatchDecompressor::takeOutput()
+{
+    m_lastOutputSize = m_output.size();
+    return std::exchange(m_output, QByteArray());
 }

@@ -10,14 +10,11 @@ struct LZ4F_dctx_s;
 struct ZSTD_DCtx_s;
 struct z_stream_s;
 
-// What the decompressors keep from one record batch to the next within one
-// Fetch response: the gzip, LZ4 and Zstandard decompression contexts, made
-// when first needed and reset between batches, and the output buffer, which
-// keeps its size once grown, so that the batches of a response cost neither
-// setting up a context each nor allocating (and faulting in) fresh output.
-//
-// The buffer each batch is decompressed into is handed out shared: the
-// caller lets go of it before the next batch, or that batch copies it.
+// What the decompressors keep from one record batch to the next: the gzip,
+// LZ4 and Zstandard decompression contexts, made when first needed and reset
+// between batches, so that batches do not cost setting up a context each;
+// and the size of the last output, which sizes the next. A batch's output is
+// kept by its records (they share it), so each batch gets storage of its own.
 // One thread at a time; not copyable.
 class KafkaBatchDecompressor {
 public:
@@ -35,8 +32,10 @@ public:
     // when it cannot be made, with zlib's status in `status`.
     z_stream_s* zlibStream(int windowBits, int& status);
 
-    // The output buffer, emptied, with the capacity of the largest output so far.
+    // A new, empty output buffer with room for as much as the last batch gave.
     QByteArray& output();
+    // The output of the batch, taken by the caller.
+    QByteArray takeOutput();
 
 private:
     struct ZlibEnd {
@@ -50,4 +49,5 @@ private:
     std::unique_ptr<z_stream_s, ZlibEnd> m_zlib;
     int m_zlibWindowBits = 0;
     QByteArray m_output;
+    qsizetype m_lastOutputSize = 0;
 };

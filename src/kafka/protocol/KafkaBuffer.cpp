@@ -199,15 +199,28 @@ QByteArray KafkaBuffer::readSharedBytes()
         countOverrun(1);
         return QByteArray();
     }
+    return readSharedRawBytes(length);
+}
+
+QByteArray KafkaBuffer::readSharedRawBytes(std::int64_t length)
+{
     if (length <= 0 || length > remaining() || !data.data_ptr().isMutable())
         return readRawBytes(length);
-    // A copy of the array shares its storage; narrowed to the field's bytes.
-    QByteArray field = data;
-    QByteArray::DataPointer& view = field.data_ptr();
-    view.setBegin(view.data() + position);
-    view.size = static_cast<qsizetype>(length);
+    QByteArray bytes = slice(data, position, length);
     position += length;
-    return field;
+    return bytes;
+}
+
+QByteArray KafkaBuffer::slice(const QByteArray& bytes, std::int64_t from, std::int64_t length)
+{
+    // A copy of the array shares its storage; narrowed to the part.
+    QByteArray part = bytes;
+    QByteArray::DataPointer& view = part.data_ptr();
+    if (!view.isMutable())
+        return QByteArray::fromRawData(bytes.constData() + from, static_cast<qsizetype>(length));
+    view.setBegin(view.data() + from);
+    view.size = static_cast<qsizetype>(length);
+    return part;
 }
 
 QByteArray KafkaBuffer::readCompactBytes()

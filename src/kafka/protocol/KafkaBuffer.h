@@ -114,6 +114,13 @@ public:
     // bytes are not followed by a terminating zero. Bytes of a buffer over
     // raw data, and bytes cut short, are copied as readBytes copies them.
     QByteArray readSharedBytes();
+    // As readRawBytes, with the sharing of readSharedBytes: the bytes of a
+    // record's key, value and header values stay in their batch.
+    QByteArray readSharedRawBytes(std::int64_t length);
+    // The `length` bytes of `bytes` at `from` (both within it) without a
+    // copy: sharing its storage when it owns it, else over the same raw bytes
+    // (valid only as long as they are). Not followed by a terminating zero.
+    static QByteArray slice(const QByteArray& bytes, std::int64_t from, std::int64_t length);
 
     // int16 length and UTF-8 bytes; a null string is written as empty.
     void writeString(const QString& text);

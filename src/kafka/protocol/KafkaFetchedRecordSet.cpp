@@ -3,6 +3,7 @@
 #include "KafkaAbortedTransactionFilter.h"
 #include "KafkaBuffer.h"
 #include "KafkaRecordBatch.h"
+#include "KafkaRecordStorage.h"
 
 #include <QtEndian>
 
@@ -111,13 +112,15 @@ KafkaResult<QList<KafkaRecord>> KafkaFetchedRecordSet::decode(
     records.reserve(static_cast<qsizetype>(
         std::min(m_expectedRecords, budget.remaining() / KafkaDecodeBudget::RecordOverhead)));
     // Only the complete batches the scan found are parsed.
-    KafkaBuffer recordSet(QByteArray::fromRawData(m_records.constData(), static_cast<qsizetype>(m_scannedSize)));
+    KafkaBuffer recordSet(KafkaBuffer::slice(m_records, 0, m_scannedSize));
+    qsizetype decoded = 0;
     while (!recordSet.atEnd()) {
         const qsizetype batchStart = records.size();
         KafkaResult<KafkaRecordBatch> parsed
             = KafkaRecordBatch::parseAppendingRecords(recordSet, m_topic, m_partition, budget, records, &decompressor);
         if (parsed.isError())
             return std::move(parsed).error();
+        decoded += records.size() - batchStart;
         if (abortedTransactions.isAborted(parsed.value())) {
             records.resize(batchStart);
             continue;
@@ -127,8 +130,11 @@ KafkaResult<QList<KafkaRecord>> KafkaFetchedRecordSet::decode(
             records.erase(std::remove_if(batchRecords, records.end(), outOfRange), records.end());
     }
     // Records left out (aborted, out of range) leave their room unused: give
-    // it back when it is much, as the list may be kept for long.
+    // it back when it is much, as the list may be kept for long; and so are
+    // the bytes they shared with the records kept.
     if (records.capacity() - records.size() > records.size() / SpareRoomFraction)
         records.squeeze();
+    if (decoded > records.size())
+        KafkaRecordStorage::releaseSparseBlocks(records);
     return records;
 }

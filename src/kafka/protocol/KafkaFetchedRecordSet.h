@@ -44,8 +44,8 @@ public:
     // record sets of one response share one budget (see KafkaDecodeBudget).
     // Fails with the batch parser's error.
     KafkaResult<QList<KafkaRecord>> decode(KafkaDecodeBudget& budget) const;
-    // The same with the decompression contexts and output buffer that the
-    // record sets of one response share, as they share the budget.
+    // The same with decompression contexts that outlive the record set (the
+    // fetcher keeps one set of them for every answer it decodes).
     KafkaResult<QList<KafkaRecord>> decode(KafkaDecodeBudget& budget, KafkaBatchDecompressor& decompressor) const;
     // The same with a budget of its own, for a record set decoded alone.
     KafkaResult<QList<KafkaRecord>> decode() const;

@@ -20,6 +20,8 @@ std::int64_t addWrapping(std::int64_t base, std::int64_t delta)
 
 // Zigzag length, then the bytes: -1 is null, 0 empty (not null). A length
 // below -1 is malformed: nothing is read and the buffer counts an overrun.
+// The bytes stay where they are when the buffer owns its storage: a batch's
+// records share it rather than each allocating a copy.
 QByteArray readNullableBytes(KafkaBuffer& buffer)
 {
     const std::int64_t length = buffer.readVarS64();
@@ -31,7 +33,7 @@ QByteArray readNullableBytes(KafkaBuffer& buffer)
     }
     if (length == 0)
         return QByteArray(0, Qt::Uninitialized);
-    return buffer.readRawBytes(length);
+    return buffer.readSharedRawBytes(length);
 }
 
 // As readNullableBytes, decoded from UTF-8 straight out of the buffer.

@@ -15,10 +15,10 @@ QString number(std::int64_t value)
 }
 
 // The bytes [position, position + size) of a buffer as a buffer of their own,
-// sharing the bytes rather than copying them. The view must not outlive `of`.
+// sharing the bytes rather than copying them (see KafkaBuffer::slice).
 KafkaBuffer sectionView(const KafkaBuffer& of, std::int64_t size)
 {
-    return KafkaBuffer(QByteArray::fromRawData(of.data.constData() + of.position, static_cast<qsizetype>(size)));
+    return KafkaBuffer(KafkaBuffer::slice(of.data, of.position, size));
 }
 
 } // namespace
@@ -123,8 +123,14 @@ KafkaResult<KafkaRecordBatch> KafkaRecordBatch::parseAppendingRecords(KafkaBuffe
         }
         return std::move(section).error();
     }
-    if (batch.compression() != 0)
+    if (batch.compression() != 0) {
         budget.charge(section.value().size());
+        // The records keep their bytes where the batch holds them: the
+        // decompressed batch gives back the room it did not use.
+        QByteArray& bytes = section.value().data;
+        if (bytes.capacity() > bytes.size())
+            bytes.squeeze();
+    }
     // A decompressor may stop short of the section's end (a gzip stream with
     // trailing bytes): the next batch starts where this one's length says.
     recordSet.position = end;

@@ -89,8 +89,7 @@ public:
     // of every batch of a record set, and the batch's own list stays empty.
     // The list should have room for them; it grows by the batch's record
     // count when it has not. On failure `records` may hold part of the batch.
-    // The decompressor, when given, serves every batch of the record sets of
-    // one response.
+    // The decompressor, when given, serves every batch its owner decodes.
     static KafkaResult<KafkaRecordBatch> parseAppendingRecords(KafkaBuffer& recordSet, const QString& topic,
         std::int32_t partition, KafkaDecodeBudget& budget, QList<KafkaRecord>& records,
         KafkaBatchDecompressor* decompressor = nullptr);
@@ -98,7 +97,7 @@ public:
     // Each decompresses `size` bytes at the buffer's cursor into a new buffer
     // (cursor 0) and moves the cursor past the compressed bytes. Output beyond
     // maxSize bytes fails with code 79. Given a decompressor, they reuse its
-    // contexts and its output buffer, which the result then shares.
+    // contexts, and their output is reserved at the size of the one before.
     static KafkaResult<KafkaBuffer> uncompressGZip(
         KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize = MaxDecompressedSize);
     static KafkaResult<KafkaBuffer> uncompressGZip(

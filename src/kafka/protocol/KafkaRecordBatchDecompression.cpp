@@ -1,6 +1,7 @@
 #include "KafkaRecordBatch.h"
 
 #include "KafkaBatchDecompressor.h"
+#include "MemoryPrefault.h"
 
 #include <lz4frame.h>
 #include <snappy.h>
@@ -51,6 +52,8 @@ char* growChunk(QByteArray& output)
 {
     const qsizetype before = output.size();
     output.resize(before + ChunkSize);
+    // The output is kept by the batch's records: fresh memory every time.
+    MemoryPrefault::forWriting(output.data() + before, ChunkSize);
     return output.data() + before;
 }
 
@@ -116,8 +119,8 @@ struct ZstdStreamFree {
     void operator()(ZSTD_DStream* stream) const { ZSTD_freeDStream(stream); }
 };
 
-// The output of one batch: the decompressor's reused buffer, or a new one,
-// reserved at `reserve` bytes.
+// The output of one batch: the decompressor's, sized by the batch before, or
+// one of this call's own; reserved at `reserve` bytes at least.
 QByteArray& outputFor(KafkaBatchDecompressor* reuse, QByteArray& own, std::int64_t reserve)
 {
     QByteArray& output = reuse ? reuse->output() : own;
@@ -200,7 +203,7 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressGZip(
             return overLimit(QStringLiteral("zlib encoded"), buffer.position, maxSize);
         if (status == Z_STREAM_END) {
             buffer.position += static_cast<std::int64_t>(stream.total_in);
-            return KafkaBuffer(reuse ? output : std::move(output));
+            return KafkaBuffer(reuse ? reuse->takeOutput() : std::move(output));
         }
         // inflate reports a stall as Z_BUF_ERROR; never spin should it not.
         if (produced == 0 && stream.avail_in == inputBefore)
@@ -261,13 +264,14 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappyJava(
         if (uncompressedLength != 0) {
             const qsizetype before = output.size();
             output.resize(static_cast<qsizetype>(total));
+            MemoryPrefault::forWriting(output.data() + before, output.size() - before);
             if (!snappy::RawUncompress(chunk, static_cast<std::size_t>(length), output.data() + before))
                 return KafkaError(KafkaErrorCode::SnappyDecompressionError,
                     QStringLiteral("Unable to decompress snappy-java chunk at %1 with size %2")
                         .arg(number(buffer.position), number(length)));
         }
     }
-    return KafkaBuffer(reuse ? output : std::move(output));
+    return KafkaBuffer(reuse ? reuse->takeOutput() : std::move(output));
 }
 
 KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappyRaw(
@@ -291,12 +295,13 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappyRaw(
     QByteArray ownOutput;
     QByteArray& output = outputFor(reuse, ownOutput, static_cast<std::int64_t>(uncompressedLength));
     output.resize(static_cast<qsizetype>(uncompressedLength));
+    MemoryPrefault::forWriting(output.data(), output.size());
     if (!snappy::RawUncompress(input, static_cast<std::size_t>(size), output.data()))
         return KafkaError(KafkaErrorCode::SnappyDecompressionError,
             QStringLiteral("Unable to decompress Snappy data at %1 with size %2")
                 .arg(number(buffer.position), number(size)));
     buffer.position += size;
-    return KafkaBuffer(reuse ? output : std::move(output));
+    return KafkaBuffer(reuse ? reuse->takeOutput() : std::move(output));
 }
 
 KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressLZ4(
@@ -342,7 +347,7 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressLZ4(
             return overLimit(QStringLiteral("LZ4 encoded"), buffer.position, maxSize);
         if (hint == 0) {
             buffer.position += size;
-            return KafkaBuffer(reuse ? output : std::move(output));
+            return KafkaBuffer(reuse ? reuse->takeOutput() : std::move(output));
         }
         if (taken == 0 && produced == 0)
             return failure(stalled(consumed == size));
@@ -378,7 +383,7 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressZstd(
             return overLimit(QStringLiteral("Zstandard encoded"), buffer.position, maxSize);
         if (hint == 0) {
             buffer.position += size;
-            return KafkaBuffer(reuse ? output : std::move(output));
+            return KafkaBuffer(reuse ? reuse->takeOutput() : std::move(output));
         }
         if (input.pos == inputBefore && chunk.pos == 0)
             return KafkaError(KafkaErrorCode::Lz4ZstdDecompressionError,
