@@ -4,6 +4,7 @@
 #include "KafkaBuffer.h"
 #include "KafkaRecordBatch.h"
 #include "KafkaRecordStorage.h"
+#include "MemoryPrefault.h"
 
 #include <QtEndian>
 
@@ -111,6 +112,9 @@ KafkaResult<QList<KafkaRecord>> KafkaFetchedRecordSet::decode(
     QList<KafkaRecord> records;
     records.reserve(static_cast<qsizetype>(
         std::min(m_expectedRecords, budget.remaining() / KafkaDecodeBudget::RecordOverhead)));
+    // The list is kept with its records: fresh memory every time.
+    MemoryPrefault::forWriting(reinterpret_cast<char*>(records.data()),
+        static_cast<std::int64_t>(records.capacity()) * std::int64_t(sizeof(KafkaRecord)));
     // Only the complete batches the scan found are parsed.
     KafkaBuffer recordSet(KafkaBuffer::slice(m_records, 0, m_scannedSize));
     qsizetype decoded = 0;
