@@ -44,6 +44,10 @@ struct FetchJob {
     // fetch limits: the next request puts the partition first, where the
     // broker returns a whole batch whatever its size.
     bool stalled = false;
+    // Bytes of the batch the next request starts with, as far as the last
+    // answer that held any batch showed it (see
+    // KafkaFetchedRecordSet::nextBatchSize); 0 until then.
+    std::int64_t nextBatchSize = 0;
     // Attempts to reach the partition's current leader since the last answer.
     LeaderRetry retry;
 

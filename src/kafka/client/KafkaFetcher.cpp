@@ -4,6 +4,7 @@
 #include "KafkaConnection.h"
 #include "KafkaFetchRequest.h"
 #include "KafkaFetchedRecordSet.h"
+#include "KafkaRecordBatch.h"
 #include "KafkaFetcherResponses.h"
 
 #include <QSet>
@@ -222,6 +223,7 @@ void KafkaFetcher::sendBrokerFetch(std::int32_t brokerId)
     // Partitions of one topic go together, topics in the order of their
     // first partition.
     QList<KafkaFetchRequest::Topic> topics;
+    std::int64_t requestedBytes = 0;
     brokerFetch.partitions.clear();
     for (FetchJob* job : jobs) {
         auto topic = std::find_if(topics.begin(), topics.end(),
@@ -230,12 +232,16 @@ void KafkaFetcher::sendBrokerFetch(std::int32_t brokerId)
             topics.append({ job->topic, {} });
             topic = topics.end() - 1;
         }
-        topic->partitions.append({ job->partition, NoLeaderEpoch, job->nextOffset, -1, PartitionMaxBytes });
+        const std::int64_t partitionMaxBytes = job->nextBatchSize > 0
+            ? std::clamp<std::int64_t>(job->nextBatchSize + KafkaRecordBatch::HeaderSize, PartitionMaxBytes, MaxBytes)
+            : PartitionMaxBytes;
+        topic->partitions.append(
+            { job->partition, NoLeaderEpoch, job->nextOffset, -1, static_cast<std::int32_t>(partitionMaxBytes) });
+        requestedBytes += partitionMaxBytes;
         job->requested = true;
         brokerFetch.partitions.append({ job->id, job->nextOffset });
     }
-    const auto maxBytes
-        = static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t(PartitionMaxBytes) * jobs.size(), MaxBytes));
+    const auto maxBytes = static_cast<std::int32_t>(std::min<std::int64_t>(requestedBytes, MaxBytes));
 
     KafkaConnection* brokerConnection = connection.value();
     const std::uint64_t sequence = nextFetchSequence++;
@@ -367,6 +373,8 @@ void KafkaFetcher::handleFetchResponse(
         const std::int64_t previousOffset = job->nextOffset;
         job->nextOffset = recordSet.nextOffset();
         job->stalled = recordSet.stalled();
+        if (const std::optional<std::int64_t> nextBatchSize = recordSet.nextBatchSize())
+            job->nextBatchSize = *nextBatchSize;
         finishOrContinue(*job);
         scanned.append({ job->id, previousOffset, std::move(recordSet) });
     }

@@ -67,6 +67,14 @@ public:
     // response holds up to PartitionMaxBytes per partition and MaxBytes in
     // all (the first batch of the first partition comes whole whatever its
     // size).
+    //
+    // The broker sends nothing of a batch larger than the partition limit
+    // but for the first partition of a request, so batches larger than
+    // PartitionMaxBytes would come one per answer. A partition whose next
+    // batch is uncompressed and that large asks for the batch and the header
+    // of the one after it, up to MaxBytes: its answer holds the whole batch,
+    // little of the next, and the size of the next. Compressed batches keep
+    // the limit that the decode budget of a response is sized for.
     static constexpr std::int32_t MaxWaitMs = 500;
     static constexpr std::int32_t MinBytes = 1;
     static constexpr std::int32_t PartitionMaxBytes = 500000;

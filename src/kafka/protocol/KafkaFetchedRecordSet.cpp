@@ -74,11 +74,17 @@ std::optional<KafkaError> KafkaFetchedRecordSet::scan()
             break;
         }
         const std::int64_t batchSize = KafkaRecordBatch::LengthFieldEnd + std::int64_t(batchLength);
-        if (size - position < batchSize)
+        const bool compressed
+            = readBigEndian<std::int16_t>(m_records, position + KafkaRecordBatch::AttributesPosition)
+            & KafkaRecordBatch::CompressionMask;
+        if (size - position < batchSize) {
+            m_nextBatchSize = compressed ? 0 : batchSize;
             break;
+        }
         const std::int32_t lastOffsetDelta = readBigEndian<std::int32_t>(m_records, position + KafkaRecordBatch::LastOffsetDeltaPosition);
         m_nextOffset = std::max(m_nextOffset, addWrapping(addWrapping(baseOffset, lastOffsetDelta), 1));
         m_expectedRecords += expectedRecords(m_records, position, batchSize);
+        m_nextBatchSize = compressed ? 0 : std::max(m_nextBatchSize.value_or(0), batchSize);
         position += batchSize;
         m_scannedSize = position;
     }

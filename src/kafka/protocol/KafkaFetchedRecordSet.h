@@ -38,6 +38,12 @@ public:
     // The set held nothing but the start of one batch: the limits of the
     // request cut a batch larger than themselves.
     bool stalled() const { return m_stalled; }
+    // Bytes of the batch after the last complete one when the set ends with
+    // its header (the limits of the request cut it), else of the largest
+    // complete batch: what the partition's next batch may take. 0 when that
+    // batch is compressed (its size on the wire says little of what it takes
+    // decoded); none when the set held no batch header.
+    std::optional<std::int64_t> nextBatchSize() const { return m_nextBatchSize; }
 
     // The committed records of the scanned batches within the range, in
     // offset order, in one list reserved once from the batch headers. The
@@ -63,6 +69,7 @@ private:
     // How many records those batches hold, by their headers, as far as their
     // bytes can back the counts: the room the record list is reserved at.
     std::int64_t m_expectedRecords = 0;
+    std::optional<std::int64_t> m_nextBatchSize;
     std::int64_t m_nextOffset = 0;
     bool m_stalled = false;
 };

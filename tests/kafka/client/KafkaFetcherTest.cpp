@@ -3,6 +3,7 @@
 #include "KafkaClusterClient.h"
 #include "KafkaFetchedRecordSet.h"
 #include "KafkaFetcher.h"
+#include "KafkaRecordBatch.h"
 #include "TestRecordBatchBuilder.h"
 
 #include <QSet>
@@ -41,6 +42,9 @@ struct Request {
     std::int32_t minBytes = 0;
     std::int8_t isolationLevel = 0;
     QList<std::pair<std::int32_t, std::int64_t>> partitions; // partition, offset (ListOffsets: timestamp)
+    // Fetch only: the request's limit and each partition's.
+    std::int32_t maxBytes = 0;
+    QList<std::int32_t> partitionMaxBytes;
     bool answered = false;
 };
 
@@ -67,7 +71,7 @@ Request readRequest(const FakeBroker::Frame& frame)
     if (fetch) {
         request.maxWaitMs = body.readS32();
         request.minBytes = body.readS32();
-        body.readS32(); // max bytes
+        request.maxBytes = body.readS32();
         request.isolationLevel = body.readS8();
         body.readRawBytes(8); // session id and epoch
     }
@@ -76,8 +80,10 @@ Request readRequest(const FakeBroker::Frame& frame)
         for (std::int32_t partitions = body.readS32(); partitions > 0; --partitions) {
             const std::int32_t partition = body.readS32();
             request.partitions.append({ partition, body.readS64() });
-            if (fetch)
-                body.readRawBytes(12); // log start offset, partition max bytes
+            if (fetch) {
+                body.readS64(); // log start offset
+                request.partitionMaxBytes.append(body.readS32());
+            }
         }
     }
     return request;
@@ -561,6 +567,71 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(result.has_value() && result->isError(), WaitMs);
         QCOMPARE(result->error().code, KafkaErrorCode::ListOffsetsError);
         QCOMPARE(result->error().message, QStringLiteral("The offset response for the timestamp -1 does not hold the partition t-0"));
+    }
+
+    // A partition whose next batch is uncompressed and larger than the
+    // partition limit asks for that batch and the header after it, so that
+    // it comes whole in every answer, not only when the partition comes
+    // first; an answer that holds no batch changes nothing.
+    void largeBatchesAskForTheirSize_data()
+    {
+        QTest::addColumn<QList<TestBatch>>("batches");
+        QTest::addColumn<qsizetype>("cutBytes");
+        QTest::addColumn<std::int64_t>("askedBytes");
+        const auto batchOf = [](std::int64_t offset, int valueSize, Codec codec = Codec::None) {
+            TestBatch batch;
+            batch.baseOffset = offset;
+            batch.codec = codec;
+            batch.records = { { 0, 0, 0, QByteArray(), QByteArray(valueSize, 'v'), {} } };
+            return batch;
+        };
+        const auto sizeOf = [](const TestBatch& batch) { return std::int64_t(batch.bytes().size()); };
+        const std::int64_t header = KafkaRecordBatch::HeaderSize;
+        const TestBatch small = batchOf(0, 1000);
+        const TestBatch large = batchOf(1, 700'000);
+        const TestBatch larger = batchOf(1, 900'000);
+        QTest::newRow("small batches") << QList<TestBatch> { small, batchOf(1, 1000) } << qsizetype(0)
+                                       << std::int64_t(KafkaFetcher::PartitionMaxBytes);
+        QTest::newRow("the header of a large next batch")
+            << QList<TestBatch> { small, larger } << qsizetype(sizeOf(larger) - header) << sizeOf(larger) + header;
+        QTest::newRow("a large batch whole, nothing after")
+            << QList<TestBatch> { small, large } << qsizetype(0) << sizeOf(large) + header;
+        QTest::newRow("part of a large batch's header")
+            << QList<TestBatch> { small, large } << qsizetype(sizeOf(large) - 20)
+            << std::int64_t(KafkaFetcher::PartitionMaxBytes);
+        QTest::newRow("a compressed next batch")
+            << QList<TestBatch> { small, batchOf(1, 900'000, Codec::Lz4) } << qsizetype(100)
+            << std::int64_t(KafkaFetcher::PartitionMaxBytes);
+        TestBatch huge = batchOf(1, 10);
+        huge.batchLength = 2'000'000'000;
+        QTest::newRow("a next batch claiming 2 GB") << QList<TestBatch> { small, huge } << qsizetype(0)
+                                                    << std::int64_t(KafkaFetcher::MaxBytes);
+    }
+
+    void largeBatchesAskForTheirSize()
+    {
+        QFETCH(QList<TestBatch>, batches);
+        QFETCH(qsizetype, cutBytes);
+        QFETCH(std::int64_t, askedBytes);
+        startFetcher(1);
+        const int job = fetcher->fetchRecords("t", 0, 0, -1);
+        Request* request = nextPending();
+        QVERIFY(request);
+        QCOMPARE(request->partitionMaxBytes, QList<std::int32_t> { KafkaFetcher::PartitionMaxBytes });
+        QByteArray bytes;
+        for (const TestBatch& batch : batches)
+            bytes += batch.bytes();
+        bytes.chop(cutBytes);
+        answerFetch(request, { { 0, 100, bytes } });
+        QTRY_VERIFY_WITH_TIMEOUT(!records.value(job).isEmpty(), WaitMs);
+        for (int answer = 0; answer < 2; ++answer) {
+            request = nextPending();
+            QVERIFY(request);
+            QCOMPARE(request->partitionMaxBytes, QList<std::int32_t> { std::int32_t(askedBytes) });
+            QCOMPARE(request->maxBytes, std::int32_t(askedBytes));
+            answerFetch(request, { { 0, 100, QByteArray() } });
+        }
+        QVERIFY(failures.isEmpty());
     }
 
     // Batches decoding past the response budget fail their job within that memory; resume goes on.
