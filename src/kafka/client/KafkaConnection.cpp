@@ -1,10 +1,9 @@
 #include "KafkaConnection.h"
 
-#include "MemoryPrefault.h"
-
 #include "KafkaApiKey.h"
 #include "KafkaApiVersionsRequest.h"
 #include "KafkaApiVersionsResponse.h"
+#include "MemoryPrefault.h"
 #include "FileHelpers.h"
 #include "Settings.h"
 

@@ -4,8 +4,8 @@
 #include "KafkaConnection.h"
 #include "KafkaFetchRequest.h"
 #include "KafkaFetchedRecordSet.h"
-#include "KafkaRecordBatch.h"
 #include "KafkaFetcherResponses.h"
+#include "KafkaRecordBatch.h"
 
 #include <QSet>
 #include <QThread>

@@ -140,8 +140,8 @@ KafkaResult<QList<KafkaRecord>> KafkaFetchedRecordSet::decode(
             records.erase(std::remove_if(batchRecords, records.end(), outOfRange), records.end());
     }
     // Records left out (aborted, out of range) leave their room unused: give
-    // it back when it is much, as the list may be kept for long; and so are
-    // the bytes they shared with the records kept.
+    // it back when it is much, as the list may be kept for long. Nor do the
+    // records kept hold on to the bytes they shared with those left out.
     if (records.capacity() - records.size() > records.size() / SpareRoomFraction)
         records.squeeze();
     if (decoded > records.size())
