@@ -202,15 +202,6 @@ QByteArray KafkaBuffer::readSharedBytes()
     return readSharedRawBytes(length);
 }
 
-QByteArray KafkaBuffer::readSharedRawBytes(std::int64_t length)
-{
-    if (length <= 0 || length > remaining() || !data.data_ptr().isMutable())
-        return readRawBytes(length);
-    QByteArray bytes = slice(data, position, length);
-    position += length;
-    return bytes;
-}
-
 QByteArray KafkaBuffer::slice(const QByteArray& bytes, std::int64_t from, std::int64_t length)
 {
     // A copy of the array shares its storage; narrowed to the part.

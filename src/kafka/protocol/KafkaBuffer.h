@@ -116,7 +116,18 @@ public:
     QByteArray readSharedBytes();
     // As readRawBytes, with the sharing of readSharedBytes: the bytes of a
     // record's key, value and header values stay in their batch.
-    QByteArray readSharedRawBytes(std::int64_t length);
+    QByteArray readSharedRawBytes(std::int64_t length)
+    {
+        if (length <= 0 || length > remaining() || !data.data_ptr().isMutable())
+            return readRawBytes(length);
+        // A copy of the array shares its storage; narrowed to the field.
+        QByteArray field = data;
+        QByteArray::DataPointer& view = field.data_ptr();
+        view.setBegin(view.data() + position);
+        view.size = static_cast<qsizetype>(length);
+        position += length;
+        return field;
+    }
     // The `length` bytes of `bytes` at `from` (both within it) without a
     // copy: sharing its storage when it owns it, else over the same raw bytes
     // (valid only as long as they are). Not followed by a terminating zero.
