@@ -46,20 +46,30 @@ const char* cursor(const KafkaBuffer& buffer)
     return buffer.data.constData() + buffer.position;
 }
 
-// Appends one chunk of uninitialised space to the output and returns it;
-// finishChunk() trims it to what was produced.
-char* growChunk(QByteArray& output)
+// Room for the decompressor's next step, appended to the output
+// uninitialised: what is left of the output's capacity, and a step of
+// ChunkSize once that is used up. finishChunk() trims it to what was
+// produced. Using up the room first spares a batch of the size foreseen
+// growing its buffer for the last step and shrinking it afterwards.
+struct Chunk {
+    char* data = nullptr;
+    std::size_t size = 0;
+};
+
+Chunk growChunk(QByteArray& output)
 {
     const qsizetype before = output.size();
-    output.resize(before + ChunkSize);
+    const qsizetype room = output.capacity() - before;
+    const qsizetype step = room > 0 ? std::min(room, ChunkSize) : ChunkSize;
+    output.resize(before + step);
     // The output is kept by the batch's records: fresh memory every time.
-    MemoryPrefault::forWriting(output.data() + before, ChunkSize);
-    return output.data() + before;
+    MemoryPrefault::forWriting(output.data() + before, step);
+    return { output.data() + before, static_cast<std::size_t>(step) };
 }
 
-void finishChunk(QByteArray& output, std::size_t produced)
+void finishChunk(QByteArray& output, const Chunk& chunk, std::size_t produced)
 {
-    output.resize(output.size() - ChunkSize + static_cast<qsizetype>(produced));
+    output.resize(output.size() - static_cast<qsizetype>(chunk.size - produced));
 }
 
 // Output beyond the limit has a code of its own, apart from corrupt input:
@@ -192,11 +202,12 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressGZip(
     QByteArray& output = outputFor(reuse, ownOutput, std::min(inputSize, maxSize));
     for (;;) {
         const uInt inputBefore = stream.avail_in;
-        stream.next_out = reinterpret_cast<Bytef*>(growChunk(output));
-        stream.avail_out = ChunkSize;
+        const Chunk chunk = growChunk(output);
+        stream.next_out = reinterpret_cast<Bytef*>(chunk.data);
+        stream.avail_out = static_cast<uInt>(chunk.size);
         const int status = inflate(&stream, Z_SYNC_FLUSH);
-        const std::size_t produced = ChunkSize - stream.avail_out;
-        finishChunk(output, produced);
+        const std::size_t produced = chunk.size - stream.avail_out;
+        finishChunk(output, chunk, produced);
         if (status < 0 || status == Z_NEED_DICT)
             return inflateFailure(status);
         if (output.size() > maxSize)
@@ -335,11 +346,11 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressLZ4(
     QByteArray ownOutput;
     QByteArray& output = outputFor(reuse, ownOutput, std::min(size, maxSize));
     for (;;) {
-        std::size_t produced = ChunkSize;
+        const Chunk chunk = growChunk(output);
+        std::size_t produced = chunk.size;
         std::size_t taken = static_cast<std::size_t>(size - consumed);
-        const std::size_t hint
-            = LZ4F_decompress(context, growChunk(output), &produced, input + consumed, &taken, nullptr);
-        finishChunk(output, LZ4F_isError(hint) ? 0 : produced);
+        const std::size_t hint = LZ4F_decompress(context, chunk.data, &produced, input + consumed, &taken, nullptr);
+        finishChunk(output, chunk, LZ4F_isError(hint) ? 0 : produced);
         if (LZ4F_isError(hint))
             return failure(QString::fromUtf8(LZ4F_getErrorName(hint)));
         consumed += static_cast<std::int64_t>(taken);
@@ -372,9 +383,10 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressZstd(
     QByteArray& output = outputFor(reuse, ownOutput, std::min(size, maxSize));
     for (;;) {
         const std::size_t inputBefore = input.pos;
-        ZSTD_outBuffer chunk { growChunk(output), ChunkSize, 0 };
+        const Chunk room = growChunk(output);
+        ZSTD_outBuffer chunk { room.data, room.size, 0 };
         const std::size_t hint = ZSTD_decompressStream(stream, &chunk, &input);
-        finishChunk(output, ZSTD_isError(hint) ? 0 : chunk.pos);
+        finishChunk(output, room, ZSTD_isError(hint) ? 0 : chunk.pos);
         if (ZSTD_isError(hint))
             return KafkaError(KafkaErrorCode::Lz4ZstdDecompressionError,
                 QStringLiteral("Unable decompress Zstandard encoded data at %1 with size %2: %3")
