@@ -19,6 +19,8 @@ namespace {
 
 // Streaming decompressors produce output in steps of this size.
 constexpr qsizetype ChunkSize = 64 * 1024;
+// Fresh output is populated this much at a time (a multiple of ChunkSize).
+constexpr qsizetype PrefaultStride = 8 * ChunkSize;
 
 // Window bits that make inflate detect a zlib or a gzip header.
 constexpr int ZlibOrGzipWindowBits = 15 + 32;
@@ -62,8 +64,11 @@ Chunk growChunk(QByteArray& output)
     const qsizetype room = output.capacity() - before;
     const qsizetype step = room > 0 ? std::min(room, ChunkSize) : ChunkSize;
     output.resize(before + step);
-    // The output is kept by the batch's records: fresh memory every time.
-    MemoryPrefault::forWriting(output.data() + before, step);
+    // The output is kept by the batch's records: fresh memory every time,
+    // populated a stride ahead within the room it was given.
+    if (before % PrefaultStride == 0)
+        MemoryPrefault::forWriting(
+            output.data() + before, std::max(step, std::min(PrefaultStride, output.capacity() - before)));
     return { output.data() + before, static_cast<std::size_t>(step) };
 }
 
