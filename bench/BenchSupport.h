@@ -1,10 +1,11 @@
 #pragma once
 
-// What every benchmark shares: its numeric arguments, best-of timing and
-// record values of mixed text.
+// What every benchmark shares: its numeric arguments, best-of timing,
+// record values of mixed text and the process's resident memory.
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QFile>
 
 #include <algorithm>
 #include <functional>
@@ -39,6 +40,28 @@ inline QByteArray textValue(qint64 id, int size)
     while (value.size() < size - 2)
         value += char('a' + (value.size() * 7 + id) % 26);
     return value + "\"}";
+}
+
+// A field of /proc/self/status in bytes ("VmRSS", "VmHWM"); -1 when unread.
+inline qint64 statusBytes(const char* field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').first().toLongLong() * 1024;
+    }
+    return -1;
+}
+
+// Starts a new peak of the resident memory (VmHWM) at the present size.
+inline void resetResidentPeak()
+{
+    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
+    if (clearRefs.open(QIODevice::WriteOnly))
+        clearRefs.write("5");
 }
 
 } // namespace Bench

@@ -18,7 +18,6 @@
 #include "KafkaFetcher.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QProcess>
 
 #include <malloc.h>
@@ -48,28 +47,6 @@ constexpr TopicSpec DefaultTopics[] = {
     { "bench-steady-1kb-none", 200'000, 1024, "none" },
 };
 
-// A field of /proc/self/status in bytes ("VmRSS", "VmHWM").
-qint64 statusBytes(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').first().toLongLong() * 1024;
-    }
-    return -1;
-}
-
-// Starts a new peak of the resident memory (VmHWM) at the present size.
-void resetPeakMemory()
-{
-    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
-    if (clearRefs.open(QIODevice::WriteOnly))
-        clearRefs.write("5");
-}
-
 struct FetcherRun {
     qint64 records = 0;
     qint64 steadyRecords = 0;
@@ -93,8 +70,8 @@ FetcherRun runFetcher(const QString& bootstrap, const QString& topic, qint64 exp
             return run;
         }
         malloc_trim(0);
-        baseline = statusBytes("VmRSS");
-        resetPeakMemory();
+        baseline = Bench::statusBytes("VmRSS");
+        Bench::resetResidentPeak();
         KafkaFetcher fetcher(*client);
         QObject context;
         QElapsedTimer steady;
@@ -126,13 +103,13 @@ FetcherRun runFetcher(const QString& bootstrap, const QString& topic, qint64 exp
             && run.error.isEmpty())
             run.error = QStringLiteral("timed out after %1 of %2 records").arg(run.records).arg(expected);
     }
-    const qint64 peakBytes = statusBytes("VmHWM") - baseline;
+    const qint64 peakBytes = Bench::statusBytes("VmHWM") - baseline;
     for (const QList<KafkaRecord>& list : kept) {
         for (const KafkaRecord& record : list)
             run.valueBytes += record.value.size();
     }
     malloc_trim(0);
-    const qint64 keptBytes = statusBytes("VmRSS") - baseline;
+    const qint64 keptBytes = Bench::statusBytes("VmRSS") - baseline;
     if (run.records > 0) {
         run.keptOverhead = double(keptBytes - run.valueBytes) / double(run.records);
         run.peakOverhead = double(peakBytes - run.valueBytes) / double(run.records);

@@ -24,7 +24,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <malloc.h>
 
@@ -69,30 +68,6 @@ QByteArray logText(qsizetype size)
     return text;
 }
 
-qint64 statusKb(const char* field)
-{
-    FILE* status = std::fopen("/proc/self/status", "r");
-    if (!status)
-        return 0;
-    char line[256];
-    qint64 kb = 0;
-    const size_t length = std::strlen(field);
-    while (std::fgets(line, sizeof line, status))
-        if (std::strncmp(line, field, length) == 0)
-            kb = std::atoll(line + length);
-    std::fclose(status);
-    return kb;
-}
-
-// Sets the resident peak back to the resident size now.
-void resetResidentPeak()
-{
-    if (FILE* refs = std::fopen("/proc/self/clear_refs", "w")) {
-        std::fputs("5", refs);
-        std::fclose(refs);
-    }
-}
-
 struct Figures {
     double callMs = 0;
     double worstStallMs = 0;
@@ -109,7 +84,7 @@ Figures select(RecordDetailView& view, const KafkaRecord& record, const RecordDe
     // Free pages go back first, so that the peak counts pages the case touches.
     malloc_trim(0);
     resetResidentPeak();
-    const qint64 residentBefore = statusKb("VmRSS:");
+    const qint64 residentBefore = statusBytes("VmRSS");
     Figures figures;
     EventLoopStalls stalls;
     QEventLoop loop;
@@ -125,7 +100,7 @@ Figures select(RecordDetailView& view, const KafkaRecord& record, const RecordDe
     stalls.stop();
     // The call itself held the loop up from the first tick on.
     figures.worstStallMs = std::max(stalls.percentileMs(100), figures.callMs);
-    figures.peakGrowthMb = double(statusKb("VmHWM:") - residentBefore) / 1024;
+    figures.peakGrowthMb = double(statusBytes("VmHWM") - residentBefore) / (1024 * 1024);
     figures.heapHeldMb = double(heapInUse() - heapBefore) / 1e6;
     return figures;
 }
