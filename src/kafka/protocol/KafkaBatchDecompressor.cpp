@@ -4,7 +4,15 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include <algorithm>
 #include <utility>
+
+namespace {
+
+// Window bits that make inflate detect a zlib or a gzip header.
+constexpr int ZlibOrGzipWindowBits = 15 + 32;
+
+} // namespace
 
 KafkaBatchDecompressor::KafkaBatchDecompressor() = default;
 
@@ -27,15 +35,12 @@ LZ4F_dctx_s* KafkaBatchDecompressor::lz4Context(std::size_t& error)
     error = 0;
     if (!m_lz4) {
         error = LZ4F_createDecompressionContext(&m_lz4, LZ4F_VERSION);
-        if (LZ4F_isError(error)) {
+        if (LZ4F_isError(error))
             m_lz4 = nullptr;
-            return nullptr;
-        }
-    } else if (m_lz4Used) {
+    } else {
         // A frame that failed part way leaves the context inside it.
         LZ4F_resetDecompressionContext(m_lz4);
     }
-    m_lz4Used = true;
     return m_lz4;
 }
 
@@ -48,26 +53,24 @@ ZSTD_DCtx_s* KafkaBatchDecompressor::zstdStream()
     return m_zstd;
 }
 
-z_stream_s* KafkaBatchDecompressor::zlibStream(int windowBits, int& status)
+z_stream_s* KafkaBatchDecompressor::zlibStream(int& status)
 {
-    if (m_zlib && m_zlibWindowBits == windowBits) {
+    if (m_zlib) {
         status = inflateReset(m_zlib.get());
         return status == Z_OK ? m_zlib.get() : nullptr;
     }
-    m_zlib.reset();
     auto stream = std::make_unique<z_stream>();
-    status = inflateInit2(stream.get(), windowBits);
+    status = inflateInit2(stream.get(), ZlibOrGzipWindowBits);
     if (status != Z_OK)
         return nullptr;
     m_zlib.reset(stream.release());
-    m_zlibWindowBits = windowBits;
     return m_zlib.get();
 }
 
-QByteArray& KafkaBatchDecompressor::output()
+QByteArray& KafkaBatchDecompressor::output(std::int64_t atLeast)
 {
     m_output = QByteArray();
-    m_output.reserve(m_lastOutputSize);
+    m_output.reserve(static_cast<qsizetype>(std::max<std::int64_t>(atLeast, m_lastOutputSize)));
     return m_output;
 }
 

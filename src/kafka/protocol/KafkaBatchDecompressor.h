@@ -3,6 +3,7 @@
 #include <QByteArray>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 // The library types, declared here so that users need not see the libraries.
@@ -15,6 +16,7 @@ struct z_stream_s;
 // between batches, so that batches do not cost setting up a context each;
 // and the size of the last output, which sizes the next. A batch's output is
 // kept by its records (they share it), so each batch gets storage of its own.
+// A decompressor of a call's own serves a batch decoded alone.
 // One thread at a time; not copyable.
 class KafkaBatchDecompressor {
 public:
@@ -28,12 +30,13 @@ public:
     LZ4F_dctx_s* lz4Context(std::size_t& error);
     // The Zstandard stream, ready for a new frame; null when it cannot be made.
     ZSTD_DCtx_s* zstdStream();
-    // The inflate state set for `windowBits`, ready for a new stream; null
-    // when it cannot be made, with zlib's status in `status`.
-    z_stream_s* zlibStream(int windowBits, int& status);
+    // The inflate state, detecting a zlib or a gzip header, ready for a new
+    // stream; null when it cannot be made, with zlib's status in `status`.
+    z_stream_s* zlibStream(int& status);
 
-    // A new, empty output buffer with room for as much as the last batch gave.
-    QByteArray& output();
+    // A new, empty output buffer with room for `atLeast` bytes and for as
+    // much as the last batch gave, reserved once.
+    QByteArray& output(std::int64_t atLeast);
     // The output of the batch, taken by the caller.
     QByteArray takeOutput();
 
@@ -43,11 +46,8 @@ private:
     };
 
     LZ4F_dctx_s* m_lz4 = nullptr;
-    // A frame was started in the context since it was last reset.
-    bool m_lz4Used = false;
     ZSTD_DCtx_s* m_zstd = nullptr;
     std::unique_ptr<z_stream_s, ZlibEnd> m_zlib;
-    int m_zlibWindowBits = 0;
     QByteArray m_output;
     qsizetype m_lastOutputSize = 0;
 };

@@ -202,18 +202,6 @@ QByteArray KafkaBuffer::readSharedBytes()
     return readSharedRawBytes(length);
 }
 
-QByteArray KafkaBuffer::slice(const QByteArray& bytes, std::int64_t from, std::int64_t length)
-{
-    // A copy of the array shares its storage; narrowed to the part.
-    QByteArray part = bytes;
-    QByteArray::DataPointer& view = part.data_ptr();
-    if (!view.isMutable())
-        return QByteArray::fromRawData(bytes.constData() + from, static_cast<qsizetype>(length));
-    view.setBegin(view.data() + from);
-    view.size = static_cast<qsizetype>(length);
-    return part;
-}
-
 QByteArray KafkaBuffer::readCompactBytes()
 {
     const std::uint64_t n = readVarU64();

@@ -120,18 +120,24 @@ public:
     {
         if (length <= 0 || length > remaining() || !data.data_ptr().isMutable())
             return readRawBytes(length);
-        // A copy of the array shares its storage; narrowed to the field.
-        QByteArray field = data;
-        QByteArray::DataPointer& view = field.data_ptr();
-        view.setBegin(view.data() + position);
-        view.size = static_cast<qsizetype>(length);
+        QByteArray field = slice(data, position, length);
         position += length;
         return field;
     }
     // The `length` bytes of `bytes` at `from` (both within it) without a
     // copy: sharing its storage when it owns it, else over the same raw bytes
     // (valid only as long as they are). Not followed by a terminating zero.
-    static QByteArray slice(const QByteArray& bytes, std::int64_t from, std::int64_t length);
+    static QByteArray slice(const QByteArray& bytes, std::int64_t from, std::int64_t length)
+    {
+        // A copy of the array shares its storage; narrowed to the part.
+        QByteArray part = bytes;
+        QByteArray::DataPointer& view = part.data_ptr();
+        if (!view.isMutable())
+            return QByteArray::fromRawData(bytes.constData() + from, static_cast<qsizetype>(length));
+        view.setBegin(view.data() + from);
+        view.size = static_cast<qsizetype>(length);
+        return part;
+    }
 
     // int16 length and UTF-8 bytes; a null string is written as empty.
     void writeString(const QString& text);

@@ -95,11 +95,6 @@ std::optional<KafkaError> KafkaFetchedRecordSet::scan()
 KafkaResult<QList<KafkaRecord>> KafkaFetchedRecordSet::decode() const
 {
     KafkaDecodeBudget budget;
-    return decode(budget);
-}
-
-KafkaResult<QList<KafkaRecord>> KafkaFetchedRecordSet::decode(KafkaDecodeBudget& budget) const
-{
     KafkaBatchDecompressor decompressor;
     return decode(budget, decompressor);
 }
@@ -135,9 +130,7 @@ KafkaResult<QList<KafkaRecord>> KafkaFetchedRecordSet::decode(
             records.resize(batchStart);
             continue;
         }
-        const auto batchRecords = records.begin() + batchStart;
-        if (std::any_of(batchRecords, records.end(), outOfRange))
-            records.erase(std::remove_if(batchRecords, records.end(), outOfRange), records.end());
+        records.erase(std::remove_if(records.begin() + batchStart, records.end(), outOfRange), records.end());
     }
     // Records left out (aborted, out of range) leave their room unused: give
     // it back when it is much, as the list may be kept for long. Nor do the

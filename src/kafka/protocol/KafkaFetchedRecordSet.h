@@ -48,12 +48,12 @@ public:
     // The committed records of the scanned batches within the range, in
     // offset order, in one list reserved once from the batch headers. The
     // record sets of one response share one budget (see KafkaDecodeBudget).
-    // Fails with the batch parser's error.
-    KafkaResult<QList<KafkaRecord>> decode(KafkaDecodeBudget& budget) const;
-    // The same with decompression contexts that outlive the record set (the
-    // fetcher keeps one set of them for every answer it decodes).
+    // Fails with the batch parser's error. The decompressor's contexts
+    // outlive the record set (the fetcher keeps one set of them for every
+    // answer it decodes).
     KafkaResult<QList<KafkaRecord>> decode(KafkaDecodeBudget& budget, KafkaBatchDecompressor& decompressor) const;
-    // The same with a budget of its own, for a record set decoded alone.
+    // The same with a budget and a decompressor of its own, for a record set
+    // decoded alone.
     KafkaResult<QList<KafkaRecord>> decode() const;
 
 private:

@@ -80,18 +80,14 @@ void KafkaRecord::readFromBuffer(KafkaRecord& record, KafkaBuffer& buffer, std::
     record.key = readNullableBytes(buffer);
     record.value = readNullableBytes(buffer);
     budget.charge(KafkaDecodeBudget::RecordOverhead + record.key.size() + record.value.size());
-    // Most records have no headers: a count of 0, one byte, leaves the list as it is.
-    if (buffer.position < buffer.size() && buffer.data.constData()[buffer.position] == 0)
-        ++buffer.position;
-    else
-        record.headers = readHeadersFromBuffer(buffer, budget);
+    // Most records have no headers: their list is left as it is.
+    if (const std::int64_t headerCount = buffer.readVarS64(); headerCount > 0)
+        record.headers = readHeadersFromBuffer(buffer, headerCount, budget);
 }
 
-QList<KafkaHeader> KafkaRecord::readHeadersFromBuffer(KafkaBuffer& buffer, KafkaDecodeBudget& budget)
+QList<KafkaHeader> KafkaRecord::readHeadersFromBuffer(
+    KafkaBuffer& buffer, std::int64_t count, KafkaDecodeBudget& budget)
 {
-    const std::int64_t count = buffer.readVarS64();
-    if (count <= 0)
-        return QList<KafkaHeader>();
     QList<KafkaHeader> headers;
     // Headers are small on the wire and large in memory: the list holds no
     // more than the bytes left and the budget can back.

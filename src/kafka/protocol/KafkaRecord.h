@@ -37,10 +37,10 @@ struct KafkaRecord {
     static void readFromBuffer(KafkaRecord& record, KafkaBuffer& buffer, std::int64_t firstTimestamp,
         const QString& topic, std::int32_t partition, std::int64_t baseOffset, KafkaDecodeBudget& budget);
 
-    // A zigzag header count, then per header its key and value; a count below 1
-    // means no headers. Each header is charged to the budget; reading stops
-    // before the header that exceeds it.
-    static QList<KafkaHeader> readHeadersFromBuffer(KafkaBuffer& buffer, KafkaDecodeBudget& budget);
+    // The `count` headers (count > 0) that follow a record's header count,
+    // each its key and value. Each header is charged to the budget; reading
+    // stops before the header that exceeds it.
+    static QList<KafkaHeader> readHeadersFromBuffer(KafkaBuffer& buffer, std::int64_t count, KafkaDecodeBudget& budget);
 };
 
 Q_DECLARE_METATYPE(KafkaRecord)

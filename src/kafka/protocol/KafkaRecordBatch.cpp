@@ -172,8 +172,10 @@ std::optional<KafkaError> KafkaRecordBatch::readRecords(const KafkaRecordBatch& 
     // No more than the section and the budget can back, whatever the count claims.
     const qsizetype wanted = static_cast<qsizetype>(std::min(
         section.fitting(recordCount, MinRecordSize), budget.remaining() / KafkaDecodeBudget::RecordOverhead));
+    // Growing geometrically: batches that claim more records than the list
+    // was reserved for do not move it each time.
     if (records.capacity() - records.size() < wanted)
-        records.reserve(records.size() + wanted);
+        records.reserve(std::max(records.size() + wanted, 2 * records.capacity()));
     for (std::int32_t i = 0; i < recordCount; ++i) {
         if (section.atEnd())
             return KafkaError(KafkaErrorCode::CorruptMessage,

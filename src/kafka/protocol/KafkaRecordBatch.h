@@ -109,11 +109,7 @@ public:
     static KafkaResult<KafkaBuffer> uncompressSnappy(
         KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse);
     static KafkaResult<KafkaBuffer> uncompressSnappyJava(
-        KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize = MaxDecompressedSize);
-    static KafkaResult<KafkaBuffer> uncompressSnappyJava(
         KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse);
-    static KafkaResult<KafkaBuffer> uncompressSnappyRaw(
-        KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize = MaxDecompressedSize);
     static KafkaResult<KafkaBuffer> uncompressSnappyRaw(
         KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse);
     static KafkaResult<KafkaBuffer> uncompressLZ4(

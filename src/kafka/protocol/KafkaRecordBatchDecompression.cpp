@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <memory>
 
 namespace {
 
@@ -21,9 +20,6 @@ namespace {
 constexpr qsizetype ChunkSize = 64 * 1024;
 // Fresh output is populated this much at a time (a multiple of ChunkSize).
 constexpr qsizetype PrefaultStride = 8 * ChunkSize;
-
-// Window bits that make inflate detect a zlib or a gzip header.
-constexpr int ZlibOrGzipWindowBits = 15 + 32;
 
 // Start of a framed snappy-java stream: magic (8 bytes), version and
 // compatible version (4 bytes each).
@@ -122,28 +118,6 @@ KafkaError inflateFailure(int status)
     return KafkaError(zlibErrorCode(status), QStringLiteral("Failed to decompress zlib encoded data"));
 }
 
-struct InflateEnd {
-    void operator()(z_stream* stream) const { inflateEnd(stream); }
-};
-
-struct Lz4ContextFree {
-    void operator()(LZ4F_dctx* context) const { LZ4F_freeDecompressionContext(context); }
-};
-
-struct ZstdStreamFree {
-    void operator()(ZSTD_DStream* stream) const { ZSTD_freeDStream(stream); }
-};
-
-// The output of one batch: the decompressor's, sized by the batch before, or
-// one of this call's own; reserved at `reserve` bytes at least.
-QByteArray& outputFor(KafkaBatchDecompressor* reuse, QByteArray& own, std::int64_t reserve)
-{
-    QByteArray& output = reuse ? reuse->output() : own;
-    if (output.capacity() < reserve)
-        output.reserve(static_cast<qsizetype>(reserve));
-    return output;
-}
-
 // Why a streaming decoder that neither consumed nor produced anything cannot go on.
 QString stalled(bool inputUsedUp)
 {
@@ -162,16 +136,6 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappy(KafkaBuffer& buffer,
     return uncompressSnappy(buffer, size, maxSize, nullptr);
 }
 
-KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappyJava(KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize)
-{
-    return uncompressSnappyJava(buffer, size, maxSize, nullptr);
-}
-
-KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappyRaw(KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize)
-{
-    return uncompressSnappyRaw(buffer, size, maxSize, nullptr);
-}
-
 KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressLZ4(KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize)
 {
     return uncompressLZ4(buffer, size, maxSize, nullptr);
@@ -186,25 +150,18 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressGZip(
     KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse)
 {
     const std::int64_t inputSize = sectionSize(buffer, size);
-    z_stream ownStream {};
-    // Ends an inflate state of this call's own on every return below.
-    std::unique_ptr<z_stream, InflateEnd> streamEnd;
+    KafkaBatchDecompressor own;
+    KafkaBatchDecompressor& decompressor = reuse ? *reuse : own;
     int initStatus = Z_OK;
-    z_stream* const reused = reuse ? reuse->zlibStream(ZlibOrGzipWindowBits, initStatus) : nullptr;
-    if (!reuse) {
-        initStatus = inflateInit2(&ownStream, ZlibOrGzipWindowBits);
-        if (initStatus == Z_OK)
-            streamEnd.reset(&ownStream);
-    }
-    if (initStatus != Z_OK)
+    z_stream* const zlibStream = decompressor.zlibStream(initStatus);
+    if (!zlibStream)
         return KafkaError(zlibErrorCode(initStatus), QStringLiteral("Failed to initialize zlib decompression"));
-    z_stream& stream = reused ? *reused : ownStream;
+    z_stream& stream = *zlibStream;
     // zlib's input pointer is not const but inflate never writes through it.
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(cursor(buffer)));
     stream.avail_in = static_cast<uInt>(inputSize);
 
-    QByteArray ownOutput;
-    QByteArray& output = outputFor(reuse, ownOutput, std::min(inputSize, maxSize));
+    QByteArray& output = decompressor.output(std::min(inputSize, maxSize));
     for (;;) {
         const uInt inputBefore = stream.avail_in;
         const Chunk chunk = growChunk(output);
@@ -219,7 +176,7 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressGZip(
             return overLimit(QStringLiteral("zlib encoded"), buffer.position, maxSize);
         if (status == Z_STREAM_END) {
             buffer.position += static_cast<std::int64_t>(stream.total_in);
-            return KafkaBuffer(reuse ? reuse->takeOutput() : std::move(output));
+            return KafkaBuffer(decompressor.takeOutput());
         }
         // inflate reports a stall as Z_BUF_ERROR; never spin should it not.
         if (produced == 0 && stream.avail_in == inputBefore)
@@ -242,8 +199,9 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappyJava(
     KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse)
 {
     std::int64_t remaining = sectionSize(buffer, size);
-    QByteArray ownOutput;
-    QByteArray& output = outputFor(reuse, ownOutput, std::min(remaining, maxSize));
+    KafkaBatchDecompressor own;
+    KafkaBatchDecompressor& decompressor = reuse ? *reuse : own;
+    QByteArray& output = decompressor.output(std::min(remaining, maxSize));
     while (remaining >= 1) {
         // The length field is read within the section only; missing bytes are zeros.
         uchar lengthField[4] = {};
@@ -287,7 +245,7 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappyJava(
                         .arg(number(buffer.position), number(length)));
         }
     }
-    return KafkaBuffer(reuse ? reuse->takeOutput() : std::move(output));
+    return KafkaBuffer(decompressor.takeOutput());
 }
 
 KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappyRaw(
@@ -308,8 +266,9 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappyRaw(
         return KafkaError(KafkaErrorCode::SnappyDecompressionError,
             QStringLiteral("Unable to decompress Snappy data at %1 with size %2")
                 .arg(number(buffer.position), number(size)));
-    QByteArray ownOutput;
-    QByteArray& output = outputFor(reuse, ownOutput, static_cast<std::int64_t>(uncompressedLength));
+    KafkaBatchDecompressor own;
+    KafkaBatchDecompressor& decompressor = reuse ? *reuse : own;
+    QByteArray& output = decompressor.output(static_cast<std::int64_t>(uncompressedLength));
     output.resize(static_cast<qsizetype>(uncompressedLength));
     MemoryPrefault::forWriting(output.data(), output.size());
     if (!snappy::RawUncompress(input, static_cast<std::size_t>(size), output.data()))
@@ -317,25 +276,18 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressSnappyRaw(
             QStringLiteral("Unable to decompress Snappy data at %1 with size %2")
                 .arg(number(buffer.position), number(size)));
     buffer.position += size;
-    return KafkaBuffer(reuse ? reuse->takeOutput() : std::move(output));
+    return KafkaBuffer(decompressor.takeOutput());
 }
 
 KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressLZ4(
     KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse)
 {
     size = sectionSize(buffer, size);
+    KafkaBatchDecompressor own;
+    KafkaBatchDecompressor& decompressor = reuse ? *reuse : own;
     std::size_t created = 0;
-    // A context of this call's own is freed on every return below.
-    std::unique_ptr<LZ4F_dctx, Lz4ContextFree> ownContext;
-    LZ4F_dctx* context = nullptr;
-    if (reuse) {
-        context = reuse->lz4Context(created);
-    } else {
-        created = LZ4F_createDecompressionContext(&context, LZ4F_VERSION);
-        if (!LZ4F_isError(created))
-            ownContext.reset(context);
-    }
-    if (LZ4F_isError(created))
+    LZ4F_dctx* const context = decompressor.lz4Context(created);
+    if (!context)
         return KafkaError(KafkaErrorCode::Lz4ZstdDecompressionError,
             QStringLiteral("Unable initialize LZ4 decompression: %1")
                 .arg(QString::fromUtf8(LZ4F_getErrorName(created))));
@@ -348,8 +300,7 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressLZ4(
 
     const char* input = cursor(buffer);
     std::int64_t consumed = 0;
-    QByteArray ownOutput;
-    QByteArray& output = outputFor(reuse, ownOutput, std::min(size, maxSize));
+    QByteArray& output = decompressor.output(std::min(size, maxSize));
     for (;;) {
         const Chunk chunk = growChunk(output);
         std::size_t produced = chunk.size;
@@ -363,7 +314,7 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressLZ4(
             return overLimit(QStringLiteral("LZ4 encoded"), buffer.position, maxSize);
         if (hint == 0) {
             buffer.position += size;
-            return KafkaBuffer(reuse ? reuse->takeOutput() : std::move(output));
+            return KafkaBuffer(decompressor.takeOutput());
         }
         if (taken == 0 && produced == 0)
             return failure(stalled(consumed == size));
@@ -374,18 +325,15 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressZstd(
     KafkaBuffer& buffer, std::int64_t size, std::int64_t maxSize, KafkaBatchDecompressor* reuse)
 {
     size = sectionSize(buffer, size);
-    // A stream of this call's own is freed on every return below.
-    std::unique_ptr<ZSTD_DStream, ZstdStreamFree> ownStream(reuse ? nullptr : ZSTD_createDStream());
-    ZSTD_DStream* const stream = reuse ? reuse->zstdStream() : ownStream.get();
-    const std::size_t initialized = stream && !reuse ? ZSTD_initDStream(stream) : std::size_t(0);
-    if (!stream || ZSTD_isError(initialized))
+    KafkaBatchDecompressor own;
+    KafkaBatchDecompressor& decompressor = reuse ? *reuse : own;
+    ZSTD_DStream* const stream = decompressor.zstdStream();
+    if (!stream)
         return KafkaError(KafkaErrorCode::Lz4ZstdDecompressionError,
-            QStringLiteral("Unable initialize Zstandard decompression: %1")
-                .arg(stream ? QString::fromUtf8(ZSTD_getErrorName(initialized)) : QStringLiteral("out of memory")));
+            QStringLiteral("Unable initialize Zstandard decompression: out of memory"));
 
     ZSTD_inBuffer input { cursor(buffer), static_cast<std::size_t>(size), 0 };
-    QByteArray ownOutput;
-    QByteArray& output = outputFor(reuse, ownOutput, std::min(size, maxSize));
+    QByteArray& output = decompressor.output(std::min(size, maxSize));
     for (;;) {
         const std::size_t inputBefore = input.pos;
         const Chunk room = growChunk(output);
@@ -400,7 +348,7 @@ KafkaResult<KafkaBuffer> KafkaRecordBatch::uncompressZstd(
             return overLimit(QStringLiteral("Zstandard encoded"), buffer.position, maxSize);
         if (hint == 0) {
             buffer.position += size;
-            return KafkaBuffer(reuse ? reuse->takeOutput() : std::move(output));
+            return KafkaBuffer(decompressor.takeOutput());
         }
         if (input.pos == inputBefore && chunk.pos == 0)
             return KafkaError(KafkaErrorCode::Lz4ZstdDecompressionError,
