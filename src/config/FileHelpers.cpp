@@ -27,11 +27,6 @@ QString resolvedPath(const QString& path)
     return resolved;
 }
 
-bool isSameOrInside(const QString& path, const QString& directory)
-{
-    return path == directory || path.startsWith(directory.endsWith('/') ? directory : directory + '/');
-}
-
 // `ancestors` holds the canonical paths of the source directories being copied
 // on the way down; a subdirectory that resolves to one of them is a link back
 // into the tree and is skipped.
@@ -76,6 +71,11 @@ bool copyTree(const QString& source, const QString& destination, QStringList& an
 QString cleanupRelativePath(const QString& path)
 {
     return path.startsWith("./") ? path.mid(2) : path;
+}
+
+bool isSameOrInside(const QString& path, const QString& directory)
+{
+    return path == directory || path.startsWith(directory.endsWith('/') ? directory : directory + '/');
 }
 
 bool copyFile(const QString& source, const QString& destination)

@@ -8,6 +8,10 @@
 // returned unchanged.
 QString cleanupRelativePath(const QString& path);
 
+// True when `path` is `directory` or lies below it; both are compared as given,
+// so they are expected resolved already.
+bool isSameOrInside(const QString& path, const QString& directory);
+
 // Copies one file, creating the destination's directory first. False when the
 // source is not a file or the destination exists (it is not overwritten).
 bool copyFile(const QString& source, const QString& destination);

@@ -3,6 +3,7 @@
 #include <QByteArrayView>
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -87,15 +88,8 @@ void CompositeDeserializer::setDeserializers(QList<ConfigurableDeserializer> des
 
 Result<DeserializedRecord, KafkaError> CompositeDeserializer::deserializeRecord(const KafkaRecord& record) const
 {
-    for (const ConfigurableDeserializer& deserializer : m_deserializers) {
-        if (deserializer.supportsRecord(record)) {
-            return deserializer.deserializeRecord(record);
-        }
-    }
-    if (isProbablyBinary(record.value)) {
-        return DeserializedRecord {Config::ContentType::Binary, record.value, QString()};
-    }
-    return DeserializedRecord {sniffTextType(record.value), QByteArray(), QString::fromUtf8(record.value)};
+    // A prefix that no value outgrows is the whole value, nothing omitted.
+    return deserializeRecordPrefix(record, std::numeric_limits<qsizetype>::max());
 }
 
 Result<DeserializedRecord, KafkaError> CompositeDeserializer::deserializeRecordPrefix(

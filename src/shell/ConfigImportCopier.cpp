@@ -128,10 +128,7 @@ void ConfigImportCopier::removeExtraDir() const
 
 bool ConfigImportCopier::isInsideSource(const QString& resolved) const
 {
-    if (m_resolvedSourceDir.isEmpty())
-        return false;
-    return resolved == m_resolvedSourceDir
-        || resolved.startsWith(m_resolvedSourceDir.endsWith(QLatin1Char('/')) ? m_resolvedSourceDir : m_resolvedSourceDir + '/');
+    return !m_resolvedSourceDir.isEmpty() && isSameOrInside(resolved, m_resolvedSourceDir);
 }
 
 QString ConfigImportCopier::leadsOutside(const QString& path, const QString& resolved) const

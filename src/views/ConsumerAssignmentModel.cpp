@@ -180,8 +180,7 @@ void ConsumerAssignmentModel::sort(int column, Qt::SortOrder order)
     else
         std::stable_sort(sorted.begin(), sorted.end(), [&keys](int left, int right) { return keys[size_t(right)] < keys[size_t(left)]; });
     beginResetModel();
-    topicNumbers.clear();
-    rowsByPartition.clear();
+    forgetPartitionRows();
     QList<AssignmentWithExtras> rows;
     rows.reserve(assignments.size());
     for (int row : sorted)
@@ -193,8 +192,7 @@ void ConsumerAssignmentModel::sort(int column, Qt::SortOrder order)
 void ConsumerAssignmentModel::setAssignments(QList<ConsumerAssignment> newAssignments)
 {
     beginResetModel();
-    topicNumbers.clear();
-    rowsByPartition.clear();
+    forgetPartitionRows();
     assignments.clear();
     assignments.reserve(newAssignments.size());
     for (ConsumerAssignment& assignment : newAssignments) {
@@ -217,8 +215,7 @@ void ConsumerAssignmentModel::setLastOffsets(const QList<PartitionOffset>& offse
 void ConsumerAssignmentModel::clear()
 {
     beginResetModel();
-    topicNumbers.clear();
-    rowsByPartition.clear();
+    forgetPartitionRows();
     assignments.clear();
     endResetModel();
 }
@@ -230,6 +227,12 @@ std::int64_t ConsumerAssignmentModel::computeLag(const AssignmentWithExtras& row
     if (committed < 0 || last < 0)
         return -1;
     return committed > last ? 0 : last - committed;
+}
+
+void ConsumerAssignmentModel::forgetPartitionRows()
+{
+    topicNumbers.clear();
+    rowsByPartition.clear();
 }
 
 void ConsumerAssignmentModel::applyOffsets(const QList<PartitionOffset>& offsets, OffsetKind kind)

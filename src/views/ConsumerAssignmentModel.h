@@ -66,6 +66,8 @@ public:
 private:
     enum class OffsetKind { Consumer, Last };
     void applyOffsets(const QList<PartitionOffset>& offsets, OffsetKind kind);
+    // For rows that changed: the lookup below is built anew when offsets come.
+    void forgetPartitionRows();
 
     QList<AssignmentWithExtras> assignments;
     // The rows by topic number and partition, sorted, to find the first row

@@ -1,12 +1,12 @@
 #include "Popover.h"
 
 #include <QApplication>
+#include <QBitmap>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
-#include <QRegion>
 
 namespace {
 
@@ -148,25 +148,9 @@ void Popover::updateMask()
         QPainter painter(&painted);
         drawBubble(painter);
     }
-    // One rectangle per run of painted pixels on a line, in the order that
-    // QRegion::setRects asks for: by line, then from the left.
-    QList<QRect> runs;
-    for (int y = 0; y < painted.height(); ++y) {
-        const auto* line = reinterpret_cast<const QRgb*>(painted.constScanLine(y));
-        int x = 0;
-        while (x < painted.width()) {
-            while (x < painted.width() && qAlpha(line[x]) == 0)
-                ++x;
-            const int start = x;
-            while (x < painted.width() && qAlpha(line[x]) != 0)
-                ++x;
-            if (x > start)
-                runs.append(QRect(start, y, x - start, 1));
-        }
-    }
-    QRegion shown;
-    shown.setRects(runs.constData(), static_cast<int>(runs.size()));
-    setMask(shown);
+    // Premultiplied, a pixel left unpainted is exactly 0. In a QBitmap the
+    // pixels that match the colour come out clear, the painted ones set.
+    setMask(QBitmap::fromImage(painted.createMaskFromColor(qRgba(0, 0, 0, 0), Qt::MaskInColor)));
 }
 
 void Popover::paintEvent(QPaintEvent*)

@@ -13,6 +13,18 @@
 
 #include <algorithm>
 
+namespace {
+
+// The least size of a title: its minimum size hint's width (never more than
+// its size hint's), its size hint's height.
+QSize narrowestSize(const QWidget* title)
+{
+    const QSize hint = title->sizeHint();
+    return QSize(std::min(title->minimumSizeHint().width(), hint.width()), hint.height());
+}
+
+} // namespace
+
 class QCollapsibleGroupBoxPrivate {
 public:
     QTimeLine* timeLine = nullptr;
@@ -266,18 +278,13 @@ void QCollapsibleGroupBox::layoutTitle()
         return;
     }
     const QSize hint = title->sizeHint();
-    const int narrowest = std::min(title->minimumSizeHint().width(), hint.width());
-    title->setFixedSize(std::clamp(width() - title->x(), narrowest, hint.width()), hint.height());
+    title->setFixedSize(std::clamp(width() - title->x(), narrowestSize(title).width(), hint.width()), hint.height());
 }
 
 // The header is as wide as the narrowest title: that is the box's least width.
 void QCollapsibleGroupBox::updateHeaderSize()
 {
-    QSize titleSize(-1, -1);
-    if (d->titleWidget != nullptr) {
-        const QSize hint = d->titleWidget->sizeHint();
-        titleSize = QSize(std::min(d->titleWidget->minimumSizeHint().width(), hint.width()), hint.height());
-    }
+    const QSize titleSize = d->titleWidget != nullptr ? narrowestSize(d->titleWidget) : QSize(-1, -1);
     QStyleOptionButton option;
     option.initFrom(this);
     d->headerSize = style()->sizeFromContents(QStyle::CT_CheckBox, &option, titleSize, this);

@@ -1,6 +1,5 @@
 #include "RecordDetailView.h"
 
-#include "FixedPitchFont.h"
 #include "KafkaRecordHeadersModel.h"
 #include "RecordDeserializer.h"
 #include "SyntaxHighlighter.h"
@@ -53,7 +52,8 @@ RecordDetailView::RecordDetailView(QWidget* parent)
     ui->setupUi(this);
     highlighter = new Highlighting::SyntaxHighlighter(ui->recordValueTextEdit->document());
 
-    ui->recordValueTextEdit->setFont(fixedPitchFont());
+    // The hex view has picked its fixed-pitch font already.
+    ui->recordValueTextEdit->setFont(ui->hexView->font());
     ui->recordValueTextEdit->setReadOnly(true);
 
     ui->headersTableView->setModel(headersModel.get());
@@ -107,9 +107,8 @@ void RecordDetailView::showRecord(const KafkaRecord& record, const RecordDeseria
         return;
     }
     const DeserializedRecord& decoded = result.value();
-    const bool isText = decoded.contentType == Config::ContentType::Text
-        || decoded.contentType == Config::ContentType::Json || decoded.contentType == Config::ContentType::Xml;
-    if (isText && (decoded.omittedBytes > 0 || decoded.text.size() > FormattedValueLimit)) {
+    // Binary results have no text and leave nothing out, so this is text only.
+    if (decoded.omittedBytes > 0 || decoded.text.size() > FormattedValueLimit) {
         showUnformattedText(decoded);
         return;
     }
