@@ -280,11 +280,6 @@ Result<KafkaMetadataResponse::Partition, Error<KafkaErrorCode>> KafkaClusterClie
 
 // --- connections (any thread) ------------------------------------------------
 
-Result<KafkaConnection*, Error<KafkaErrorCode>> KafkaClusterClient::brokerConnectionForId(int brokerId)
-{
-    return brokerConnectionForId(brokerId, SharedConnections);
-}
-
 Result<KafkaConnection*, Error<KafkaErrorCode>> KafkaClusterClient::brokerConnectionForId(
     int brokerId, std::int32_t group)
 {
