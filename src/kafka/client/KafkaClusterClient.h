@@ -209,6 +209,9 @@ private:
     // Under connectionsMutex: closes the entry's connection and keeps it
     // among the retired ones; the entry is left without a connection.
     void retireConnection(BrokerConnection& entry);
+    // Closes a connection of the client on the network thread, the client no
+    // longer hearing from it, and with `destroy` destroys it there next.
+    void closeConnection(KafkaConnection& connection, bool destroy);
 
     const QString clientIdValue;
     const Config::Cluster clusterSettings;
