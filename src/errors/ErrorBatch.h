@@ -44,6 +44,14 @@ public:
         return errors;
     }
 
+    // What to report after an answer of the round, `pending` answers being
+    // still to come: the errors kept, and the count of those left out with
+    // the last answer.
+    QList<KafkaError> takeAfterAnswer(qsizetype pending, KafkaErrorCode code)
+    {
+        return pending > 0 ? takeKept() : take(code);
+    }
+
 private:
     QList<KafkaError> m_kept;
     qsizetype m_keptCount = 0;

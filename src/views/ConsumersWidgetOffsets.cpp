@@ -72,20 +72,16 @@ void ConsumersWidget::refreshConsumerOffsets(const Selection& selection, const Q
     auto round = std::make_shared<OffsetFetchRound>();
     round->pendingAnswers = batches.size();
     for (QList<KafkaOffsetFetchRequest::Topic>& batch : batches) {
-        auto unanswered = std::make_shared<Unanswered>();
-        for (const KafkaOffsetFetchRequest::Topic& topic : batch) {
-            QSet<std::int32_t>& asked = (*unanswered)[topic.name];
-            for (std::int32_t partition : topic.partitionIndexes)
-                asked.insert(partition);
-        }
+        auto unanswered
+            = std::make_shared<Unanswered>(askedPartitions(batch, &KafkaOffsetFetchRequest::Topic::partitionIndexes));
         coordinator->send(std::make_unique<KafkaOffsetFetchRequest>(coordinator->nextCorrelationId(),
                               clusterClient->clientId(), selection.group.name, std::move(batch), false),
             this, [this, selection, unanswered, round](KafkaResult<KafkaRawResponse> answer) {
                 --round->pendingAnswers;
                 onOffsetFetchAnswer(selection, *unanswered, answer, round->failures);
                 if (isSelected(selection)) {
-                    appendErrors(round->pendingAnswers > 0 ? round->failures.takeKept()
-                                                           : round->failures.take(KafkaErrorCode::OffsetFetchError));
+                    appendErrors(
+                        round->failures.takeAfterAnswer(round->pendingAnswers, KafkaErrorCode::OffsetFetchError));
                 }
             });
     }

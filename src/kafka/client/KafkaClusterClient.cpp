@@ -280,11 +280,6 @@ Result<KafkaMetadataResponse::Partition, Error<KafkaErrorCode>> KafkaClusterClie
 
 // --- connections (any thread) ------------------------------------------------
 
-Result<KafkaConnection*, Error<KafkaErrorCode>> KafkaClusterClient::brokerConnectionForId(int brokerId)
-{
-    return brokerConnectionForId(brokerId, SharedConnections);
-}
-
 Result<KafkaConnection*, Error<KafkaErrorCode>> KafkaClusterClient::brokerConnectionForId(
     int brokerId, std::int32_t group)
 {
@@ -393,12 +388,9 @@ void KafkaClusterClient::retireConnection(BrokerConnection& entry)
         retired = retiredConnections.erase(retired);
     }
 
-    KafkaConnection* connection = entry.connection.get();
-    // Neither call emits or waits: the close runs on the network thread, and
-    // its waiting requests fail there as closed, which their callers take as
-    // a broken connection. Its events no longer speak for the broker id.
-    disconnect(connection, nullptr, this, nullptr);
-    connection->disconnectFromHost();
+    // Its waiting requests fail as closed, which their callers take as a
+    // broken connection. Its events no longer speak for the broker id.
+    closeConnection(*entry.connection, false);
     retiredConnections.push_back(
         RetiredConnection { std::move(entry.connection), QDeadlineTimer(RetiredConnectionGrace) });
 }
@@ -420,12 +412,19 @@ void KafkaClusterClient::closeConnectionGroup(std::int32_t group)
         }
         KafkaConnection* connection = entry->second.connection.release();
         entry = connections.erase(entry);
-        disconnect(connection, nullptr, this, nullptr);
-        // Both run on the network thread, in this order; the destructor
-        // closes what the disconnection has not closed yet.
-        connection->disconnectFromHost();
-        connection->deleteLater();
+        closeConnection(*connection, true);
     }
+}
+
+void KafkaClusterClient::closeConnection(KafkaConnection& connection, bool destroy)
+{
+    disconnect(&connection, nullptr, this, nullptr);
+    // Emits nothing and waits for nothing: the close runs on the network
+    // thread, and with `destroy` the destruction after it there, which closes
+    // what the disconnection has not closed yet.
+    connection.disconnectFromHost();
+    if (destroy)
+        connection.deleteLater();
 }
 
 Result<KafkaConnection*, Error<KafkaErrorCode>> KafkaClusterClient::findAvailableBrokerConnection()

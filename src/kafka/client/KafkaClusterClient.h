@@ -119,10 +119,10 @@ public:
     // thread. The pointer stays valid until the client is destroyed, or, for
     // a broker that has moved, for RetiredConnectionGrace after the move (the
     // connection is closed by then, and requests sent on it fail as closed).
-    Result<KafkaConnection*, Error<KafkaErrorCode>> brokerConnectionForId(int brokerId);
-    // The same within a connection group of openConnectionGroup (or
-    // SharedConnections); such a pointer stays valid until its group is closed.
-    Result<KafkaConnection*, Error<KafkaErrorCode>> brokerConnectionForId(int brokerId, std::int32_t group);
+    // With a `group` of openConnectionGroup, the same within that group; such
+    // a pointer stays valid until its group is closed.
+    Result<KafkaConnection*, Error<KafkaErrorCode>> brokerConnectionForId(
+        int brokerId, std::int32_t group = SharedConnections);
     // A new group of connections of its own, none opened yet. Any thread.
     std::int32_t openConnectionGroup();
     // Closes and destroys (on the network thread) every connection of a group
@@ -209,6 +209,9 @@ private:
     // Under connectionsMutex: closes the entry's connection and keeps it
     // among the retired ones; the entry is left without a connection.
     void retireConnection(BrokerConnection& entry);
+    // Closes a connection of the client on the network thread, the client no
+    // longer hearing from it, and with `destroy` destroys it there next.
+    void closeConnection(KafkaConnection& connection, bool destroy);
 
     const QString clientIdValue;
     const Config::Cluster clusterSettings;

@@ -218,9 +218,6 @@ private:
     void requestTopicPartitionOffset(FetchOffsetJob& job);
     void readTopicPartitionOffset(FetchOffsetJob& job, KafkaResult<KafkaRawResponse>& response);
     void retryOffsetLookup(FetchOffsetJob& job, KafkaError error);
-    // After `backoffMs`, reads the metadata again and then calls `resume`,
-    // unless `stillWaiting` says the job has moved on meanwhile.
-    void afterBackoffAndRefresh(int backoffMs, std::function<bool()> stillWaiting, std::function<void()> resume);
     void finishFetchOffsetJob(int jobId, Result<long long, Error<KafkaErrorCode>> result);
     void deliverResolvedOffsets(int jobId, Result<OffsetsResult, Error<KafkaErrorCode>> result);
 

@@ -39,7 +39,8 @@ void KafkaFetcher::retryFetchJob(FetchJob& job, KafkaError error)
             ? found
             : nullptr;
     };
-    afterBackoffAndRefresh(backoffMs, [waiting] { return waiting() != nullptr; }, [this, waiting] {
+    const auto stillWaiting = [waiting] { return waiting() != nullptr; };
+    LeaderRetry::afterBackoffAndRefresh(clusterClient, this, backoffMs, stillWaiting, [this, waiting] {
         // A paused job waits for resume, which asks again.
         FetchJob* due = waiting();
         if (!due || due->paused)
@@ -47,11 +48,6 @@ void KafkaFetcher::retryFetchJob(FetchJob& job, KafkaError error)
         due->state = FetchJob::State::Fetching;
         onFetchJobRequested(*due);
     });
-}
-
-void KafkaFetcher::afterBackoffAndRefresh(int backoffMs, std::function<bool()> stillWaiting, std::function<void()> resume)
-{
-    LeaderRetry::afterBackoffAndRefresh(clusterClient, this, backoffMs, std::move(stillWaiting), std::move(resume));
 }
 
 void KafkaFetcher::retryOffsetLookup(FetchOffsetJob& job, KafkaError error)
@@ -71,7 +67,8 @@ void KafkaFetcher::retryOffsetLookup(FetchOffsetJob& job, KafkaError error)
             ? found
             : nullptr;
     };
-    afterBackoffAndRefresh(backoffMs, [waiting] { return waiting() != nullptr; }, [this, waiting] {
+    const auto stillWaiting = [waiting] { return waiting() != nullptr; };
+    LeaderRetry::afterBackoffAndRefresh(clusterClient, this, backoffMs, stillWaiting, [this, waiting] {
         if (FetchOffsetJob* due = waiting()) {
             due->state = FetchOffsetJob::State::New;
             doFetchTopicPartitionOffset(due->id, nullptr);

@@ -232,12 +232,8 @@ void KafkaLatestOffsetsLookup::onAnswer(
     }
     // Each partition asked for is taken once; whatever else the answer holds
     // is ignored.
-    QHash<QString, QSet<std::int32_t>> unanswered;
-    for (const KafkaListOffsetsRequest::Topic& topic : asked) {
-        QSet<std::int32_t>& partitions = unanswered[topic.name];
-        for (const KafkaListOffsetsRequest::Partition& partition : topic.partitions)
-            partitions.insert(partition.partitionIndex);
-    }
+    QHash<QString, QSet<std::int32_t>> unanswered = askedPartitions(
+        asked, &KafkaListOffsetsRequest::Topic::partitions, &KafkaListOffsetsRequest::Partition::partitionIndex);
     QList<Offset> offsets;
     QList<Topic> moved;
     std::optional<KafkaError> leaderError;
@@ -300,7 +296,7 @@ void KafkaLatestOffsetsLookup::retry(const QList<Topic>& topics, KafkaError last
 // any more, the count of those left out.
 void KafkaLatestOffsetsLookup::report()
 {
-    QList<KafkaError> found = awaited > 0 ? failures.takeKept() : failures.take(KafkaErrorCode::ListOffsetsError);
+    QList<KafkaError> found = failures.takeAfterAnswer(awaited, KafkaErrorCode::ListOffsetsError);
     if (!found.isEmpty())
         errorsFound(std::move(found));
 }
