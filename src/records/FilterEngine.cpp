@@ -18,6 +18,7 @@ FilterEngine::FilterEngine()
 
 FilterEngine::~FilterEngine()
 {
+    m_stopping = true;
     m_thread->quit();
     m_thread->wait();
     m_thread.reset();
@@ -26,26 +27,33 @@ FilterEngine::~FilterEngine()
 void FilterEngine::updateFilter(Filter filter)
 {
     const QMutexLocker locker(&m_lock);
-    const auto stored = std::find_if(
-        m_filters.begin(), m_filters.end(), [&](const Filter& candidate) { return candidate.id == filter.id; });
-    if (stored != m_filters.end())
-        *stored = std::move(filter);
-    else
-        m_filters.append(std::move(filter));
+    const auto stored = std::find_if(m_filters.begin(), m_filters.end(),
+        [&](const StoredFilter& candidate) { return candidate.filter.id == filter.id; });
+    if (stored != m_filters.end()) {
+        *stored->withdrawn = true;
+        *stored = StoredFilter { std::move(filter) };
+    } else {
+        m_filters.append(StoredFilter { std::move(filter) });
+    }
 }
 
 void FilterEngine::removeFilterById(int id)
 {
     const QMutexLocker locker(&m_lock);
-    m_filters.removeIf([id](const Filter& filter) { return filter.id == std::int64_t(id); });
+    m_filters.removeIf([id](const StoredFilter& stored) {
+        if (stored.filter.id != std::int64_t(id))
+            return false;
+        *stored.withdrawn = true;
+        return true;
+    });
 }
 
 std::optional<Filter> FilterEngine::findFilterById(int id) const
 {
     const QMutexLocker locker(&m_lock);
-    for (const Filter& filter : m_filters) {
-        if (filter.id == std::int64_t(id))
-            return filter;
+    for (const StoredFilter& stored : m_filters) {
+        if (stored.filter.id == std::int64_t(id))
+            return stored.filter;
     }
     return std::nullopt;
 }
@@ -55,23 +63,28 @@ QList<SubscriptionFilter> FilterEngine::buildSubscriptionFilters() const
     const QMutexLocker locker(&m_lock);
     QList<SubscriptionFilter> subscriptions;
     subscriptions.reserve(m_filters.size());
-    for (const Filter& filter : m_filters)
-        subscriptions.append(buildSubscriptionFilter(filter));
+    for (const StoredFilter& stored : m_filters)
+        subscriptions.append(buildSubscriptionFilter(stored.filter));
     return subscriptions;
 }
 
 void FilterEngine::filterRecords(QList<KafkaRecord> records) const
 {
-    QList<Filter> filters;
+    QList<StoredFilter> filters;
     {
         const QMutexLocker locker(&m_lock);
         filters = m_filters;
     }
 
+    // Withdrawals and the engine's destruction are looked at before every
+    // record, so that neither waits for the rest of the batch.
     QList<KafkaRecord> filteredRecords;
     for (KafkaRecord& record : records) {
-        const bool accepted = std::any_of(
-            filters.cbegin(), filters.cend(), [&](const Filter& filter) { return recordMatchesFilter(record, filter); });
+        if (m_stopping)
+            return;
+        const bool accepted = std::any_of(filters.cbegin(), filters.cend(), [&](const StoredFilter& stored) {
+            return !*stored.withdrawn && recordMatchesFilter(record, stored.filter);
+        });
         if (accepted)
             filteredRecords.append(std::move(record));
     }

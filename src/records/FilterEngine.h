@@ -10,6 +10,7 @@
 #include <QString>
 #include <QThread>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -25,13 +26,25 @@ class RecordDeserializer;
 // filterRecords holds only to copy the list, so a filter changed during a
 // batch applies from the next batch. The answer comes back through
 // recordsFiltered.
+//
+// A filter that is removed or replaced is withdrawn at once from the batch
+// under way: that batch stops trying it from the next record on (the records
+// it alone would still have kept are dropped; the other filters go on as
+// before), and batches queued behind never see it. Destroying the engine
+// stops the batch under way between two records and drops the queued ones
+// unanswered, so neither waits for an expensive filter to get through a
+// batch. Between two checks lies the test of one record: one match of a
+// regular expression stops at PCRE2's default match limit, which Qt leaves
+// in place, so even a catastrophic expression costs tens of milliseconds a
+// record, not more.
 class FilterEngine : public QObject {
     Q_OBJECT
 
 public:
     // Starts the filter thread and moves the engine onto it.
     FilterEngine();
-    // Stops and joins the filter thread; batches not yet filtered are dropped.
+    // Stops the batch under way between two records and joins the filter
+    // thread; batches not yet filtered are dropped unanswered.
     ~FilterEngine() override;
 
     FilterEngine(const FilterEngine&) = delete;
@@ -65,17 +78,28 @@ public:
 
 public slots:
     // Keeps the records that some stored filter accepts, in input order, and
-    // emits them (also when none passed). Called on the filter thread.
+    // emits them (also when none passed). A batch cut short by the engine's
+    // destruction is not answered. Called on the filter thread.
     void filterRecords(QList<KafkaRecord> records) const;
 
 signals:
     void recordsFiltered(QList<KafkaRecord> filteredRecords) const;
 
 private:
+    // A stored filter with the flag that withdraws it from the batch under
+    // way. The flag is set, under the lock, by the GUI thread when the filter
+    // is removed or replaced, and read by the filter thread without it.
+    struct StoredFilter {
+        Filter filter;
+        std::shared_ptr<std::atomic<bool>> withdrawn = std::make_shared<std::atomic<bool>>(false);
+    };
+
     // The text that Body conditions test.
     QString bodyText(const KafkaRecord& record) const;
 
-    QList<Filter> m_filters;
+    QList<StoredFilter> m_filters;
     std::unique_ptr<QThread> m_thread;
     mutable QMutex m_lock;
+    // Set by the destructor before it stops the thread; read by the filter thread.
+    std::atomic<bool> m_stopping = false;
 };

@@ -1,11 +1,13 @@
 #include "CompositeDeserializer.h"
 #include "FilterEngine.h"
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QTest>
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 
 Q_DECLARE_METATYPE(FilterCondition)
 
@@ -65,7 +67,12 @@ QList<KafkaRecord> filterOnThread(FilterEngine& engine, const QList<KafkaRecord>
     return QTest::qWaitFor([&] { return !answers.isEmpty(); }, 10000) ? answers.at(0) : QList {record("none", -1)};
 }
 
+// What the engine does to a filter while batches are queued behind one under way.
+enum class Change { Removed, Replaced, EngineDestroyed };
+
 } // namespace
+
+Q_DECLARE_METATYPE(Change)
 
 class FilterEngineTest : public QObject {
     Q_OBJECT
@@ -199,6 +206,71 @@ private slots:
         QCOMPARE(passed.at(1).topic, QString("b"));
         engine.removeFilterById(1);
         QCOMPARE(offsets(filterOnThread(engine, batch)), QList<std::int64_t>({4, 2, 3, 0}));
+    }
+
+    // A Body expression that backtracks for many milliseconds on every
+    // record of a topic, with a long queue of batches behind the one under
+    // way: withdrawing its filter stops its work between two records, so a
+    // new batch comes back at once and the records of the other filter are
+    // all kept; destroying the engine does not wait for the batch either.
+    void withdrawnFilterStopsItsWork_data()
+    {
+        QTest::addColumn<Change>("change");
+        QTest::newRow("filter removed") << Change::Removed;
+        QTest::newRow("filter replaced") << Change::Replaced;
+        QTest::newRow("engine destroyed") << Change::EngineDestroyed;
+    }
+
+    void withdrawnFilterStopsItsWork()
+    {
+        QFETCH(Change, change);
+        constexpr int Batches = 20;
+        constexpr int PerBatch = 1000; // half slow, half fast
+        QList<QList<KafkaRecord>> answers;
+        QObject receiver; // outlives the engine: no answer reaches a later row
+        auto engine = std::make_unique<FilterEngine>();
+        engine->updateFilter(Filter {0, "slow", {text(Target::Body, Operator::Matching, "(a+)+$")}});
+        engine->updateFilter(Filter {1, "fast", {}});
+        connect(engine.get(), &FilterEngine::recordsFiltered, &receiver,
+            [&](const QList<KafkaRecord>& passed) { answers.append(passed); });
+        std::atomic<bool> underWay = false;
+        const auto post = [&](QList<KafkaRecord> batch) {
+            QMetaObject::invokeMethod(engine.get(), [&underWay, e = engine.get(), batch = std::move(batch)]() mutable {
+                underWay = true;
+                e->filterRecords(std::move(batch));
+            }, Qt::QueuedConnection);
+        };
+        for (int b = 0; b < Batches; ++b) {
+            QList<KafkaRecord> batch;
+            for (int i = 0; i < PerBatch; ++i)
+                batch.append(record(i % 2 ? "fast" : "slow", b * PerBatch + i, QByteArray(30, 'a') + 'b'));
+            post(batch);
+        }
+        QTRY_VERIFY(underWay);
+        QTest::qWait(50);
+        QVERIFY(answers.isEmpty());
+
+        if (change == Change::EngineDestroyed) {
+            QElapsedTimer timer;
+            timer.start();
+            engine.reset();
+            QVERIFY2(timer.elapsed() < 200, qPrintable(QString::number(timer.elapsed())));
+            QCoreApplication::processEvents();
+            QVERIFY(answers.isEmpty());
+            return;
+        }
+        if (change == Change::Removed)
+            engine->removeFilterById(0);
+        else
+            engine->updateFilter(Filter {0, "slow", {text(Target::Key, Operator::EqualTo, "none")}});
+        post({record("fast", -1)});
+        QVERIFY(QTest::qWaitFor([&] { return answers.size() == Batches + 1; }, 1000));
+        QCOMPARE(offsets(answers.constLast()), QList<std::int64_t>({-1}));
+        for (int b = 0; b < Batches; ++b) {
+            const QList<KafkaRecord>& passed = answers.at(b);
+            QVERIFY(std::all_of(passed.cbegin(), passed.cend(), [](const KafkaRecord& r) { return r.topic == "fast"; }));
+            QCOMPARE(passed.size(), PerBatch / 2);
+        }
     }
 
     // Filters change and the detail pane decodes while batches flow; then
