@@ -6,7 +6,12 @@
 // engine's time over the deserializer's; below 1 where the condition does not
 // need the value decoded.
 //
-//   bench_filter_engine [records per batch] [batches] [rounds]
+// Then a Body expression that backtracks for tens of milliseconds a record,
+// with slow batches queued: how long a small batch posted after the filter is
+// removed or replaced takes to come back, and how long destroying the engine
+// takes (as closing a records tab does), beside the same on an idle engine.
+//
+//   bench_filter_engine [records per batch] [batches] [rounds] [slow batches]
 #include "BenchSupport.h"
 #include "CompositeDeserializer.h"
 #include "FilterEngine.h"
@@ -18,10 +23,13 @@
 #include <QFile>
 #include <QSemaphore>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtEndian>
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
+#include <memory>
 
 using namespace Bench;
 using namespace ProtobufWire;
@@ -125,6 +133,65 @@ qint64 runEngine(const RecordDeserializer& deserializer, const Filter& filter,
     return elapsed;
 }
 
+// Thirty "a" and a "b": "(a+)+$" tries every way of splitting the run
+// before it fails.
+QList<KafkaRecord> slowBatch(int size)
+{
+    QList<KafkaRecord> batch;
+    for (int i = 0; i < size; ++i) {
+        KafkaRecord r;
+        r.topic = QStringLiteral("slow");
+        r.offset = i;
+        r.value = QByteArray(30, 'a') + 'b';
+        batch.append(r);
+    }
+    return batch;
+}
+
+Filter slowFilter()
+{
+    return Filter { 0, QStringLiteral("slow"),
+        { condition(FilterCondition::Target::Body, FilterCondition::Operator::Matching, QStringLiteral("(a+)+$")) } };
+}
+
+struct Withdrawal {
+    double answerMs = -1; // -1: not back within the limit
+    double destroyMs = 0;
+};
+
+// An engine with the slow filter and `queued` slow batches posted, the first
+// under way, when `change` runs on it; then the time until a batch of one
+// record posted after the change comes back (behind the queued ones), and
+// the time the destruction takes.
+Withdrawal withdraw(int queued, int recordsPerBatch, const std::function<void(FilterEngine&)>& change, int limitMs)
+{
+    auto engine = std::make_unique<FilterEngine>();
+    engine->updateFilter(slowFilter());
+    QSemaphore answers;
+    QObject::connect(engine.get(), &FilterEngine::recordsFiltered, engine.get(), [&] { answers.release(); },
+        Qt::DirectConnection);
+    const auto post = [&engine](QList<KafkaRecord> batch) {
+        QMetaObject::invokeMethod(engine.get(),
+            [e = engine.get(), batch = std::move(batch)]() mutable { e->filterRecords(std::move(batch)); },
+            Qt::QueuedConnection);
+    };
+    for (int b = 0; b < queued; ++b)
+        post(slowBatch(recordsPerBatch));
+    if (queued > 0)
+        QThread::msleep(50);
+    change(*engine);
+    Withdrawal result;
+    QElapsedTimer timer;
+    timer.start();
+    post(slowBatch(1));
+    if (answers.tryAcquire(queued + 1, limitMs))
+        result.answerMs = timer.nsecsElapsed() / 1e6;
+    timer.restart();
+    engine.reset();
+    result.destroyMs = timer.nsecsElapsed() / 1e6;
+    return result;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -133,6 +200,7 @@ int main(int argc, char** argv)
     const int recordsPerBatch = argument(argc, argv, 1, 500);
     const int batches = argument(argc, argv, 2, 200);
     const int rounds = argument(argc, argv, 3, 5);
+    const int slowBatches = argument(argc, argv, 4, 4);
     const qint64 records = qint64(recordsPerBatch) * batches;
 
     QTemporaryDir schemas;
@@ -198,5 +266,20 @@ int main(int argc, char** argv)
                 records / (engineNs / 1e9), records / (deserializerNs / 1e9), double(engineNs) / double(deserializerNs));
         }
     }
+
+    const int slowPerBatch = recordsPerBatch;
+    std::printf("\n\"(a+)+$\" on 31-byte values, %d batches of %d records queued (the first under way), limit 20 s\n",
+        slowBatches, slowPerBatch);
+    std::printf("%-16s %18s %12s\n", "case", "new batch back ms", "destroy ms");
+    const auto noChange = [](FilterEngine&) {};
+    const std::pair<const char*, Withdrawal> cases[] = {
+        { "idle engine", withdraw(0, slowPerBatch, [](FilterEngine& e) { e.removeFilterById(0); }, 20000) },
+        { "filter removed", withdraw(slowBatches, slowPerBatch, [](FilterEngine& e) { e.removeFilterById(0); }, 20000) },
+        { "filter replaced",
+            withdraw(slowBatches, slowPerBatch, [](FilterEngine& e) { e.updateFilter(Filter { 0, "slow", {} }); }, 20000) },
+        { "kept, destroyed", withdraw(slowBatches, slowPerBatch, noChange, 1000) },
+    };
+    for (const auto& [name, w] : cases)
+        std::printf("%-16s %18.1f %12.1f\n", name, w.answerMs, w.destroyMs);
     return 0;
 }
