@@ -7,6 +7,7 @@
 #include "KafkaFetchRequest.h"
 #include "KafkaListOffsetsRequest.h"
 #include "KafkaListOffsetsResponse.h"
+#include "QueuedSignalSpy.h"
 #include "TestClusterSettings.h"
 #include "TestTopicAdmin.h"
 
@@ -120,7 +121,7 @@ private slots:
         QVERIFY(missing.isError());
         QCOMPARE(missing.error().code, KafkaErrorCode::UnknownTopicOrPartition);
 
-        QSignalSpy ready(client.get(), &KafkaClusterClient::connectionReady);
+        QueuedSignalSpy ready(client.get(), &KafkaClusterClient::connectionReady);
         const auto connection = client->brokerConnectionForId(partition.value().leaderId);
         QVERIFY(connection.hasValue());
         QCOMPARE(client->brokerConnectionForId(partition.value().leaderId).value(), connection.value());

@@ -5,12 +5,12 @@
 #include "KafkaFetchRequest.h"
 #include "KafkaMetadataRequest.h"
 #include "KafkaMetadataResponse.h"
+#include "QueuedSignalSpy.h"
 #include "TestClusterSettings.h"
 #include "TestTopicAdmin.h"
 
 #include <QHostAddress>
 #include <QHostInfo>
-#include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 
@@ -115,8 +115,8 @@ private slots:
         if (mutualTls)
             SKELVANE_REQUIRE_KAFKA(m_env, KafkaTestEnvironment::Feature::MutualTls);
         ThreadedConnection connection(address, cluster);
-        QSignalSpy ready(connection.get(), &KafkaConnection::connectionReady);
-        QSignalSpy errors(connection.get(), &KafkaConnection::connectionError);
+        QueuedSignalSpy ready(connection.get(), &KafkaConnection::connectionReady);
+        QueuedSignalSpy errors(connection.get(), &KafkaConnection::connectionError);
         connection.connectToHost();
         QVERIFY2(ready.wait(30000), errors.isEmpty() ? "no signal" : qPrintable(errors[0][0].value<KafkaError>().message));
         QCOMPARE(connection->state(), KafkaConnection::State::Ready);
@@ -173,8 +173,8 @@ private slots:
         QFETCH(KafkaErrorCode, code);
         QFETCH(QString, message);
         ThreadedConnection connection(address, cluster);
-        QSignalSpy errors(connection.get(), &KafkaConnection::connectionError);
-        QSignalSpy ready(connection.get(), &KafkaConnection::connectionReady);
+        QueuedSignalSpy errors(connection.get(), &KafkaConnection::connectionError);
+        QueuedSignalSpy ready(connection.get(), &KafkaConnection::connectionReady);
         connection.connectToHost();
         QVERIFY(errors.wait(30000));
         QTest::qWait(500); // whatever the broker does after refusing us is not reported again
@@ -202,8 +202,8 @@ private slots:
         const QString topic = KafkaTestEnvironment::uniqueTopicName("connection-restart");
         QCOMPARE(TestTopicAdmin(m_env.plaintext()).createTopic(topic, 1), QString());
         ThreadedConnection ready(m_env.plaintext(), Config::Cluster());
-        QSignalSpy readySignal(ready.get(), &KafkaConnection::connectionReady);
-        QSignalSpy readyErrors(ready.get(), &KafkaConnection::connectionError);
+        QueuedSignalSpy readySignal(ready.get(), &KafkaConnection::connectionReady);
+        QueuedSignalSpy readyErrors(ready.get(), &KafkaConnection::connectionError);
         ready.connectToHost();
         QVERIFY(readySignal.wait(30000));
         QVERIFY(metadata(*ready.get()).hasValue());
@@ -231,7 +231,7 @@ private slots:
 
         // While the broker is down a new connection fails its queued request.
         ThreadedConnection refused(m_env.plaintext(), Config::Cluster());
-        QSignalSpy refusedErrors(refused.get(), &KafkaConnection::connectionError);
+        QueuedSignalSpy refusedErrors(refused.get(), &KafkaConnection::connectionError);
         const Answer queuedAnswer = post(*refused.get(),
             std::make_unique<KafkaMetadataRequest>(refused->nextCorrelationId(), ClientId, std::nullopt, false, false, false));
         refused.connectToHost();

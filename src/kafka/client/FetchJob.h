@@ -12,8 +12,9 @@
 struct FetchJob {
     enum class State : std::int32_t {
         New = 0,
-        // The leader could not be reached or has moved: the job waits for
-        // its next attempt (see LeaderRetry).
+        // The leader could not be reached or has moved, or the metadata
+        // lacks the partition: the job waits for its next attempt (see
+        // LeaderRetry).
         WaitingForConnection = 1,
         Fetching = 2,
         Finished = 3,

@@ -135,12 +135,7 @@ void KafkaFetcher::onFetchJobRequested(FetchJob requested)
     KafkaResult<KafkaMetadataResponse::Partition> partition
         = clusterClient.findTopicPartition(job->topic, job->partition);
     if (partition.isError()) {
-        // Once the metadata has been read again, a partition it lacks has no
-        // broker to serve it.
-        if (job->retry.attempts() > 0)
-            failFetchJob(*job, std::move(partition).error());
-        else
-            retryFetchJob(*job, std::move(partition).error());
+        retryMissingPartition(*job, std::move(partition).error());
         return;
     }
     const KafkaMetadataResponse::Partition& metadata = partition.value();

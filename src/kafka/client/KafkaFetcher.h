@@ -35,8 +35,9 @@ class QThread;
 // metadata again through any live broker, and the job goes on from the same
 // offset at the leader the metadata now names, without anyone asking. It
 // fails only when no broker could serve the partition within LeaderRetry's
-// time limit; resuming it reads the metadata again first. Offset lookups do
-// the same.
+// time limit; resuming it reads the metadata again first. A partition missing
+// from the metadata read meanwhile (a broker that is starting may not list
+// its topics yet) is waited for in the same way. Offset lookups do the same.
 //
 // The jobs of one broker are fetched together: one Fetch request per broker
 // at a time names every partition due there, and the broker holds it until
@@ -208,6 +209,12 @@ private:
     // A failure that another leader may cure: the job tries again after a
     // backoff and a metadata refresh, or fails once the time limit has passed.
     void retryFetchJob(FetchJob& job, KafkaError error);
+    // The partition is missing from the metadata: tried again like a leader
+    // that is not known while the job fails over, else failed with `error`.
+    void retryMissingPartition(FetchJob& job, KafkaError error);
+    // Starts the wait for the job's next attempt, unless one is under way;
+    // false once the time limit has passed.
+    bool awaitNextAttempt(FetchJob& job);
     void finishOrContinue(FetchJob& job);
     void updateFetchProgress();
 
@@ -218,6 +225,8 @@ private:
     void requestTopicPartitionOffset(FetchOffsetJob& job);
     void readTopicPartitionOffset(FetchOffsetJob& job, KafkaResult<KafkaRawResponse>& response);
     void retryOffsetLookup(FetchOffsetJob& job, KafkaError error);
+    void retryMissingPartition(FetchOffsetJob& job, KafkaError error);
+    bool awaitNextAttempt(FetchOffsetJob& job);
     void finishFetchOffsetJob(int jobId, Result<long long, Error<KafkaErrorCode>> result);
     void deliverResolvedOffsets(int jobId, Result<OffsetsResult, Error<KafkaErrorCode>> result);
 

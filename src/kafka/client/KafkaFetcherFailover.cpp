@@ -23,15 +23,32 @@ KafkaError noBrokerServes(KafkaError error, const QString& topic, std::int32_t p
 
 void KafkaFetcher::retryFetchJob(FetchJob& job, KafkaError error)
 {
+    if (!awaitNextAttempt(job))
+        failFetchJob(job, noBrokerServes(std::move(error), job.topic, job.partition));
+}
+
+// A job that has had a leader may find its partition missing from metadata
+// read while it fails over: a broker that is starting answers for a moment
+// with itself but not yet all of its topics. It waits like a job whose leader
+// is not known; once the time limit has passed the partition is taken to be
+// gone. A job that never had a leader looks once more only, after the
+// metadata has been read again.
+void KafkaFetcher::retryMissingPartition(FetchJob& job, KafkaError error)
+{
+    const bool failingOver = job.brokerId >= 0;
+    if ((!failingOver && job.retry.attempts() > 0) || !awaitNextAttempt(job))
+        failFetchJob(job, std::move(error));
+}
+
+bool KafkaFetcher::awaitNextAttempt(FetchJob& job)
+{
     job.requested = false;
     job.stalled = false;
     if (job.state == FetchJob::State::WaitingForConnection)
-        return;
+        return true;
     const int backoffMs = job.retry.nextBackoff();
-    if (backoffMs < 0) {
-        failFetchJob(job, noBrokerServes(std::move(error), job.topic, job.partition));
-        return;
-    }
+    if (backoffMs < 0)
+        return false;
     job.state = FetchJob::State::WaitingForConnection;
     const auto waiting = [this, id = job.id, generation = job.retry.generation()]() -> FetchJob* {
         FetchJob* found = findRunningFetchJobById(id);
@@ -48,17 +65,31 @@ void KafkaFetcher::retryFetchJob(FetchJob& job, KafkaError error)
         due->state = FetchJob::State::Fetching;
         onFetchJobRequested(*due);
     });
+    return true;
 }
 
 void KafkaFetcher::retryOffsetLookup(FetchOffsetJob& job, KafkaError error)
 {
-    if (job.state == FetchOffsetJob::State::WaitingForConnection)
-        return;
-    const int backoffMs = job.retry.nextBackoff();
-    if (backoffMs < 0) {
+    if (!awaitNextAttempt(job))
         finishFetchOffsetJob(job.id, noBrokerServes(std::move(error), job.topic, job.partition));
-        return;
-    }
+}
+
+// As for a fetch job: a lookup that has asked a leader waits out the time
+// limit for its partition to come back into the metadata.
+void KafkaFetcher::retryMissingPartition(FetchOffsetJob& job, KafkaError error)
+{
+    const bool failingOver = job.brokerId >= 0;
+    if ((!failingOver && job.retry.attempts() > 0) || !awaitNextAttempt(job))
+        finishFetchOffsetJob(job.id, std::move(error));
+}
+
+bool KafkaFetcher::awaitNextAttempt(FetchOffsetJob& job)
+{
+    if (job.state == FetchOffsetJob::State::WaitingForConnection)
+        return true;
+    const int backoffMs = job.retry.nextBackoff();
+    if (backoffMs < 0)
+        return false;
     job.state = FetchOffsetJob::State::WaitingForConnection;
     const auto waiting = [this, id = job.id, generation = job.retry.generation()]() -> FetchOffsetJob* {
         FetchOffsetJob* found = findFetchOffsetJob(id);
@@ -74,6 +105,7 @@ void KafkaFetcher::retryOffsetLookup(FetchOffsetJob& job, KafkaError error)
             doFetchTopicPartitionOffset(due->id, nullptr);
         }
     });
+    return true;
 }
 
 // Failed jobs, and jobs that were waiting for the leader, start again from

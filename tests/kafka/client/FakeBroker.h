@@ -93,6 +93,9 @@ public:
     // The next n Metadata requests are answered with no brokers and no topics, as by a broker
     // that is starting or stopping.
     int emptyMetadataAnswers = 0;
+    // The next Metadata requests are answered with `brokers` and these topics, one list per answer, as
+    // by a broker that is starting and does not yet know all of its topics; then with `topics` again.
+    QList<QList<Topic>> partialMetadataAnswers;
     std::function<void(const Frame&)> onFrame;
 
     explicit FakeBroker(Mode mode = Mode::Frames)
@@ -155,14 +158,15 @@ public:
     }
 
     // The first broker is the controller; each partition lives on its leader alone.
-    QByteArray metadataPayload() const
+    QByteArray metadataPayload() const { return metadataPayload(topics); }
+    QByteArray metadataPayload(const QList<Topic>& listed) const
     {
         ResponseImage image;
         image.s32(static_cast<std::int32_t>(brokers.size()));
         for (const Broker& broker : brokers)
             image.s32(broker.nodeId).string(QStringLiteral("127.0.0.1")).s32(broker.port ? broker.port : port()).nullString();
-        image.s32(brokers.isEmpty() ? -1 : brokers.first().nodeId).s32(static_cast<std::int32_t>(topics.size()));
-        for (const Topic& topic : topics) {
+        image.s32(brokers.isEmpty() ? -1 : brokers.first().nodeId).s32(static_cast<std::int32_t>(listed.size()));
+        for (const Topic& topic : listed) {
             image.s16(0).string(topic.name).s8(0).s32(static_cast<std::int32_t>(topic.partitionLeaders.size()));
             for (int index = 0; index < topic.partitionLeaders.size(); ++index) {
                 const std::int32_t leader = topic.partitionLeaders[index];
@@ -228,6 +232,8 @@ private:
         } else if (metadata && emptyMetadataAnswers > 0) {
             --emptyMetadataAnswers;
             write(&socket, frameBytes(frame.correlationId, ResponseImage().s32(0).s32(-1).s32(0).data()));
+        } else if (metadata && autoMetadata && !partialMetadataAnswers.isEmpty()) {
+            write(&socket, frameBytes(frame.correlationId, metadataPayload(partialMetadataAnswers.takeFirst())));
         } else if (metadata && autoMetadata) {
             write(&socket, frameBytes(frame.correlationId, metadataPayload()));
         } else if (onFrame) {

@@ -4,6 +4,7 @@
 #include "KafkaConnection.h"
 #include "KafkaMetadataRequest.h"
 #include "KafkaMetadataResponse.h"
+#include "QueuedSignalSpy.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -224,8 +225,8 @@ private slots:
         FakeBroker broker(FakeBroker::Mode::Cluster);
         auto client = bootstrapped(clusterAt(broker.port()));
         QVERIFY(client);
-        QSignalSpy ready(client.get(), &KafkaClusterClient::connectionReady);
-        QSignalSpy failed(client.get(), &KafkaClusterClient::connectionError);
+        QueuedSignalSpy ready(client.get(), &KafkaClusterClient::connectionReady);
+        QueuedSignalSpy failed(client.get(), &KafkaClusterClient::connectionError);
 
         broker.hangUpOnApiVersions = 1;
         const auto first = client->brokerConnectionForId(1);

@@ -6,6 +6,7 @@
 #include "KafkaRecordBatch.h"
 #include "TestRecordBatchBuilder.h"
 
+#include <QElapsedTimer>
 #include <QSet>
 
 #include <list>
@@ -462,12 +463,15 @@ private slots:
         QVERIFY(pending(apiKey, broker.get()).isEmpty());
     }
 
-    // A following job goes on, contiguous, when its leader restarts: answering Metadata with no broker for a
-    // moment, or back at another port while its old connection refuses or hangs.
+    // A following job goes on, contiguous, when its leader restarts: answering Metadata with no broker, or
+    // with itself but not yet the partition, for a moment, or back at another port while its old connection
+    // refuses or hangs.
     void followingThroughABrokerRestart_data()
     {
         QTest::addColumn<QString>("restart");
         QTest::newRow("one Metadata answer lists no broker") << "lists no broker";
+        QTest::newRow("one Metadata answer lists the broker but no topics") << "lists no topics";
+        QTest::newRow("one Metadata answer lists the topic without the partition") << "lists no partitions";
         QTest::newRow("back at another port, old address refuses") << "moved, refuses";
         QTest::newRow("back at another port, old connection hangs") << "moved, hangs";
     }
@@ -496,6 +500,10 @@ private slots:
         if (restart == "lists no broker") {
             broker->emptyMetadataAnswers = 1;
             broker->closeAll();
+        } else if (restart.startsWith("lists no")) {
+            const QList<FakeBroker::Topic> listed;
+            broker->partialMetadataAnswers = { restart == "lists no topics" ? listed : QList { FakeBroker::Topic { "t", {} } } };
+            broker->closeAll();
         } else {
             movedLeader = std::make_unique<FakeBroker>(FakeBroker::Mode::Cluster);
             movedLeader->apiVersions = broker->apiVersions;
@@ -518,6 +526,49 @@ private slots:
         QVERIFY(failures.isEmpty());
         if (newLeader) // the connection to the old address is closed
             QTRY_COMPARE_WITH_TIMEOUT(newLeader->openConnections(), 0, WaitMs);
+    }
+
+    // A partition gone from the metadata for good fails a job or lookup that had a leader only once the
+    // failover window has passed, and one that never had a leader at once, each with the metadata's message.
+    void missingPartitionFailsFailoverOnlyAtTheWindowsEnd()
+    {
+        startFetcher(1);
+        const auto missing = [](int partition) {
+            return QStringLiteral("Topic t with partition index %1 not found in cluster metadata").arg(partition);
+        };
+        QElapsedTimer sinceAsked;
+        sinceAsked.start();
+        const int unknown = fetcher->fetchRecords("t", 5, 0, -1);
+        QTRY_COMPARE_WITH_TIMEOUT(failures.value(unknown).size(), 1, WaitMs);
+        QVERIFY2(sinceAsked.elapsed() < 2000, qPrintable(QString::number(sinceAsked.elapsed())));
+        QCOMPARE(failures.value(unknown).first().message, missing(5));
+
+        const int job = fetcher->fetchRecords("t", 0, 0, -1);
+        Request* request = nextPending();
+        QVERIFY(request);
+        answerFetch(request, { { 0, 2, plainBatch(0, 2).bytes() } });
+        QVERIFY((request = nextPending()));
+        request->answered = true; // left to the deletion
+        std::optional<KafkaResult<KafkaFetcher::OffsetsResult>> resolved;
+        fetcher->fetchOffsetsFromTimestamps("t", 0, 1000, -1, this,
+            [&resolved](KafkaResult<KafkaFetcher::OffsetsResult> result) { resolved = std::move(result); });
+        QVERIFY((request = nextPending(KafkaApiKey::ListOffsets)));
+        request->answered = true;
+
+        broker->topics.clear();
+        broker->closeAll();
+        QElapsedTimer sinceGone;
+        sinceGone.start();
+        QTest::qWait(LeaderRetry::TimeLimitMs / 2);
+        QVERIFY(failures.value(job).isEmpty() && !resolved.has_value());
+        QTRY_VERIFY_WITH_TIMEOUT(!failures.value(job).isEmpty() && resolved.has_value(), LeaderRetry::TimeLimitMs + WaitMs);
+        QVERIFY2(sinceGone.elapsed() >= LeaderRetry::TimeLimitMs, qPrintable(QString::number(sinceGone.elapsed())));
+        QCOMPARE(failures.value(job).size(), 1);
+        for (const KafkaError& error : { failures.value(job).first(), resolved->error() }) {
+            QCOMPARE(error.code, KafkaErrorCode::UnknownTopicOrPartition);
+            QCOMPARE(error.message, missing(0));
+        }
+        QCOMPARE(offsetsOf(records.value(job)), offsetRange(0, 1));
     }
 
     // Below the log start: the broker's error is the cause, with the log start answered or looked up.
