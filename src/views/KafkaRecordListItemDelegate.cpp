@@ -38,21 +38,24 @@ QString KafkaRecordListItemDelegate::keyLine(const QByteArray& key, qsizetype ma
     const qsizetype length = std::clamp<qsizetype>(maxLength, 1, ShownKeyLength);
     // A UTF-8 byte decodes to a third of a character at the least.
     const qsizetype bytes = 3 * length + 3;
-    QString decoded = QString::fromUtf8(key.left(bytes));
+    QString decoded = QString::fromUtf8(QByteArrayView(key).first(std::min(bytes, key.size())));
     bool cut = key.size() > bytes;
     if (decoded.size() > length) {
         decoded.truncate(decoded.at(length - 1).isHighSurrogate() ? length - 1 : length);
         cut = true;
     }
-    QString line;
-    line.reserve(decoded.size() + 1);
+    // Line breaks and tabs are replaced in place: the line is never longer
+    // than the decoded text, and the search of the records list calls this
+    // for every row it looks at.
+    qsizetype shown = 0;
     for (qsizetype i = 0; i < decoded.size(); ++i) {
         const QChar c = decoded.at(i);
+        QChar mark = c;
         switch (c.unicode()) {
         case u'\r':
             if (i + 1 < decoded.size() && decoded.at(i + 1) == u'\n')
                 ++i;
-            line.append(LineBreakMark);
+            mark = LineBreakMark;
             break;
         case u'\n':
         case u'\v':
@@ -60,20 +63,21 @@ QString KafkaRecordListItemDelegate::keyLine(const QByteArray& key, qsizetype ma
         case 0x85:
         case QChar::LineSeparator:
         case QChar::ParagraphSeparator:
-            line.append(LineBreakMark);
+            mark = LineBreakMark;
             break;
         case u'\t':
-            line.append(u' ');
+            mark = u' ';
             break;
         default:
-            line.append(c);
             break;
         }
+        decoded[shown++] = mark;
     }
-    line = visibleText(line);
+    decoded.truncate(shown);
+    decoded = visibleText(decoded);
     if (cut)
-        line.append(Ellipsis);
-    return line;
+        decoded.append(Ellipsis);
+    return decoded;
 }
 
 QString KafkaRecordListItemDelegate::generateLine2Left(const KafkaRecord& record) const

@@ -1,16 +1,46 @@
 #include "AdvancedFilterWidget.h"
+#include "KafkaRecordModel.h"
 #include "Config.h"
 #include "KafkaClusterClient.h"
 #include "PinnedLocale.h"
+#include "RecordListView.h"
 #include "RecordsWidget.h"
 #include "Screenshot.h"
 #include "Settings.h"
 #include "../config/TestHome.h"
 
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QListView>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
 #include <QToolButton>
+
+namespace {
+
+// The tab's list of records.
+QListView* recordList(QWidget& tab)
+{
+    for (QListView* list : tab.findChildren<QListView*>()) {
+        if (qobject_cast<KafkaRecordModel*>(list->model()))
+            return list;
+    }
+    return nullptr;
+}
+
+// Records of topic "orders", partition 0, one per key in row order, offsets
+// from 10 on.
+QList<KafkaRecord> recordsWithKeys(const QList<QByteArray>& keys)
+{
+    QList<KafkaRecord> records;
+    for (qsizetype row = 0; row < keys.size(); ++row)
+        records.append(KafkaRecord {.timestamp = row, .topic = "orders", .partition = 0, .offset = 10 + row,
+            .key = keys.at(row), .value = "value", .headers = {}});
+    return records;
+}
+
+} // namespace
 
 // The records tab against a real broker is a broker test; here only what
 // needs none.
@@ -41,6 +71,83 @@ private slots:
         QCOMPARE(announced.size(), 1);
         QCOMPARE(tab.errors.size(), 1);
         QCOMPARE(tab.errors.first().code, KafkaErrorCode::ProtobufSchemaError);
+    }
+
+    // Typing in the record list moves to a row whose key, as the row shows
+    // it, starts with the typed text, ignoring case: from the current row on
+    // (a new search and a repeated letter from the row after it), wrapping
+    // around; letters typed together make one search, letters typed apart
+    // one each. What the row does not show (the offset) is not searched.
+    void typeAhead_data()
+    {
+        QTest::addColumn<int>("currentRow");
+        QTest::addColumn<QStringList>("typed"); // the entries typed apart, each at once
+        QTest::addColumn<int>("expectedRow");
+        QTest::newRow("a letter") << 0 << QStringList {"b"} << 1;
+        QTest::newRow("letters together") << 0 << QStringList {"br"} << 2;
+        QTest::newRow("upper case") << 0 << QStringList {"BR"} << 2;
+        QTest::newRow("a repeated letter steps on") << 1 << QStringList {"bb"} << 6;
+        QTest::newRow("wrapping around") << 4 << QStringList {"a"} << 0;
+        QTest::newRow("a key of several lines") << 0 << QStringList {"line"} << 3;
+        QTest::newRow("letters apart") << 0 << QStringList {"b", "c"} << 4;
+        QTest::newRow("an offset") << 0 << QStringList {"14"} << 0;
+        QTest::newRow("no such key") << 2 << QStringList {"z"} << 2;
+    }
+
+    void typeAhead()
+    {
+        QFETCH(int, currentRow);
+        QFETCH(QStringList, typed);
+        QFETCH(int, expectedRow);
+        Config config;
+        config.cluster.brokers = { Config::Broker::fromString(QStringLiteral("127.0.0.1:1")).value() };
+        auto client = std::make_shared<KafkaClusterClient>(QStringLiteral("records-test"), config.cluster);
+        QStatusBar statusBar;
+        Settings settings;
+        RecordsWidget tab(statusBar, settings, config, client);
+        tab.resize(1000, 700);
+        tab.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&tab));
+        tab.recordsFiltered(recordsWithKeys({"alpha", "beta", "Bravo", "line\nbreak", "charlie", {}, "bob"}));
+        QListView* list = recordList(tab);
+        QVERIFY(list != nullptr);
+        QTRY_COMPARE(list->model()->rowCount(), 7);
+        QAbstractItemModelTester tester(list->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        list->setFocus();
+        list->setCurrentIndex(list->model()->index(currentRow, 0));
+        for (const QString& letters : typed) {
+            QTest::keyClicks(list, letters);
+            QTest::qWait(QApplication::keyboardInputInterval() + 100);
+        }
+        QCOMPARE(list->currentIndex().row(), expectedRow);
+    }
+
+    // However long the list, a key press looks at a bounded number of rows
+    // from the current one.
+    void typeAheadBounded()
+    {
+        Config config;
+        config.cluster.brokers = { Config::Broker::fromString(QStringLiteral("127.0.0.1:1")).value() };
+        auto client = std::make_shared<KafkaClusterClient>(QStringLiteral("records-test"), config.cluster);
+        QStatusBar statusBar;
+        Settings settings;
+        RecordsWidget tab(statusBar, settings, config, client);
+        tab.show();
+        QList<QByteArray> keys(RecordListView::TypeAheadRows + 2, QByteArray("key"));
+        keys[RecordListView::TypeAheadRows] = "near";
+        keys[RecordListView::TypeAheadRows + 1] = "far";
+        tab.recordsFiltered(recordsWithKeys(keys));
+        QListView* list = recordList(tab);
+        QVERIFY(list != nullptr);
+        QTRY_COMPARE(list->model()->rowCount(), keys.size());
+        list->setFocus();
+        list->setCurrentIndex(list->model()->index(0, 0));
+        QTest::keyClick(list, 'f');
+        QCOMPARE(list->currentIndex().row(), 0);
+        QTest::keyClick(list, Qt::Key_Down);
+        QTest::qWait(QApplication::keyboardInputInterval() + 100);
+        QTest::keyClick(list, 'n');
+        QCOMPARE(list->currentIndex().row(), RecordListView::TypeAheadRows);
     }
 
     // Applied filters with long titles, collapsed, leave the tab as narrow
