@@ -115,7 +115,8 @@ private slots:
         QCOMPARE(DrawnText::linesOf(*fixture.list->viewport()), expected);
         QVERIFY(saveScreenshot(*fixture.popover, QStringLiteral("topic-picker-invisible-characters")));
 
-        QTest::sendKeyEvent(QTest::Click, fixture.filterLine, Qt::Key_unknown, QStringLiteral("\u202E"), Qt::NoModifier);
+        QTest::sendKeyEvent(
+            QTest::Click, fixture.filterLine, Qt::Key_unknown, QStringLiteral("\u202E"), Qt::NoModifier);
         QTest::keyClicks(fixture.filterLine, "exe");
         QCOMPARE(fixture.list->model()->rowCount(), 1);
         QTest::keyClick(fixture.filterLine, Qt::Key_Return);
