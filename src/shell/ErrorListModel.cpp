@@ -1,5 +1,7 @@
 #include "ErrorListModel.h"
 
+#include "VisibleText.h"
+
 #include <QDateTime>
 
 ErrorListModel::ErrorListModel(QObject* parent)
@@ -34,7 +36,7 @@ QVariant ErrorListModel::data(const QModelIndex& index, int role) const
         return {};
     const KafkaError& error = (*errors)[index.row()];
     const QString time = QDateTime::fromMSecsSinceEpoch(error.timestamp).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
-    return QStringLiteral("%1 - %2").arg(time, error.message);
+    return QStringLiteral("%1 - %2").arg(time, visibleText(error.message));
 }
 
 const KafkaError& ErrorListModel::getError(int row) const

@@ -1,6 +1,7 @@
 #include "ErrorsPopover.h"
 
 #include "ErrorListModel.h"
+#include "VisibleText.h"
 #include "ui_ErrorsPopover.h"
 
 ErrorsPopover::ErrorsPopover(QWidget* parent)
@@ -51,9 +52,9 @@ void ErrorsPopover::onErrorSelected(const QModelIndex& current, const QModelInde
     if (!current.isValid())
         return;
     const KafkaError& error = errorListModel->getError(current.row());
-    QString text = error.message;
+    QString text = visibleText(error.message);
     for (const KafkaError& cause : error.causes)
-        text += QStringLiteral("\n\nCaused by: ") + cause.message;
+        text += QStringLiteral("\n\nCaused by: ") + visibleText(cause.message);
     ui->label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     ui->label->setText(text);
 }

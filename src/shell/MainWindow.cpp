@@ -10,6 +10,7 @@
 #include "KafkaClusterClient.h"
 #include "RecordsWidget.h"
 #include "UserPrompts.h"
+#include "VisibleText.h"
 #include "ui_MainWindow.h"
 
 #include <QDir>
@@ -212,9 +213,9 @@ void MainWindow::showBootstrapError(const KafkaError& error)
 {
     ui->progressBar->hide();
     // A failed bootstrap has one cause per broker tried, each saying why.
-    QStringList lines { error.message };
+    QStringList lines { visibleText(error.message) };
     for (const KafkaError& cause : error.causes)
-        lines.append(cause.message);
+        lines.append(visibleText(cause.message));
     ui->errorLabel->setText(lines.join(QLatin1Char('\n')));
     ui->progressStackedWidget->setCurrentWidget(ui->errorPage);
 }
@@ -233,7 +234,7 @@ void MainWindow::openNewRecordsTabForConfig(const Config& config, std::shared_pt
 {
     auto* tab = new RecordsWidget(*ui->statusbar, settings, config, std::move(clusterClient));
     connect(tab, &RecordsWidget::errorsChanged, this, &MainWindow::onErrorsChanged);
-    const int index = ui->tabWidget->addTab(tab, config.displayName + tr(" - Records"));
+    const int index = ui->tabWidget->addTab(tab, visibleText(config.displayName) + tr(" - Records"));
     ui->tabWidget->setCurrentIndex(index);
 }
 
@@ -241,7 +242,7 @@ void MainWindow::openNewConsumersTabForConfig(const Config& config, std::shared_
 {
     auto* tab = new ConsumersWidget(*ui->statusbar, settings, config, std::move(clusterClient));
     connect(tab, &ConsumersWidget::errorsChanged, this, &MainWindow::onErrorsChanged);
-    const int index = ui->tabWidget->addTab(tab, config.displayName + tr(" - Consumer Groups"));
+    const int index = ui->tabWidget->addTab(tab, visibleText(config.displayName) + tr(" - Consumer Groups"));
     ui->tabWidget->setCurrentIndex(index);
 }
 

@@ -3,6 +3,7 @@
 #include "ConditionWidget.h"
 #include "Settings.h"
 #include "TopicPickerPopover.h"
+#include "VisibleText.h"
 #include "ui_AdvancedFilterWidget.h"
 
 #include <QKeyEvent>
@@ -73,7 +74,7 @@ void AdvancedFilterWidget::setFilter(const Filter& filter)
     filterId = static_cast<std::int32_t>(filter.id);
     topic = filter.topic;
     topicPickerPopover->setCurrentTopicName(topic);
-    ui->topicButton->setText(topic.isEmpty() ? QStringLiteral("...") : topic);
+    ui->topicButton->setText(topic.isEmpty() ? QStringLiteral("...") : visibleText(topic));
     for (const FilterCondition& condition : filter.conditions) {
         auto* row = new ConditionWidget(settings, this);
         row->setCondition(condition);
@@ -105,7 +106,7 @@ QList<ConditionWidget*> AdvancedFilterWidget::conditionRows() const
 
 void AdvancedFilterWidget::addError(const KafkaError& error)
 {
-    ui->errorLabel->setText(error.message);
+    ui->errorLabel->setText(visibleText(error.message));
     ui->errorLabel->show();
 }
 
@@ -126,7 +127,7 @@ void AdvancedFilterWidget::onTopicButtonClicked()
 void AdvancedFilterWidget::onTopicSelected(const KafkaMetadataResponse::Topic& selected)
 {
     topic = selected.name;
-    ui->topicButton->setText(topic);
+    ui->topicButton->setText(visibleText(topic));
 }
 
 void AdvancedFilterWidget::onAddConditionClicked()

@@ -12,6 +12,8 @@
 #include "KafkaLatestOffsetsLookup.h"
 #include "KafkaListGroupsRequest.h"
 #include "KafkaListGroupsResponse.h"
+#include "VisibleText.h"
+#include "VisibleTextDelegate.h"
 #include "ui_ConsumersWidget.h"
 
 #include <QHeaderView>
@@ -25,6 +27,8 @@ namespace {
 
 const QString ConsumerProtocolType = QStringLiteral("consumer");
 const QString DeadState = QStringLiteral("Dead");
+// The group's name as it is; the selector shows it as visibleText does.
+constexpr int GroupNameRole = Qt::UserRole + 1;
 
 template <typename List>
 auto findGroup(const List& groups, const QString& name)
@@ -49,6 +53,7 @@ ConsumersWidget::ConsumersWidget(QStatusBar& windowStatusBar, Settings& /*settin
     ui->groupDetailsFrame->setTitleWidget(ui->groupSelectorWidget);
     connect(ui->groupsComboBox, &QComboBox::currentIndexChanged, this, &ConsumersWidget::refreshAssignments);
     ui->assignmentsTableView->setModel(assignmentModel.get());
+    ui->assignmentsTableView->setItemDelegate(new VisibleTextDelegate(ui->assignmentsTableView));
     // Rows of one height: a group may have a million assigned partitions,
     // and measuring each row would hold up the window for as long.
     ui->assignmentsTableView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -59,7 +64,7 @@ ConsumersWidget::~ConsumersWidget() = default;
 
 void ConsumersWidget::showError(KafkaError error)
 {
-    ui->errorLabel->setText(error.message);
+    ui->errorLabel->setText(visibleText(error.message));
     ui->errorLabel->show();
 }
 
@@ -161,8 +166,10 @@ void ConsumersWidget::showConsumerGroups(QList<Group> listed)
     {
         const QSignalBlocker blocker(ui->groupsComboBox);
         ui->groupsComboBox->clear();
-        for (const Group& group : listed)
-            ui->groupsComboBox->addItem(group.name, group.coordinatorId);
+        for (const Group& group : listed) {
+            ui->groupsComboBox->addItem(visibleText(group.name), group.coordinatorId);
+            ui->groupsComboBox->setItemData(ui->groupsComboBox->count() - 1, group.name, GroupNameRole);
+        }
         ui->groupsComboBox->setCurrentIndex(-1);
     }
     // The header fixes its title widget's size when it takes the widget:
@@ -182,7 +189,8 @@ void ConsumersWidget::refreshAssignments()
     ui->errorLabel->hide();
     if (ui->groupsComboBox->currentIndex() < 0)
         return;
-    const Selection selection { Group { ui->groupsComboBox->currentText(), ui->groupsComboBox->currentData().toInt() },
+    const Selection selection { Group { ui->groupsComboBox->currentData(GroupNameRole).toString(),
+                                       ui->groupsComboBox->currentData().toInt() },
         selectionSerial };
     Result<KafkaConnection*, KafkaError> connection = clusterClient->brokerConnectionForId(selection.group.coordinatorId);
     if (connection.isError()) {
@@ -328,14 +336,14 @@ void ConsumersWidget::onConsumerGroupDescribeAnswer(const Selection& selection, 
 void ConsumersWidget::showGroupDetails(const Selection& selection, const QString& state, const QString& protocolData,
     QList<ConsumerAssignment> assignments)
 {
-    ui->groupState->setText(state);
-    ui->protocolData->setText(protocolData);
+    ui->groupState->setText(visibleText(state));
+    ui->protocolData->setText(visibleText(protocolData));
     const QList<KafkaMetadataResponse::Broker> brokers = clusterClient->brokers();
     const auto coordinator = std::find_if(brokers.begin(), brokers.end(),
         [&selection](const KafkaMetadataResponse::Broker& broker) { return broker.nodeId == selection.group.coordinatorId; });
     ui->groupCoordinator->setText(coordinator == brokers.end()
             ? QString::number(selection.group.coordinatorId)
-            : QStringLiteral("%1:%2").arg(coordinator->host).arg(coordinator->port));
+            : QStringLiteral("%1:%2").arg(visibleText(coordinator->host)).arg(coordinator->port));
 
     assignmentModel->setAssignments(assignments);
     // Sorted once: the view would sort again when its sort indicator changes.

@@ -1,24 +1,19 @@
 #include "KafkaRecordListItemDelegate.h"
 #include "KafkaRecordModel.h"
+#include "VisibleText.h"
 
 #include <QApplication>
 #include <QDateTime>
 #include <QPainter>
 #include <QtMath>
 
+#include <algorithm>
+
 namespace {
 
-// Characters of a key that a row measures and draws at most: more than fit
-// on the widest screen, so that a key of megabytes costs a row no more than
-// a short one does.
-constexpr qsizetype ShownKeyLength = 2048;
-// A UTF-8 byte decodes to a third of a character at the least.
-constexpr qsizetype ShownKeyBytes = 3 * ShownKeyLength + 3;
-
-// Marks what the key's line breaks and other control characters stand for,
-// so that the key stays on its line.
+// Marks what the key's line breaks stand for, so that the key stays on its
+// line.
 constexpr QChar LineBreakMark(0x21B5);
-constexpr QChar ControlMark(QChar::ReplacementCharacter);
 constexpr QChar Ellipsis(0x2026);
 
 const KafkaRecordModel* recordModel(const QModelIndex& index)
@@ -31,48 +26,6 @@ QString timestampText(const KafkaRecord& record)
     return QDateTime::fromMSecsSinceEpoch(record.timestamp).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
-// The key as line 1 shows it: one line of at most ShownKeyLength characters,
-// line breaks and other control characters marked, an ellipsis where the
-// key goes on.
-QString keyLine(const QByteArray& key)
-{
-    QString decoded = QString::fromUtf8(key.left(ShownKeyBytes));
-    bool cut = key.size() > ShownKeyBytes;
-    if (decoded.size() > ShownKeyLength) {
-        decoded.truncate(decoded.at(ShownKeyLength - 1).isHighSurrogate() ? ShownKeyLength - 1 : ShownKeyLength);
-        cut = true;
-    }
-    QString line;
-    line.reserve(decoded.size() + 1);
-    for (qsizetype i = 0; i < decoded.size(); ++i) {
-        const char16_t c = decoded.at(i).unicode();
-        switch (c) {
-        case u'\r':
-            if (i + 1 < decoded.size() && decoded.at(i + 1) == u'\n')
-                ++i;
-            line.append(LineBreakMark);
-            break;
-        case u'\n':
-        case u'\v':
-        case u'\f':
-        case 0x85:
-        case QChar::LineSeparator:
-        case QChar::ParagraphSeparator:
-            line.append(LineBreakMark);
-            break;
-        case u'\t':
-            line.append(u' ');
-            break;
-        default:
-            line.append(c < 0x20 || (c >= 0x7F && c < 0xA0) ? ControlMark : QChar(c));
-            break;
-        }
-    }
-    if (cut)
-        line.append(Ellipsis);
-    return line;
-}
-
 } // namespace
 
 KafkaRecordListItemDelegate::KafkaRecordListItemDelegate(QObject* parent)
@@ -80,11 +33,58 @@ KafkaRecordListItemDelegate::KafkaRecordListItemDelegate(QObject* parent)
 {
 }
 
+QString KafkaRecordListItemDelegate::keyLine(const QByteArray& key, qsizetype maxLength)
+{
+    const qsizetype length = std::clamp<qsizetype>(maxLength, 1, ShownKeyLength);
+    // A UTF-8 byte decodes to a third of a character at the least.
+    const qsizetype bytes = 3 * length + 3;
+    QString decoded = QString::fromUtf8(QByteArrayView(key).first(std::min(bytes, key.size())));
+    bool cut = key.size() > bytes;
+    if (decoded.size() > length) {
+        decoded.truncate(decoded.at(length - 1).isHighSurrogate() ? length - 1 : length);
+        cut = true;
+    }
+    // Line breaks and tabs are replaced in place: the line is never longer
+    // than the decoded text, and the search of the records list calls this
+    // for every row it looks at.
+    qsizetype shown = 0;
+    for (qsizetype i = 0; i < decoded.size(); ++i) {
+        const QChar c = decoded.at(i);
+        QChar mark = c;
+        switch (c.unicode()) {
+        case u'\r':
+            if (i + 1 < decoded.size() && decoded.at(i + 1) == u'\n')
+                ++i;
+            mark = LineBreakMark;
+            break;
+        case u'\n':
+        case u'\v':
+        case u'\f':
+        case 0x85:
+        case QChar::LineSeparator:
+        case QChar::ParagraphSeparator:
+            mark = LineBreakMark;
+            break;
+        case u'\t':
+            mark = u' ';
+            break;
+        default:
+            break;
+        }
+        decoded[shown++] = mark;
+    }
+    decoded.truncate(shown);
+    decoded = visibleText(decoded);
+    if (cut)
+        decoded.append(Ellipsis);
+    return decoded;
+}
+
 QString KafkaRecordListItemDelegate::generateLine2Left(const KafkaRecord& record) const
 {
     const QString partition = QString::number(record.partition);
     const QString offset = QString::number(record.offset);
-    return showTopic ? QStringLiteral("%1-%2@%3").arg(record.topic, partition, offset)
+    return showTopic ? QStringLiteral("%1-%2@%3").arg(visibleText(record.topic), partition, offset)
                      : QStringLiteral("%1@%2").arg(partition, offset);
 }
 

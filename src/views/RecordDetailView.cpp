@@ -4,6 +4,8 @@
 #include "RecordDeserializer.h"
 #include "SyntaxHighlighter.h"
 #include "TextUtils.h"
+#include "VisibleText.h"
+#include "VisibleTextDelegate.h"
 #include "ui_RecordDetailView.h"
 
 #include <utility>
@@ -57,6 +59,7 @@ RecordDetailView::RecordDetailView(QWidget* parent)
     ui->recordValueTextEdit->setReadOnly(true);
 
     ui->headersTableView->setModel(headersModel.get());
+    ui->headersTableView->setItemDelegateForColumn(0, new VisibleTextDelegate(ui->headersTableView));
     // Nothing to show yet: no error line, no headers table.
     clearRecord();
 }
@@ -65,7 +68,7 @@ RecordDetailView::~RecordDetailView() = default;
 
 void RecordDetailView::showRecordError(const KafkaError& error)
 {
-    ui->errorLabel->setText(error.message);
+    ui->errorLabel->setText(visibleText(error.message));
     ui->errorLabel->show();
 }
 

@@ -12,6 +12,7 @@
 #include "ProtobufDeserializer.h"
 #include "Settings.h"
 #include "ViewsResources.h"
+#include "VisibleText.h"
 #include "ui_RecordsWidget.h"
 
 #include <QDateTime>
@@ -31,7 +32,7 @@ constexpr qsizetype InsertionSlice = 10000;
 // where the tab is narrower than the title.
 QLabel* titleLabel(const QString& text)
 {
-    return new ElidedLabel(text);
+    return new ElidedLabel(visibleText(text));
 }
 
 } // namespace

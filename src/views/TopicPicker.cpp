@@ -1,6 +1,7 @@
 #include "TopicPicker.h"
 
 #include "TopicListModel.h"
+#include "VisibleTextDelegate.h"
 #include "ui_TopicPicker.h"
 
 #include <QSortFilterProxyModel>
@@ -16,6 +17,8 @@ TopicPicker::TopicPicker(QWidget* parent)
     proxyModel = new QSortFilterProxyModel(this);
     proxyModel->setSourceModel(topicListModel);
     ui->topicListView->setModel(proxyModel);
+    // The list and its filter keep the names as they are.
+    ui->topicListView->setItemDelegate(new VisibleTextDelegate(ui->topicListView));
 
     connect(ui->filterEdit, &QLineEdit::textChanged, proxyModel, &QSortFilterProxyModel::setFilterFixedString);
     connect(ui->topicListView, &QListView::activated, this, &TopicPicker::selectTopicAt);

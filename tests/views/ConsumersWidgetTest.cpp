@@ -1,5 +1,6 @@
 // The consumer groups tab against stand-in brokers, for what a real cluster does not do on request.
 #include "ConsumersWidgetProbe.h"
+#include "DrawnText.h"
 #include "FakeBroker.h"
 #include "KafkaClusterClient.h"
 #include "PinnedLocale.h"
@@ -339,6 +340,25 @@ private slots:
                 QCOMPARE(body.readS32(), -1); // current leader epoch
             }
         }
+    }
+
+    // Names that any client sets show what they hold, each in its place; the requests carry them as they
+    // are (the tab shows the answer for the name it asked about).
+    void invisibleCharactersDrawn()
+    {
+        const QString group = QStringLiteral("g\u202E1");
+        Cluster cluster({ listed(0, { { group, "consumer" } }) }, { { "t", { 1 } } });
+        QVERIFY(cluster.widget);
+        QTRY_COMPARE(cluster.groups(), QStringList({ QStringLiteral("g\uFFFD1") }));
+        QTest::keyClick(&cluster.selector(), Qt::Key_Down);
+        cluster.answer(0, KafkaApiKey::DescribeGroups,
+            described(group, QStringLiteral("Stable\u2067"), "consumer", { { "m\n1", "/h\u200F", { 0 } } }));
+        QTableView& table = *cluster.widget->findChild<QTableView*>();
+        QTRY_COMPARE(table.model()->rowCount(), 1);
+        const QStringList drawn = DrawnText::linesOf(*table.viewport());
+        QCOMPARE(drawn.size(), 1);
+        QVERIFY2(drawn.first().startsWith(QStringLiteral("t-0m\uFFFD1/h\uFFFD")), qPrintable(drawn.first()));
+        QVERIFY(cluster.details().contains(QStringLiteral("Stable\uFFFD")));
     }
 };
 

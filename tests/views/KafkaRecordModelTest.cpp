@@ -1,3 +1,4 @@
+#include "DrawnText.h"
 #include "KafkaRecordListItemDelegate.h"
 #include "KafkaRecordModel.h"
 #include "PinnedLocale.h"
@@ -201,6 +202,52 @@ private slots:
         QVERIFY(withKey.copy(line1) != withoutKey.copy(line1));
         QCOMPARE(withKey.copy(line2), withoutKey.copy(line2));
         QCOMPARE(withKey.copy(pastTheKey), withoutKey.copy(pastTheKey));
+    }
+
+    // Names and keys that other programs chose are drawn on their own line,
+    // in their own order, with what they hold in sight: control and
+    // bidirectional formatting characters show as U+FFFD.
+    void invisibleCharactersDrawn_data()
+    {
+        QTest::addColumn<QString>("topic");
+        QTest::addColumn<QByteArray>("key");
+        QTest::addColumn<QString>("line1");
+        QTest::addColumn<QString>("line2Left");
+        QTest::newRow("right-to-left override ending a topic")
+            << QStringLiteral("rlo\u202E") << QByteArray("k") << "k" << QStringLiteral("rlo\uFFFD-3@121");
+        QTest::newRow("line break in a topic") << QStringLiteral("two\nlines") << QByteArray("k") << "k"
+                                               << QStringLiteral("two\uFFFDlines-3@121");
+        QTest::newRow("isolates, marks and a control character in a topic")
+            << QStringLiteral("\u2067a\u2069\u200E\u200F\u0007") << QByteArray("k") << "k"
+            << QStringLiteral("\uFFFDa\uFFFD\uFFFD\uFFFD\uFFFD-3@121");
+        QTest::newRow("override in a key") << QStringLiteral("t") << QByteArray("ctl-\xE2\x80\xAE" "exe.txt")
+                                           << QStringLiteral("ctl-\uFFFDexe.txt") << "t-3@121";
+    }
+
+    void invisibleCharactersDrawn()
+    {
+        QFETCH(QString, topic);
+        QFETCH(QByteArray, key);
+        QFETCH(QString, line1);
+        QFETCH(QString, line2Left);
+        KafkaRecordModel model;
+        model.insertRecords({record(0, topic, 3, 121, key)});
+        KafkaRecordListItemDelegate delegate;
+        delegate.showTopic = true;
+        QListView view;
+        view.setModel(&model);
+        QStyleOptionViewItem option;
+        option.initFrom(&view);
+        option.rect = QRect(QPoint(0, 0), QSize(600, delegate.sizeHint(option, model.index(0)).height()));
+        DrawnText drawn;
+        {
+            QPainter painter(&drawn);
+            delegate.paint(&painter, option, model.index(0));
+        }
+        const QStringList lines = drawn.lines();
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines.at(0), line1);
+        QVERIFY2(lines.at(1).startsWith(line2Left), qPrintable(lines.at(1)));
     }
 };
 

@@ -1,16 +1,46 @@
 #include "AdvancedFilterWidget.h"
+#include "KafkaRecordModel.h"
 #include "Config.h"
 #include "KafkaClusterClient.h"
 #include "PinnedLocale.h"
+#include "RecordListView.h"
 #include "RecordsWidget.h"
 #include "Screenshot.h"
 #include "Settings.h"
 #include "../config/TestHome.h"
 
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QListView>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
 #include <QToolButton>
+
+namespace {
+
+// The tab's list of records.
+QListView* recordList(QWidget& tab)
+{
+    for (QListView* list : tab.findChildren<QListView*>()) {
+        if (qobject_cast<KafkaRecordModel*>(list->model()))
+            return list;
+    }
+    return nullptr;
+}
+
+// Records of topic "orders", partition 0, one per key in row order, offsets
+// from 10 on.
+QList<KafkaRecord> recordsWithKeys(const QList<QByteArray>& keys)
+{
+    QList<KafkaRecord> records;
+    for (qsizetype row = 0; row < keys.size(); ++row)
+        records.append(KafkaRecord {.timestamp = row, .topic = "orders", .partition = 0, .offset = 10 + row,
+            .key = keys.at(row), .value = "value", .headers = {}});
+    return records;
+}
+
+} // namespace
 
 // The records tab against a real broker is a broker test; here only what
 // needs none.
@@ -41,6 +71,67 @@ private slots:
         QCOMPARE(announced.size(), 1);
         QCOMPARE(tab.errors.size(), 1);
         QCOMPARE(tab.errors.first().code, KafkaErrorCode::ProtobufSchemaError);
+    }
+
+    // Typing in the record list moves to a row whose key, as the row shows
+    // it, starts with the typed text, ignoring case: from the current row on
+    // (a new search and a repeated letter from the row after it), wrapping
+    // around; letters typed together make one search, letters typed apart
+    // one each. What the row does not show (the offset) is not searched, and
+    // a key press looks at a bounded number of rows however long the list.
+    void typeAhead_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("keys");
+        QTest::addColumn<int>("currentRow");
+        QTest::addColumn<QStringList>("typed"); // the entries typed apart, each at once
+        QTest::addColumn<int>("expectedRow");
+        const QList<QByteArray> keys {"alpha", "beta", "Bravo", "line\nbreak", "charlie", {}, "bob"};
+        QTest::newRow("a letter") << keys << 0 << QStringList {"b"} << 1;
+        QTest::newRow("letters together") << keys << 0 << QStringList {"br"} << 2;
+        QTest::newRow("upper case") << keys << 0 << QStringList {"BR"} << 2;
+        QTest::newRow("a repeated letter steps on") << keys << 1 << QStringList {"bb"} << 6;
+        QTest::newRow("wrapping around") << keys << 4 << QStringList {"a"} << 0;
+        QTest::newRow("a key of several lines") << keys << 0 << QStringList {"line"} << 3;
+        QTest::newRow("letters apart") << keys << 0 << QStringList {"b", "c"} << 4;
+        QTest::newRow("an offset") << keys << 0 << QStringList {"14"} << 0;
+        QTest::newRow("no such key") << keys << 2 << QStringList {"z"} << 2;
+        QList<QByteArray> many(RecordListView::TypeAheadRows + 2, QByteArray("key"));
+        many[RecordListView::TypeAheadRows] = "near";
+        many[RecordListView::TypeAheadRows + 1] = "far";
+        QTest::newRow("as far as a key press looks") << many << 1 << QStringList {"n"} << RecordListView::TypeAheadRows;
+        QTest::newRow("further") << many << 0 << QStringList {"f"} << 0;
+    }
+
+    void typeAhead()
+    {
+        QFETCH(QList<QByteArray>, keys);
+        QFETCH(int, currentRow);
+        QFETCH(QStringList, typed);
+        QFETCH(int, expectedRow);
+        Config config;
+        config.cluster.brokers = { Config::Broker::fromString(QStringLiteral("127.0.0.1:1")).value() };
+        auto client = std::make_shared<KafkaClusterClient>(QStringLiteral("records-test"), config.cluster);
+        QStatusBar statusBar;
+        Settings settings;
+        RecordsWidget tab(statusBar, settings, config, client);
+        tab.resize(1000, 700);
+        tab.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&tab));
+        tab.recordsFiltered(recordsWithKeys(keys));
+        QListView* list = recordList(tab);
+        QVERIFY(list != nullptr);
+        QTRY_COMPARE(list->model()->rowCount(), keys.size());
+        // The tester walks the whole model on every change: a few rows only.
+        const auto tester = keys.size() < 10 ? std::make_unique<QAbstractItemModelTester>(
+                                list->model(), QAbstractItemModelTester::FailureReportingMode::QtTest)
+                                             : nullptr;
+        list->setFocus();
+        list->setCurrentIndex(list->model()->index(currentRow, 0));
+        for (const QString& letters : typed) {
+            QTest::keyClicks(list, letters);
+            QTest::qWait(QApplication::keyboardInputInterval() + 100);
+        }
+        QCOMPARE(list->currentIndex().row(), expectedRow);
     }
 
     // Applied filters with long titles, collapsed, leave the tab as narrow

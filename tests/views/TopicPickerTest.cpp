@@ -1,3 +1,4 @@
+#include "DrawnText.h"
 #include "PinnedLocale.h"
 #include "Screenshot.h"
 #include "TopicListModel.h"
@@ -99,6 +100,27 @@ private slots:
         }
         QCOMPARE(fixture.events, events);
         QCOMPARE(fixture.popover->isVisible(), events.isEmpty());
+    }
+
+    // Names show what they hold, each on its own line and in its own order;
+    // the filter and the choice take them as they are.
+    void invisibleCharactersDrawn()
+    {
+        const QString overridden = QStringLiteral("ctl-rlo-\u202Eexe.txt");
+        Fixture fixture({overridden, QStringLiteral("two\nlines"), QStringLiteral("bell\u0007"), "plain"});
+        fixture.window.show();
+        QVERIFY(fixture.open(overridden));
+        const QStringList expected {QStringLiteral("bell\uFFFD"), QStringLiteral("ctl-rlo-\uFFFDexe.txt"), "plain",
+            QStringLiteral("two\uFFFDlines")};
+        QCOMPARE(DrawnText::linesOf(*fixture.list->viewport()), expected);
+        QVERIFY(saveScreenshot(*fixture.popover, QStringLiteral("topic-picker-invisible-characters")));
+
+        QTest::sendKeyEvent(
+            QTest::Click, fixture.filterLine, Qt::Key_unknown, QStringLiteral("\u202E"), Qt::NoModifier);
+        QTest::keyClicks(fixture.filterLine, "exe");
+        QCOMPARE(fixture.list->model()->rowCount(), 1);
+        QTest::keyClick(fixture.filterLine, Qt::Key_Return);
+        QCOMPARE(fixture.events, QStringList({overridden, "closed"}));
     }
 
     void screenshot()
