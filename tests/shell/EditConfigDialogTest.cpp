@@ -10,6 +10,8 @@
 #include "ui_EditConfigDialog.h"
 
 #include <QAbstractItemModelTester>
+#include <QClipboard>
+#include <QRegularExpression>
 
 namespace {
 
@@ -287,6 +289,34 @@ private slots:
         QVERIFY(saved.hasValue());
         Editor reopened(saved.value(), Mode::Edit);
         QCOMPARE(rows(*reopened.dialog.deserializerModel), expected);
+    }
+
+    // Copying from the rules table, empty or not, asks the model about no invalid index.
+    void copyFromTheRulesTable()
+    {
+        QTest::failOnWarning(QRegularExpression("is not valid"));
+        AnsweringPrompts prompts;
+        Editor editor(config("orders"), Mode::Edit);
+        QVERIFY(QTest::qWaitForWindowActive(&editor.dialog));
+        editor.ui.tabWidget->setCurrentWidget(editor.ui.deserializersTab);
+        QTableView* table = editor.ui.deserializersList;
+        QGuiApplication::clipboard()->setText("before");
+        table->setFocus();
+        QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), "before");
+
+        QVERIFY(editor.writeRule(editor.ui.addDeserializerButton, "orders", Config::ContentType::Json));
+        editor.selectRule(0);
+        QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), table->model()->index(0, 0).data().toString());
+
+        prompts.buttons = { QMessageBox::Yes };
+        click(editor.ui.removeDeserializerButton);
+        QCOMPARE(table->model()->rowCount(), 0);
+        QGuiApplication::clipboard()->setText("before");
+        table->setFocus();
+        QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), "before");
     }
 
     // Patterns and header names may hold placeholders of their own.
