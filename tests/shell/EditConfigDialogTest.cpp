@@ -11,6 +11,8 @@
 
 #include <QAbstractItemModelTester>
 #include <QClipboard>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QRegularExpression>
 
 namespace {
@@ -258,6 +260,68 @@ private slots:
         QCOMPARE(saved.cluster.protocol, Config::Protocol::Ssl);
         QCOMPARE(saved.cluster.authenticationSasl->scramPassword, "secret");
         QCOMPARE(saved.protobufDeserializer.schemaPaths, QList<QString> { "/srv/protos" });
+    }
+
+    // A duplicate names copies of the files in the original's own directory, with the same
+    // bytes, and keeps every other path; a copy refused leaves nothing behind.
+    void duplicateCopiesOwnFiles_data()
+    {
+        QTest::addColumn<QString>("ca");
+        QTest::addColumn<QString>("schemas");
+        QTest::addColumn<QString>("copiedCa"); // empty: the same as given
+        QTest::addColumn<QString>("copiedSchemas");
+        QTest::addColumn<bool>("refused");
+
+        QTest::newRow("own, relative") << "orders/certs/ca.pem" << "orders/protos"
+                                       << "orders-1/certs/ca.pem" << "orders-1/protos" << false;
+        QTest::newRow("own, ./ and absolute") << "./orders/certs/ca.pem" << "%clusters%/orders/protos"
+                                              << "orders-1/certs/ca.pem" << "orders-1/protos" << false;
+        QTest::newRow("elsewhere") << "shared/ca.pem" << "%home%/protos" << "" << "" << false;
+        QTest::newRow("own, missing") << "orders/certs/ca.pem" << "orders/none" << "orders-1/certs/ca.pem" << "" << false;
+        QTest::newRow("own, linked outside") << "orders/certs/ca.pem" << "orders/linked" << "" << "" << true;
+    }
+
+    void duplicateCopiesOwnFiles()
+    {
+        QFETCH(QString, ca);
+        QFETCH(QString, schemas);
+        QFETCH(QString, copiedCa);
+        QFETCH(QString, copiedSchemas);
+        QFETCH(bool, refused);
+
+        const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
+        if (system.isEmpty())
+            QSKIP("No system certificate to stand for a CA file");
+        const QByteArray pem = system.first().toPem();
+        const QString clusters = Settings::clustersDir();
+        QVERIFY(writeFile(clusters + "/orders/certs/ca.pem", pem) && writeFile(clusters + "/shared/ca.pem", pem));
+        QVERIFY(writeFile(clusters + "/orders/protos/a.proto", "syntax = \"proto3\";\n"));
+        QVERIFY(writeFile(m_home.filePath("protos/b.proto"), "syntax = \"proto2\";\n"));
+        QVERIFY(QFile::link(m_home.filePath("protos"), clusters + "/orders/linked"));
+        const auto place = [&](QString path) { return path.replace("%clusters%", clusters).replace("%home%", m_home.path()); };
+
+        Config start = config("orders");
+        start.cluster.ssl.serverCaCertificatePaths = { place(ca) };
+        start.protobufDeserializer.schemaPaths = { place(schemas) };
+        Editor editor(start, Mode::Duplicate);
+        QVERIFY(QTest::qWaitForWindowActive(&editor.dialog));
+        editor.ok();
+        QCOMPARE(editor.dialog.isVisible(), refused);
+        if (refused) {
+            QCOMPARE(editor.dialog.errors.size(), 1);
+            QCOMPARE(editor.ui.errorLabel->text(), editor.dialog.errors.last().message);
+            QVERIFY(!QFileInfo::exists(clusters + "/orders-1"));
+            QVERIFY(!QFileInfo::exists(clusters + "/orders-1.yml"));
+            return;
+        }
+        const Result<Config, QList<KafkaError>> saved = Config::parseFromFile(clusters + "/orders-1.yml");
+        QVERIFY(saved.hasValue());
+        QCOMPARE(saved.value().cluster.ssl.serverCaCertificatePaths, QList<QString> { copiedCa.isEmpty() ? place(ca) : copiedCa });
+        QCOMPARE(saved.value().protobufDeserializer.schemaPaths, QList<QString> { copiedSchemas.isEmpty() ? place(schemas) : copiedSchemas });
+        if (!copiedCa.isEmpty())
+            QCOMPARE(readFile(clusters + "/" + copiedCa), pem);
+        if (!copiedSchemas.isEmpty())
+            QCOMPARE(readFile(clusters + "/" + copiedSchemas + "/a.proto"), readFile(clusters + "/orders/protos/a.proto"));
     }
 
     // Rules added, moved, edited and deleted keep their order through a save and a reload.
