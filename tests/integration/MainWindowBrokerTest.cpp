@@ -321,6 +321,7 @@ private slots:
         activate(window, rowWithFile(window, duplicate.filePath));
         QTRY_COMPARE_WITH_TIMEOUT(window.ui->tabWidget->count(), 2, 30000);
         QVERIFY(qobject_cast<RecordsWidget*>(window.ui->tabWidget->currentWidget()));
+        saveScreenshot(window, "duplicate-connected");
         QTest::mouseClick(window.ui->tabWidget->tabBar()->tabButton(1, QTabBar::RightSide), Qt::LeftButton);
     }
 
