@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CertificateFile.h"
 #include "Error.h"
 #include "Result.h"
 
@@ -26,9 +27,8 @@ class ConfigImportCopier {
     Q_DECLARE_TR_FUNCTIONS(ConfigImportCopier)
 
 public:
-    // Certificates and keys are a few kilobytes; a bundle of every public CA
-    // is about 200 KB. A larger file is not a certificate or key.
-    static constexpr qint64 MaxCertificateBytes = 1024 * 1024;
+    // The limit of every reader of certificate and key files.
+    static constexpr qint64 MaxCertificateBytes = CertificateFile::MaxSize;
     // Files and directories copied for one configuration. The schema trees of
     // Kafka topics hold tens to a few thousand small .proto files; a tree ten
     // times larger than that is a wrongly chosen directory, such as a home or

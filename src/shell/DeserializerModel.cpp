@@ -47,7 +47,10 @@ QVariant DeserializerModel::headerData(int section, Qt::Orientation orientation,
 
 QVariant DeserializerModel::data(const QModelIndex& index, int role) const
 {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid) || role != Qt::DisplayRole)
+    // Views ask about the invalid index too (a copy in an empty table): no value.
+    if (!index.isValid() || role != Qt::DisplayRole)
+        return {};
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
     const Config::Deserializer& rule = deserializers.at(index.row());
     switch (index.column()) {

@@ -1,5 +1,6 @@
 #include "EditConfigDialog.h"
 
+#include "ConfigDuplicateCopier.h"
 #include "DeserializerDialog.h"
 #include "DeserializerModel.h"
 #include "KafkaConnection.h"
@@ -71,6 +72,7 @@ EditConfigDialog::EditConfigDialog(Config edited, Mode editMode, QWidget* parent
     : QDialog(parent)
     , config(std::move(edited))
     , mode(editMode)
+    , duplicatedDir(editMode == Mode::Duplicate && !config.filePath.isEmpty() ? config.extraPath() : QString())
     , deserializerModel(new DeserializerModel(this))
     , deserializerDialog(new DeserializerDialog(this))
     , ui(std::make_unique<Ui::EditConfigDialog>())
@@ -208,9 +210,22 @@ void EditConfigDialog::onOkClicked()
     built.protobufDeserializer = std::move(protobuf).value();
     built.plainPasswordStored = plainPasswordEdited ? QString() : config.plainPasswordStored;
     built.scramPasswordStored = scramPasswordEdited ? QString() : config.scramPasswordStored;
+
+    // A duplicate gets copies of the original's own files, which go with the
+    // original when it is deleted.
+    std::optional<ConfigDuplicateCopier> copier;
+    if (mode == Mode::Duplicate) {
+        copier.emplace(duplicatedDir, built.filePath);
+        if (std::optional<KafkaError> failure = copier->copyOwnFiles(built)) {
+            addError(*failure);
+            return;
+        }
+    }
     config = std::move(built);
 
     if (std::optional<KafkaError> failure = Config::saveToFile(config)) {
+        if (copier)
+            copier->removeCopies();
         addError(*failure);
         return;
     }

@@ -24,7 +24,9 @@ class EditConfigDialog;
 // settings by building them, which reads the named files), chooses the file
 // and saves it; every problem is shown in the error label and keeps the
 // dialog open with everything typed. Its only lasting effect is the saved
-// file, whose path is `config.filePath` once the dialog is accepted.
+// file, whose path is `config.filePath` once the dialog is accepted, and for
+// a duplicate the copies of the files that lie in the original's own
+// directory, which the duplicate names instead (ConfigDuplicateCopier).
 //
 // A password that could not be decrypted when the configuration was loaded
 // is kept in its stored form and written back unchanged while its field
@@ -99,6 +101,8 @@ private:
     KafkaResult<Config::ProtobufDeserializer> buildProtocolBuffersDeserializer();
 
     Mode mode;
+    // Duplicate mode: the own directory of the configuration duplicated.
+    QString duplicatedDir;
     // Children of the dialog.
     DeserializerModel* deserializerModel = nullptr;
     DeserializerDialog* deserializerDialog = nullptr;

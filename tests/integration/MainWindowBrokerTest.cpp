@@ -13,11 +13,14 @@
 #include "RecordsWidget.h"
 #include "Screenshot.h"
 #include "Settings.h"
+#include "TestClusterSettings.h"
 #include "TestProducer.h"
 #include "TestTopicAdmin.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QListView>
@@ -25,10 +28,13 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTabBar>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 #include <QToolButton>
 
 #include <chrono>
+#include <functional>
 
 using namespace std::chrono_literals;
 
@@ -59,6 +65,38 @@ class MainWindowBrokerTest : public QObject {
                 return row;
         }
         return -1;
+    }
+
+    static int rowWithFile(MainWindow& window, const QString& filePath)
+    {
+        for (int row = 1; row < window.configListModel->rowCount(); ++row) {
+            if (window.configListModel->config(window.configListModel->index(row, 0)).filePath == filePath)
+                return row;
+        }
+        return -1;
+    }
+
+    // Opens the context menu of a row as a right click does and chooses its entry `entry`
+    // (from 0, separators left out);
+    // `onDialog` then runs on the modal dialog that the entry opens.
+    static void chooseFromContextMenu(MainWindow& window, int row, int entry, std::function<void(QWidget*)> onDialog)
+    {
+        QListView* list = window.ui->configListView;
+        const QPoint at = list->visualRect(window.configListModel->index(row, 0)).center();
+        list->setCurrentIndex(window.configListModel->index(row, 0));
+        QTimer::singleShot(0, [entry, onDialog] {
+            QTRY_VERIFY(qobject_cast<QMenu*>(QApplication::activePopupWidget()));
+            QWidget* menu = QApplication::activePopupWidget();
+            for (int step = 0; step <= entry; ++step)
+                QTest::keyClick(menu, Qt::Key_Down);
+            QTimer::singleShot(0, [onDialog] {
+                QTRY_VERIFY(QApplication::activeModalWidget() != nullptr);
+                onDialog(QApplication::activeModalWidget());
+            });
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        QContextMenuEvent click(QContextMenuEvent::Mouse, at, list->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list->viewport(), &click);
     }
 
     // Applies the last 100 records of the test topic and waits for its record.
@@ -231,6 +269,60 @@ private slots:
         const QString listed = window.errorsPopover->findChild<QLabel*>("label")->text();
         QVERIFY2(listed.contains(cause.message), qPrintable(listed));
         window.errorsPopover->close();
+    }
+
+    // A duplicate of an imported configuration keeps working when the original, with its
+    // own directory, is deleted: it names copies of its own.
+    void duplicateOutlivesItsOriginal()
+    {
+        QTemporaryDir source;
+        QVERIFY(source.isValid());
+        const QByteArray ca = readFile(m_env.caFile());
+        QVERIFY(writeFile(source.filePath("certs/ca.pem"), ca));
+        Config shared;
+        shared.filePath = source.filePath("shared.yml");
+        shared.displayName = "Shared TLS";
+        shared.cluster = withTls(Config::Cluster {}, "certs/ca.pem");
+        shared.cluster.brokers = { Config::Broker::fromString(m_env.ssl()).value() };
+        QVERIFY(!Config::saveToFile(shared));
+
+        MainWindow window;
+        window.resize(1200, 700);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        AnsweringPrompts prompts;
+        prompts.files = { { source.filePath("shared.yml") } };
+        QTest::mouseClick(window.ui->importClusterButton, Qt::LeftButton);
+        const QModelIndex imported = window.ui->configListView->currentIndex();
+        const Config original = window.configListModel->config(imported);
+        QCOMPARE(original.displayName, "Shared TLS");
+
+        chooseFromContextMenu(window, imported.row(), 3, [](QWidget* editor) { // Duplicate
+            QTest::mouseClick(editor->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+        });
+        QTRY_COMPARE(window.configListModel->rowCount(), imported.row() + 2);
+        const Config duplicate = window.configListModel->config(window.ui->configListView->currentIndex());
+        QVERIFY(duplicate.filePath != original.filePath);
+
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        prompts.buttons = { QMessageBox::Yes };
+        window.ui->configListView->setCurrentIndex(window.configListModel->index(rowWithFile(window, original.filePath), 0));
+        window.ui->configListView->setFocus();
+        QTest::keyClick(window.ui->configListView, Qt::Key_Delete);
+        QCOMPARE(rowWithFile(window, original.filePath), -1);
+        QVERIFY(!QFileInfo::exists(original.extraPath()));
+
+        const QStringList named = duplicate.cluster.ssl.serverCaCertificatePaths;
+        QCOMPARE(named.size(), 1);
+        QVERIFY2(QDir::isRelativePath(named.first()), qPrintable(named.first()));
+        QCOMPARE(readFile(Settings::clustersDir() + "/" + named.first()), ca);
+
+        activate(window, rowWithFile(window, duplicate.filePath));
+        QTRY_COMPARE_WITH_TIMEOUT(window.ui->tabWidget->count(), 2, 30000);
+        QVERIFY(qobject_cast<RecordsWidget*>(window.ui->tabWidget->currentWidget()));
+        saveScreenshot(window, "duplicate-connected");
+        QTest::mouseClick(window.ui->tabWidget->tabBar()->tabButton(1, QTabBar::RightSide), Qt::LeftButton);
     }
 
     // Closing the window while tabs follow their topic returns promptly.

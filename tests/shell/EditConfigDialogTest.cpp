@@ -10,6 +10,10 @@
 #include "ui_EditConfigDialog.h"
 
 #include <QAbstractItemModelTester>
+#include <QClipboard>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QRegularExpression>
 
 namespace {
 
@@ -258,6 +262,68 @@ private slots:
         QCOMPARE(saved.protobufDeserializer.schemaPaths, QList<QString> { "/srv/protos" });
     }
 
+    // A duplicate names copies of the files in the original's own directory, with the same
+    // bytes, and keeps every other path; a copy refused leaves nothing behind.
+    void duplicateCopiesOwnFiles_data()
+    {
+        QTest::addColumn<QString>("ca");
+        QTest::addColumn<QString>("schemas");
+        QTest::addColumn<QString>("copiedCa"); // empty: the same as given
+        QTest::addColumn<QString>("copiedSchemas");
+        QTest::addColumn<bool>("refused");
+
+        QTest::newRow("own, relative") << "orders/certs/ca.pem" << "orders/protos"
+                                       << "orders-1/certs/ca.pem" << "orders-1/protos" << false;
+        QTest::newRow("own, ./ and absolute") << "./orders/certs/ca.pem" << "%clusters%/orders/protos"
+                                              << "orders-1/certs/ca.pem" << "orders-1/protos" << false;
+        QTest::newRow("elsewhere") << "shared/ca.pem" << "%home%/protos" << "" << "" << false;
+        QTest::newRow("own, missing") << "orders/certs/ca.pem" << "orders/none" << "orders-1/certs/ca.pem" << "" << false;
+        QTest::newRow("own, linked outside") << "orders/certs/ca.pem" << "orders/linked" << "" << "" << true;
+    }
+
+    void duplicateCopiesOwnFiles()
+    {
+        QFETCH(QString, ca);
+        QFETCH(QString, schemas);
+        QFETCH(QString, copiedCa);
+        QFETCH(QString, copiedSchemas);
+        QFETCH(bool, refused);
+
+        const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
+        if (system.isEmpty())
+            QSKIP("No system certificate to stand for a CA file");
+        const QByteArray pem = system.first().toPem();
+        const QString clusters = Settings::clustersDir();
+        QVERIFY(writeFile(clusters + "/orders/certs/ca.pem", pem) && writeFile(clusters + "/shared/ca.pem", pem));
+        QVERIFY(writeFile(clusters + "/orders/protos/a.proto", "syntax = \"proto3\";\n"));
+        QVERIFY(writeFile(m_home.filePath("protos/b.proto"), "syntax = \"proto2\";\n"));
+        QVERIFY(QFile::link(m_home.filePath("protos"), clusters + "/orders/linked"));
+        const auto place = [&](QString path) { return path.replace("%clusters%", clusters).replace("%home%", m_home.path()); };
+
+        Config start = config("orders");
+        start.cluster.ssl.serverCaCertificatePaths = { place(ca) };
+        start.protobufDeserializer.schemaPaths = { place(schemas) };
+        Editor editor(start, Mode::Duplicate);
+        QVERIFY(QTest::qWaitForWindowActive(&editor.dialog));
+        editor.ok();
+        QCOMPARE(editor.dialog.isVisible(), refused);
+        if (refused) {
+            QCOMPARE(editor.dialog.errors.size(), 1);
+            QCOMPARE(editor.ui.errorLabel->text(), editor.dialog.errors.last().message);
+            QVERIFY(!QFileInfo::exists(clusters + "/orders-1"));
+            QVERIFY(!QFileInfo::exists(clusters + "/orders-1.yml"));
+            return;
+        }
+        const Result<Config, QList<KafkaError>> saved = Config::parseFromFile(clusters + "/orders-1.yml");
+        QVERIFY(saved.hasValue());
+        QCOMPARE(saved.value().cluster.ssl.serverCaCertificatePaths, QList<QString> { copiedCa.isEmpty() ? place(ca) : copiedCa });
+        QCOMPARE(saved.value().protobufDeserializer.schemaPaths, QList<QString> { copiedSchemas.isEmpty() ? place(schemas) : copiedSchemas });
+        if (!copiedCa.isEmpty())
+            QCOMPARE(readFile(clusters + "/" + copiedCa), pem);
+        if (!copiedSchemas.isEmpty())
+            QCOMPARE(readFile(clusters + "/" + copiedSchemas + "/a.proto"), readFile(clusters + "/orders/protos/a.proto"));
+    }
+
     // Rules added, moved, edited and deleted keep their order through a save and a reload.
     void rulesEditedAndSaved()
     {
@@ -287,6 +353,34 @@ private slots:
         QVERIFY(saved.hasValue());
         Editor reopened(saved.value(), Mode::Edit);
         QCOMPARE(rows(*reopened.dialog.deserializerModel), expected);
+    }
+
+    // Copying from the rules table, empty or not, asks the model about no invalid index.
+    void copyFromTheRulesTable()
+    {
+        QTest::failOnWarning(QRegularExpression("is not valid"));
+        AnsweringPrompts prompts;
+        Editor editor(config("orders"), Mode::Edit);
+        QVERIFY(QTest::qWaitForWindowActive(&editor.dialog));
+        editor.ui.tabWidget->setCurrentWidget(editor.ui.deserializersTab);
+        QTableView* table = editor.ui.deserializersList;
+        QGuiApplication::clipboard()->setText("before");
+        table->setFocus();
+        QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), "before");
+
+        QVERIFY(editor.writeRule(editor.ui.addDeserializerButton, "orders", Config::ContentType::Json));
+        editor.selectRule(0);
+        QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), table->model()->index(0, 0).data().toString());
+
+        prompts.buttons = { QMessageBox::Yes };
+        click(editor.ui.removeDeserializerButton);
+        QCOMPARE(table->model()->rowCount(), 0);
+        QGuiApplication::clipboard()->setText("before");
+        table->setFocus();
+        QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), "before");
     }
 
     // Patterns and header names may hold placeholders of their own.

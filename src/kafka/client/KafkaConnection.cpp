@@ -4,11 +4,12 @@
 #include "KafkaApiVersionsRequest.h"
 #include "KafkaApiVersionsResponse.h"
 #include "MemoryPrefault.h"
+#include "CertificateFile.h"
 #include "FileHelpers.h"
 #include "Settings.h"
 
 #include <QDir>
-#include <QFile>
+#include <QFileInfo>
 #include <QNetworkProxy>
 #include <QSslCertificate>
 #include <QSslKey>
@@ -575,6 +576,18 @@ KafkaError invalidTlsSetting(const QString& message)
     return KafkaError(KafkaErrorCode::InvalidValue, message);
 }
 
+// A client certificate or key file ("certificate", "key") that could not be
+// read.
+KafkaError unreadableClientFile(const char* what, const QString& path, const CertificateFile::Failure& failure)
+{
+    if (failure.kind != RegularFile::Failure::Kind::Open)
+        return invalidTlsSetting(
+            QStringLiteral("Unable to read the client SSL %1 file '%2': %3").arg(QLatin1String(what), path, failure.reason));
+    if (!QFileInfo::exists(path))
+        return invalidTlsSetting(QStringLiteral("The client SSL %1 file does not exist").arg(QLatin1String(what)));
+    return invalidTlsSetting(QStringLiteral("Unable to open the client SSL %1 file").arg(QLatin1String(what)));
+}
+
 } // namespace
 
 KafkaResult<QSslConfiguration> KafkaConnection::makeSslConfiguration(const Config::Ssl& ssl)
@@ -586,36 +599,36 @@ KafkaResult<QSslConfiguration> KafkaConnection::makeSslConfiguration(const Confi
 
     for (const QString& storedPath : ssl.serverCaCertificatePaths) {
         const QString path = resolveClusterPath(storedPath);
+        const QString unreadable = QStringLiteral("Unable to read PEM encoded CA certificates from '%1'").arg(path);
+        const Result<QByteArray, CertificateFile::Failure> content = CertificateFile::read(path);
+        if (content.isError() && content.error().kind != RegularFile::Failure::Kind::Open)
+            return invalidTlsSetting(QStringLiteral("%1: %2").arg(unreadable, content.error().reason));
         const QList<QSslCertificate> certificates
-            = QSslCertificate::fromPath(path, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
+            = content.isError() ? QList<QSslCertificate>() : QSslCertificate::fromData(content.value(), QSsl::Pem);
         if (certificates.isEmpty())
-            return invalidTlsSetting(QStringLiteral("Unable to read PEM encoded CA certificates from '%1'").arg(path));
+            return invalidTlsSetting(unreadable);
         configuration.addCaCertificates(certificates);
     }
 
     if (ssl.clientCertificatePath.isEmpty() || ssl.clientKeyPath.isEmpty())
         return configuration;
 
-    QFile certificateFile(resolveClusterPath(ssl.clientCertificatePath));
-    if (!certificateFile.exists())
-        return invalidTlsSetting(QStringLiteral("The client SSL certificate file does not exist"));
-    if (!certificateFile.open(QIODevice::ReadOnly))
-        return invalidTlsSetting(QStringLiteral("Unable to open the client SSL certificate file"));
-    const QSslCertificate certificate(&certificateFile, QSsl::Pem);
+    const QString certificatePath = resolveClusterPath(ssl.clientCertificatePath);
+    const Result<QByteArray, CertificateFile::Failure> certificateContent = CertificateFile::read(certificatePath);
+    if (certificateContent.isError())
+        return unreadableClientFile("certificate", certificatePath, certificateContent.error());
+    const QSslCertificate certificate(certificateContent.value(), QSsl::Pem);
     if (certificate.isNull())
         return invalidTlsSetting(QStringLiteral("Unable to load the client SSL certificate. Make sure it is PEM encoded."));
 
-    QFile keyFile(resolveClusterPath(ssl.clientKeyPath));
-    if (!keyFile.exists())
-        return invalidTlsSetting(QStringLiteral("The client SSL key file does not exist"));
-    if (!keyFile.open(QIODevice::ReadOnly))
-        return invalidTlsSetting(QStringLiteral("Unable to open the client SSL key file"));
+    const QString keyPath = resolveClusterPath(ssl.clientKeyPath);
+    const Result<QByteArray, CertificateFile::Failure> keyContent = CertificateFile::read(keyPath);
+    if (keyContent.isError())
+        return unreadableClientFile("key", keyPath, keyContent.error());
     const QByteArray passphrase = ssl.clientKeyPassphrase.toUtf8();
-    QSslKey key(&keyFile, QSsl::Ec, QSsl::Pem, QSsl::PrivateKey, passphrase);
-    if (key.isNull()) {
-        keyFile.seek(0);
-        key = QSslKey(&keyFile, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, passphrase);
-    }
+    QSslKey key(keyContent.value(), QSsl::Ec, QSsl::Pem, QSsl::PrivateKey, passphrase);
+    if (key.isNull())
+        key = QSslKey(keyContent.value(), QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, passphrase);
     if (key.isNull())
         return invalidTlsSetting(QStringLiteral("Unable to load the client SSL key. Make sure it is PEM encoded and that "
                                                 "the passphrase (if required) is correct."));

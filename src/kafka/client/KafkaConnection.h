@@ -168,7 +168,8 @@ public:
     int port() const { return m_port; }
 
     // The TLS settings of a cluster as a socket configuration, or code 54 when
-    // a certificate or key cannot be read.
+    // a certificate or key cannot be read. The files are read at once, within
+    // CertificateFile's limit; a FIFO, device or directory is refused.
     static KafkaResult<QSslConfiguration> makeSslConfiguration(const Config::Ssl& ssl);
     // -1 gives 61, n in 1..99 gives 61 + n, anything else the fallback.
     static KafkaErrorCode mapProtocolError(KafkaProtocolError error, KafkaErrorCode fallback);
