@@ -278,21 +278,24 @@ Result<QString, KafkaError> prettyPrintJson(const QString& json, qsizetype maxBy
     return QString::fromUtf8(written);
 }
 
-Result<QString, KafkaError> prettyPrintXml(const QString& xml, qsizetype maxBytes)
+namespace {
+
+// The document parsed from `bytes`, read as `encoding` whatever its
+// declaration says, or, when that is null, as its byte-order mark or
+// declaration say; then written as UTF-8.
+Result<QString, KafkaError> prettyPrintXmlBytes(QByteArrayView bytes, const char* encoding, qsizetype maxBytes)
 {
     initializeXmlParser();
-    const QByteArray utf8 = xml.toUtf8();
     XmlProblems problems;
     const std::unique_ptr<xmlParserCtxt, XmlParserContextDeleter> context(xmlNewParserCtxt());
     std::unique_ptr<xmlDoc, XmlDocDeleter> document;
-    if (context && utf8.size() <= INT_MAX) {
+    if (context && bytes.size() <= INT_MAX) {
         // The parser reports through this context's own handler, never on the
         // standard error stream.
         context->_private = &problems;
         context->sax->serror = &collectParserError;
-        // The text is UTF-8 whatever its declaration says.
-        document.reset(xmlCtxtReadMemory(
-            context.get(), utf8.constData(), static_cast<int>(utf8.size()), nullptr, "UTF-8", XML_PARSE_IGNORE_ENC));
+        document.reset(xmlCtxtReadMemory(context.get(), bytes.data(), static_cast<int>(bytes.size()), nullptr, encoding,
+            encoding ? XML_PARSE_IGNORE_ENC : 0));
     }
     if (!document) {
         return KafkaError(KafkaErrorCode::XmlParseError,
@@ -314,4 +317,17 @@ Result<QString, KafkaError> prettyPrintXml(const QString& xml, qsizetype maxByte
         return tooLong(KafkaErrorCode::XmlWriteError, "XML", maxBytes);
     }
     return QString::fromUtf8(reinterpret_cast<const char*>(buffer.get()), size);
+}
+
+} // namespace
+
+Result<QString, KafkaError> prettyPrintXml(const QString& xml, qsizetype maxBytes)
+{
+    // The text is Unicode whatever its declaration says.
+    return prettyPrintXmlBytes(xml.toUtf8(), "UTF-8", maxBytes);
+}
+
+Result<QString, KafkaError> prettyPrintXml(const QByteArray& xml, qsizetype maxBytes)
+{
+    return prettyPrintXmlBytes(xml, nullptr, maxBytes);
 }
