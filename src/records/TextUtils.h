@@ -11,7 +11,9 @@
 // Re-indents a JSON document (an object or an array at the top level) by two
 // spaces per level, keeping the keys in document order. Each real number is
 // written as the shortest text that reads back to the same double (33.08, not
-// 33.079999999999998), always with a point or an exponent. Fails with
+// 33.079999999999998), always with a point or an exponent; integers outside
+// the signed 64-bit range (which Jansson cannot hold) are written as they
+// stand. Fails with
 // KafkaErrorCode::JsonParseError, also when the result would take more than
 // maxBytes bytes of UTF-8: the indentation grows with the square of the
 // nesting depth (a few megabytes of nested arrays would take gigabytes), and

@@ -149,7 +149,8 @@ private slots:
     }
 
     // XML is read in the encoding it declares or its byte-order mark names,
-    // unless a rule names one. Each value is formatted and highlighted.
+    // unless a rule names one; JSON integers beyond 64 bits are shown as
+    // written. Each value is formatted and highlighted.
     void formattedAsWritten_data()
     {
         QTest::addColumn<QString>("topic");
@@ -179,6 +180,13 @@ private slots:
                                                    << cafe;
         QTest::newRow("named by the rule over the declaration")
             << "latin-xml" << declared("UTF-8") + "<a><b>caf\xE9</b></a>" << cafe;
+
+        QTest::newRow("JSON integers beyond 64 bits")
+            << "orders"
+            << QByteArray(R"({"ids":[9223372036854775808,18446744073709551615,-9223372036854775809],)"
+                          R"("n":{"big":123456789012345678901234567890,"s":"18446744073709551616"}})")
+            << "{\n  \"ids\": [\n    9223372036854775808,\n    18446744073709551615,\n    -9223372036854775809\n  ],\n"
+               "  \"n\": {\n    \"big\": 123456789012345678901234567890,\n    \"s\": \"18446744073709551616\"\n  }\n}";
     }
 
     void formattedAsWritten()
