@@ -406,5 +406,15 @@ Result<QString, KafkaError> prettyPrintXml(const QString& xml, qsizetype maxByte
 
 Result<QString, KafkaError> prettyPrintXml(const QByteArray& xml, qsizetype maxBytes)
 {
-    return prettyPrintXmlBytes(xml, nullptr, maxBytes);
+    Result<QString, KafkaError> printed = prettyPrintXmlBytes(xml, nullptr, maxBytes);
+    if (printed.isError() && printed.error().code == KafkaErrorCode::XmlParseError) {
+        // Bytes that are not what they declare (a UTF-8 document labelled
+        // UTF-16, as some serializers write, or an encoding libxml2 does not
+        // know) are read as UTF-8 text, declaration ignored.
+        Result<QString, KafkaError> asText = prettyPrintXml(QString::fromUtf8(xml), maxBytes);
+        if (asText.hasValue()) {
+            return asText;
+        }
+    }
+    return printed;
 }

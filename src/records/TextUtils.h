@@ -37,6 +37,7 @@ Result<QString, KafkaError> prettyPrintXml(
 // As above, for the bytes of an XML document that tells its own encoding: its
 // byte-order mark or its declaration decide (ISO-8859-1, windows-1252, UTF-16
 // and whatever else libxml2 reads), UTF-8 when it has neither. The result is
-// UTF-8 and declares so.
+// UTF-8 and declares so. Bytes that cannot be read as they declare are read
+// as UTF-8 text as above; when that fails too, the error is the first one.
 Result<QString, KafkaError> prettyPrintXml(
     const QByteArray& xml, qsizetype maxBytes = std::numeric_limits<qsizetype>::max());

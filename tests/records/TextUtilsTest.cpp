@@ -122,6 +122,32 @@ private slots:
         QCOMPARE(describe(xml ? ::prettyPrintXml(input) : ::prettyPrintJson(input)), expected);
     }
 
+    // XML bytes are read as their byte-order mark or declaration say; bytes
+    // that are not what they declare are read as UTF-8 text.
+    void prettyPrintXmlBytes_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QString>("expected");
+        const QString declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+        QTest::newRow("ISO-8859-1") << QByteArray("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>caf\xE9</a>")
+                                    << declaration + "<a>café</a>\n";
+        QTest::newRow("UTF-16 with BOM") << QByteArray::fromHex("fffe3c006100200074003d002200ac2022003e00e9003c002f0061003e00")
+                                         << declaration + "<a t=\"€\">é</a>\n";
+        QTest::newRow("labelled UTF-16, UTF-8 content")
+            << QByteArray("<?xml version=\"1.0\" encoding=\"utf-16\"?><a>caf\xC3\xA9</a>") << declaration + "<a>café</a>\n";
+        QTest::newRow("unknown encoding")
+            << QByteArray("<?xml version=\"1.0\" encoding=\"x-unknown\"?><a>caf\xC3\xA9</a>") << declaration + "<a>café</a>\n";
+        QTest::newRow("not XML either way") << QByteArray("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>caf\xE9")
+                                            << "error 185: A parse error occurred when pretty printing the XML document";
+    }
+
+    void prettyPrintXmlBytes()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QString, expected);
+        QCOMPARE(describe(::prettyPrintXml(input)), expected);
+    }
+
     // Any finite double comes back as a real that reads back to the same bits.
     void realsReadBack()
     {
