@@ -1,4 +1,6 @@
-// Feeds arbitrary text to one pretty printer (JSON or XML).
+// Feeds arbitrary text to one pretty printer (JSON or XML); with
+// FUZZ_PRETTY_PRINT_BYTES, also the raw bytes, as XML values that tell their
+// own encoding reach it.
 #include "TextUtils.h"
 
 #include <cstddef>
@@ -6,8 +8,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    auto printed = FUZZ_PRETTY_PRINT(text);
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    auto printed = FUZZ_PRETTY_PRINT(QString::fromUtf8(bytes));
     (void)printed;
+#ifdef FUZZ_PRETTY_PRINT_BYTES
+    auto printedFromBytes = FUZZ_PRETTY_PRINT(bytes);
+    (void)printedFromBytes;
+#endif
     return 0;
 }

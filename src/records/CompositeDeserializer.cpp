@@ -1,9 +1,11 @@
 #include "CompositeDeserializer.h"
 
 #include <QByteArrayView>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -56,6 +58,29 @@ bool isProbablyXml(QByteArrayView bytes)
     return !bytes.isEmpty() && bytes.front() == '<' && bytes.back() == '>';
 }
 
+// The text of `bytes` in `encoding`, a byte-order mark at the start left out.
+QString decoded(QStringConverter::Encoding encoding, QByteArrayView bytes)
+{
+    QStringDecoder decoder(encoding);
+    return decoder.decode(bytes);
+}
+
+// Whether a value that starts with a byte-order mark for `encoding` holds XML:
+// its text, blanks around it left out, starts with "<?xml", or with '<' and
+// ends with '>'. Only the first SniffLength and the last few bytes are read.
+bool isXmlAfterByteOrderMark(QByteArrayView value, QStringConverter::Encoding encoding)
+{
+    const QString start = decoded(encoding, value.first(std::min(value.size(), SniffLength))).trimmed();
+    if (start.startsWith(QLatin1String("<?xml"))) {
+        return true;
+    }
+    // Whole UTF-16 and UTF-32 code units from the end, enough for '>' and a
+    // few blanks after it.
+    constexpr qsizetype EndLength = 32;
+    const QString end = decoded(encoding, value.last(std::min(value.size(), EndLength))).trimmed();
+    return start.startsWith(QLatin1Char('<')) && end.endsWith(QLatin1Char('>'));
+}
+
 Config::ContentType sniffTextType(const QByteArray& value)
 {
     if (isProbablyJson(value)) {
@@ -100,10 +125,20 @@ Result<DeserializedRecord, KafkaError> CompositeDeserializer::deserializeRecordP
             return deserializer.deserializeRecordPrefix(record, maxBytes);
         }
     }
+    // XML in UTF-16, say, is full of zero bytes; its byte-order mark shows it
+    // is text, decoded by the mark. A declaration is left to the XML parser,
+    // which gets the bytes.
+    const std::optional<QStringConverter::Encoding> marked = QStringConverter::encodingForData(record.value);
+    if (marked && isXmlAfterByteOrderMark(record.value, *marked)) {
+        const qsizetype length = std::clamp<qsizetype>(maxBytes, 0, record.value.size());
+        return DeserializedRecord {Config::ContentType::Xml, record.value,
+            decoded(*marked, QByteArrayView(record.value).first(length)), record.value.size() - length};
+    }
     if (isProbablyBinary(record.value)) {
         return DeserializedRecord {Config::ContentType::Binary, record.value, QString()};
     }
     const qsizetype length = utf8PrefixLength(record.value, maxBytes);
-    return DeserializedRecord {sniffTextType(record.value), QByteArray(),
+    const Config::ContentType type = sniffTextType(record.value);
+    return DeserializedRecord {type, type == Config::ContentType::Xml ? record.value : QByteArray(),
         QString::fromUtf8(QByteArrayView(record.value).first(length)), record.value.size() - length};
 }

@@ -11,14 +11,14 @@
 
 namespace {
 
-QStringConverter::Encoding encodingFromName(const QString& name)
+// The encoding that a rule names, if Qt knows it.
+std::optional<QStringConverter::Encoding> encodingFromName(const QString& name)
 {
     if (name.isEmpty()) {
-        return QStringConverter::Utf8;
+        return std::nullopt;
     }
     const QByteArray utf8Name = name.toUtf8();
-    const std::optional<QStringConverter::Encoding> encoding = QStringConverter::encodingForName(utf8Name.constData());
-    return encoding.value_or(QStringConverter::Utf8);
+    return QStringConverter::encodingForName(utf8Name.constData());
 }
 
 } // namespace
@@ -27,7 +27,8 @@ ConfigurableDeserializer::ConfigurableDeserializer(
     Config::Deserializer config, ProtobufRecordDeserializer* protobufDeserializer)
     : m_config(std::move(config))
     , m_protobufDeserializer(protobufDeserializer)
-    , m_encoding(encodingFromName(m_config.textEncoding))
+    , m_encoding(encodingFromName(m_config.textEncoding).value_or(QStringConverter::Utf8))
+    , m_xmlTellsEncoding(m_config.contentType == Config::ContentType::Xml && !encodingFromName(m_config.textEncoding))
 {
     // Compile both patterns now: afterwards they are only read, possibly from
     // several threads at once.
@@ -47,7 +48,7 @@ Result<DeserializedRecord, KafkaError> ConfigurableDeserializer::deserializeReco
         // as shown.
         const qsizetype length = m_encoding == QStringConverter::Utf8 ? utf8PrefixLength(record.value, maxBytes)
                                                                       : std::clamp<qsizetype>(maxBytes, 0, record.value.size());
-        DeserializedRecord decoded = decodeText(QByteArrayView(record.value).first(length));
+        DeserializedRecord decoded = decodeText(record.value, length);
         decoded.omittedBytes = record.value.size() - length;
         return decoded;
     }
@@ -56,13 +57,17 @@ Result<DeserializedRecord, KafkaError> ConfigurableDeserializer::deserializeReco
     }
 }
 
-DeserializedRecord ConfigurableDeserializer::decodeText(QByteArrayView bytes) const
+DeserializedRecord ConfigurableDeserializer::decodeText(const QByteArray& value, qsizetype length) const
 {
+    const QByteArrayView bytes = QByteArrayView(value).first(length);
     // A fresh decoder per call; it is not flushed, so the bytes of a
-    // character cut off at the very end are left out.
-    QStringDecoder decoder(m_encoding);
+    // character cut off at the very end are left out. XML read by its own
+    // encoding keeps its bytes for the XML parser; its text follows a
+    // byte-order mark (a declared encoding is the parser's to read).
+    QStringDecoder decoder(
+        m_xmlTellsEncoding ? QStringConverter::encodingForData(bytes).value_or(m_encoding) : m_encoding);
     QString text = decoder.decode(bytes);
-    return DeserializedRecord {m_config.contentType, QByteArray(), std::move(text)};
+    return DeserializedRecord {m_config.contentType, m_xmlTellsEncoding ? value : QByteArray(), std::move(text)};
 }
 
 bool ConfigurableDeserializer::supportsRecord(const KafkaRecord& record) const
@@ -91,7 +96,7 @@ Result<DeserializedRecord, KafkaError> ConfigurableDeserializer::deserializeReco
     case Config::ContentType::Text:
     case Config::ContentType::Json:
     case Config::ContentType::Xml:
-        return decodeText(record.value);
+        return decodeText(record.value, record.value.size());
     case Config::ContentType::Protobuf:
         if (m_protobufDeserializer == nullptr) {
             return KafkaError(KafkaErrorCode::RecordDeserializationError,

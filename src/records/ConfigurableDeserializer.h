@@ -13,6 +13,9 @@ class ConfigurableDeserializer final : public RecordDeserializer {
 public:
     // Takes the rule over. Text values are decoded as UTF-8 unless the rule
     // names another encoding that Qt knows; an unknown name keeps UTF-8.
+    // Xml values of a rule that names no encoding (or an unknown one) tell
+    // their own, by a byte-order mark or their declaration: their results
+    // keep the value's bytes as `data`.
     // protobufDeserializer is shared by the rules of one records tab and must
     // outlive them; null when no schemas could be loaded.
     ConfigurableDeserializer(Config::Deserializer config, ProtobufRecordDeserializer* protobufDeserializer);
@@ -32,10 +35,13 @@ public:
     QStringConverter::Encoding encoding() const { return m_encoding; }
 
 private:
-    // The bytes decoded as the rule's content type with its encoding.
-    DeserializedRecord decodeText(QByteArrayView bytes) const;
+    // The first `length` bytes of the value decoded as the rule's content
+    // type with its encoding.
+    DeserializedRecord decodeText(const QByteArray& value, qsizetype length) const;
 
     Config::Deserializer m_config;
     ProtobufRecordDeserializer* m_protobufDeserializer = nullptr;
     QStringConverter::Encoding m_encoding = QStringConverter::Utf8;
+    // An Xml rule that names no encoding Qt knows.
+    bool m_xmlTellsEncoding = false;
 };

@@ -10,7 +10,9 @@
 // back as Json with their JSON rendering as text.
 struct DeserializedRecord {
     Config::ContentType contentType = Config::ContentType::Text;
-    // The value's bytes, set only for Binary; null otherwise.
+    // The value's bytes, set for Binary and for Xml whose encoding no rule
+    // names (its byte-order mark or declaration tell it, for the XML parser
+    // to read); null otherwise.
     QByteArray data;
     // The decoded text for Text, Json and Xml; null for Binary.
     QString text;

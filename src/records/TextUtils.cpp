@@ -12,11 +12,14 @@
 #include <QByteArrayView>
 #include <QList>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <climits>
 #include <memory>
+#include <optional>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -71,18 +74,20 @@ QByteArray shortestRealText(double value)
 
 // Jansson writes every real with 17 significant digits (33.08 becomes
 // 33.079999999999998). Each real of the parsed document is therefore swapped
-// for a placeholder string, a NUL followed by the real's index, which Jansson
-// writes as "\u0000<index>"; the written placeholders are then replaced by
-// the reals' shortest texts. A parsed string never holds a NUL (the parser
-// refuses \u0000 without JSON_ALLOW_NUL), and in the written text a '"'
-// followed by "\u0000" can only open a placeholder: an escaped quote or a
-// closing one is never followed by an escaped NUL.
-std::vector<QByteArray> replaceRealsByPlaceholders(json_t* root)
+// for a placeholder string, a NUL followed by the index of the real's text in
+// `numbers`, which Jansson writes as "\u0000<index>"; the written placeholders
+// are then replaced by those texts (the reals' shortest texts appended here,
+// after the texts of any integers that were replaced before parsing). A
+// string of the document never holds a NUL (the parser refuses \u0000
+// without JSON_ALLOW_NUL, and a document is parsed with it only when it has
+// none of its own), and in the written text a '"' followed by "\u0000" can
+// only open a placeholder: an escaped quote or a closing one is never
+// followed by an escaped NUL.
+void replaceRealsByPlaceholders(json_t* root, std::vector<QByteArray>& numbers)
 {
-    std::vector<QByteArray> reals;
-    const auto placeholder = [&reals](const json_t* real) {
-        const QByteArray text = QByteArray(1, '\0') + QByteArray::number(static_cast<qulonglong>(reals.size()));
-        reals.push_back(shortestRealText(json_real_value(real)));
+    const auto placeholder = [&numbers](const json_t* real) {
+        const QByteArray text = QByteArray(1, '\0') + QByteArray::number(static_cast<qulonglong>(numbers.size()));
+        numbers.push_back(shortestRealText(json_real_value(real)));
         return json_stringn_nocheck(text.constData(), static_cast<size_t>(text.size()));
     };
     // Containers still to visit; as deep as the parser allows nesting.
@@ -109,7 +114,71 @@ std::vector<QByteArray> replaceRealsByPlaceholders(json_t* root)
                 containers.push_back(member);
         }
     }
-    return reals;
+}
+
+bool isAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Whether `token` is a JSON integer (no fraction, no exponent, no leading
+// zero) outside the signed 64-bit range, which Jansson refuses.
+bool isLongInteger(QByteArrayView token)
+{
+    const QByteArrayView digits = token.startsWith('-') ? token.sliced(1) : token;
+    if (digits.isEmpty() || (digits.front() == '0' && digits.size() > 1)
+        || !std::all_of(digits.begin(), digits.end(), isAsciiDigit)) {
+        return false;
+    }
+    long long value = 0;
+    return std::from_chars(token.data(), token.data() + token.size(), value).ec == std::errc::result_out_of_range;
+}
+
+// The document with each integer outside the signed 64-bit range replaced by
+// a placeholder (as for reals, "\u0000<index>" in quotes) whose index is that
+// of the integer's text, as written, appended to `numbers`. Strings are
+// skipped, whatever digits they hold. Nothing when there is no such integer,
+// or when a string of the document holds an escaped NUL: it is parsed with
+// JSON_ALLOW_NUL, so a NUL of its own could pass for a placeholder.
+std::optional<QByteArray> withLongIntegersReplaced(QByteArrayView json, std::vector<QByteArray>& numbers)
+{
+    static constexpr std::string_view NumberCharacters = "0123456789+-.eE";
+    QByteArray replaced;
+    qsizetype copied = 0;
+    qsizetype position = 0;
+    while (position < json.size()) {
+        const char c = json[position];
+        if (c == '"') {
+            // An escape sequence is skipped whole as far as it could hold a quote.
+            for (++position; position < json.size() && json[position] != '"'; ++position) {
+                if (json[position] == '\\') {
+                    if (json.sliced(position + 1).startsWith("u0000")) {
+                        return std::nullopt;
+                    }
+                    ++position;
+                }
+            }
+            ++position;
+            continue;
+        }
+        if (c != '-' && !isAsciiDigit(c)) {
+            ++position;
+            continue;
+        }
+        qsizetype end = position;
+        while (end < json.size() && NumberCharacters.find(json[end]) != std::string_view::npos) {
+            ++end;
+        }
+        const QByteArrayView token = json.sliced(position, end - position);
+        if (isLongInteger(token)) {
+            replaced.append(json.sliced(copied, position - copied));
+            replaced.append("\"\\u0000").append(QByteArray::number(static_cast<qulonglong>(numbers.size()))).append('"');
+            numbers.push_back(token.toByteArray());
+            copied = end;
+        }
+        position = end;
+    }
+    if (numbers.empty()) {
+        return std::nullopt;
+    }
+    return replaced.append(json.sliced(copied));
 }
 
 QByteArray withRealsInPlace(const char* written, const std::vector<QByteArray>& reals)
@@ -246,8 +315,16 @@ Result<QString, KafkaError> prettyPrintJson(const QString& json, qsizetype maxBy
 {
     const QByteArray utf8 = json.toUtf8();
     json_error_t error;
-    const std::unique_ptr<json_t, JsonValueDeleter> root(
+    std::unique_ptr<json_t, JsonValueDeleter> root(
         json_loadb(utf8.constData(), static_cast<size_t>(utf8.size()), 0, &error));
+    // The texts that placeholders stand for: integers Jansson cannot hold, then reals.
+    std::vector<QByteArray> numbers;
+    if (!root && json_error_code(&error) == json_error_numeric_overflow) {
+        if (const std::optional<QByteArray> replaced = withLongIntegersReplaced(utf8, numbers)) {
+            root.reset(json_loadb(replaced->constData(), static_cast<size_t>(replaced->size()), JSON_ALLOW_NUL, nullptr));
+        }
+    }
+    // A document that still fails is reported as the first parse found it.
     if (!root) {
         return KafkaError(KafkaErrorCode::JsonParseError,
             QStringLiteral("A parse error occurred when pretty printing the JSON document at line %1, column %2: %3")
@@ -260,7 +337,7 @@ Result<QString, KafkaError> prettyPrintJson(const QString& json, qsizetype maxBy
     if (indentation > maxBytes) {
         return tooLong(KafkaErrorCode::JsonParseError, "JSON", maxBytes);
     }
-    const std::vector<QByteArray> reals = replaceRealsByPlaceholders(root.get());
+    replaceRealsByPlaceholders(root.get(), numbers);
     const std::unique_ptr<char, JsonBufferDeleter> buffer(json_dumps(root.get(), JSON_INDENT(2)));
     if (!buffer) {
         return KafkaError(KafkaErrorCode::JsonParseError,
@@ -268,8 +345,8 @@ Result<QString, KafkaError> prettyPrintJson(const QString& json, qsizetype maxBy
     }
     QByteArray withReals;
     QByteArrayView written(buffer.get());
-    if (!reals.empty()) {
-        withReals = withRealsInPlace(buffer.get(), reals);
+    if (!numbers.empty()) {
+        withReals = withRealsInPlace(buffer.get(), numbers);
         written = withReals;
     }
     if (written.size() > maxBytes) {
@@ -278,21 +355,24 @@ Result<QString, KafkaError> prettyPrintJson(const QString& json, qsizetype maxBy
     return QString::fromUtf8(written);
 }
 
-Result<QString, KafkaError> prettyPrintXml(const QString& xml, qsizetype maxBytes)
+namespace {
+
+// The document parsed from `bytes`, read as `encoding` whatever its
+// declaration says, or, when that is null, as its byte-order mark or
+// declaration say; then written as UTF-8.
+Result<QString, KafkaError> prettyPrintXmlBytes(QByteArrayView bytes, const char* encoding, qsizetype maxBytes)
 {
     initializeXmlParser();
-    const QByteArray utf8 = xml.toUtf8();
     XmlProblems problems;
     const std::unique_ptr<xmlParserCtxt, XmlParserContextDeleter> context(xmlNewParserCtxt());
     std::unique_ptr<xmlDoc, XmlDocDeleter> document;
-    if (context && utf8.size() <= INT_MAX) {
+    if (context && bytes.size() <= INT_MAX) {
         // The parser reports through this context's own handler, never on the
         // standard error stream.
         context->_private = &problems;
         context->sax->serror = &collectParserError;
-        // The text is UTF-8 whatever its declaration says.
-        document.reset(xmlCtxtReadMemory(
-            context.get(), utf8.constData(), static_cast<int>(utf8.size()), nullptr, "UTF-8", XML_PARSE_IGNORE_ENC));
+        document.reset(xmlCtxtReadMemory(context.get(), bytes.data(), static_cast<int>(bytes.size()), nullptr, encoding,
+            encoding ? XML_PARSE_IGNORE_ENC : 0));
     }
     if (!document) {
         return KafkaError(KafkaErrorCode::XmlParseError,
@@ -314,4 +394,27 @@ Result<QString, KafkaError> prettyPrintXml(const QString& xml, qsizetype maxByte
         return tooLong(KafkaErrorCode::XmlWriteError, "XML", maxBytes);
     }
     return QString::fromUtf8(reinterpret_cast<const char*>(buffer.get()), size);
+}
+
+} // namespace
+
+Result<QString, KafkaError> prettyPrintXml(const QString& xml, qsizetype maxBytes)
+{
+    // The text is Unicode whatever its declaration says.
+    return prettyPrintXmlBytes(xml.toUtf8(), "UTF-8", maxBytes);
+}
+
+Result<QString, KafkaError> prettyPrintXml(const QByteArray& xml, qsizetype maxBytes)
+{
+    Result<QString, KafkaError> printed = prettyPrintXmlBytes(xml, nullptr, maxBytes);
+    if (printed.isError() && printed.error().code == KafkaErrorCode::XmlParseError) {
+        // Bytes that are not what they declare (a UTF-8 document labelled
+        // UTF-16, as some serializers write, or an encoding libxml2 does not
+        // know) are read as UTF-8 text, declaration ignored.
+        Result<QString, KafkaError> asText = prettyPrintXml(QString::fromUtf8(xml), maxBytes);
+        if (asText.hasValue()) {
+            return asText;
+        }
+    }
+    return printed;
 }

@@ -3,6 +3,7 @@
 #include "Error.h"
 #include "Result.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <limits>
@@ -10,7 +11,9 @@
 // Re-indents a JSON document (an object or an array at the top level) by two
 // spaces per level, keeping the keys in document order. Each real number is
 // written as the shortest text that reads back to the same double (33.08, not
-// 33.079999999999998), always with a point or an exponent. Fails with
+// 33.079999999999998), always with a point or an exponent; integers outside
+// the signed 64-bit range (which Jansson cannot hold) are written as they
+// stand. Fails with
 // KafkaErrorCode::JsonParseError, also when the result would take more than
 // maxBytes bytes of UTF-8: the indentation grows with the square of the
 // nesting depth (a few megabytes of nested arrays would take gigabytes), and
@@ -21,7 +24,8 @@ Result<QString, KafkaError> prettyPrintJson(
 // Re-indents an XML document by two spaces per level where elements hold only
 // elements; existing whitespace text is kept. The result starts with an XML
 // declaration (UTF-8) and ends with a newline; non-ASCII characters stay
-// characters. Fails with KafkaErrorCode::XmlParseError or XmlWriteError,
+// characters. The text is taken as it stands: an encoding it declares is
+// ignored. Fails with KafkaErrorCode::XmlParseError or XmlWriteError,
 // whose causes are libxml2's messages (at most ten, with line and column);
 // libxml2 prints nothing. Also fails with XmlWriteError when the result takes
 // more than maxBytes bytes of UTF-8 (libxml2 bounds its indentation, so the
@@ -29,3 +33,11 @@ Result<QString, KafkaError> prettyPrintJson(
 // threads at once.
 Result<QString, KafkaError> prettyPrintXml(
     const QString& xml, qsizetype maxBytes = std::numeric_limits<qsizetype>::max());
+
+// As above, for the bytes of an XML document that tells its own encoding: its
+// byte-order mark or its declaration decide (ISO-8859-1, windows-1252, UTF-16
+// and whatever else libxml2 reads), UTF-8 when it has neither. The result is
+// UTF-8 and declares so. Bytes that cannot be read as they declare are read
+// as UTF-8 text as above; when that fails too, the error is the first one.
+Result<QString, KafkaError> prettyPrintXml(
+    const QByteArray& xml, qsizetype maxBytes = std::numeric_limits<qsizetype>::max());

@@ -126,7 +126,9 @@ void RecordDetailView::showRecord(const KafkaRecord& record, const RecordDeseria
         return;
     }
     case Config::ContentType::Xml: {
-        Result<QString, KafkaError> pretty = prettyPrintXml(decoded.text, ShownValueLimit);
+        // XML that tells its own encoding comes with its bytes.
+        Result<QString, KafkaError> pretty = decoded.data.isNull() ? prettyPrintXml(decoded.text, ShownValueLimit)
+                                                                   : prettyPrintXml(decoded.data, ShownValueLimit);
         showText(pretty.hasValue() ? std::move(pretty).value() : decoded.text, QStringLiteral("XML"));
         return;
     }

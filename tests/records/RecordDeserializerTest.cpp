@@ -1,7 +1,10 @@
 #include "CompositeDeserializer.h"
 #include "ConfigurableDeserializer.h"
 
+#include <QStringEncoder>
 #include <QTest>
+
+#include <algorithm>
 
 Q_DECLARE_METATYPE(QList<Config::Deserializer>)
 Q_DECLARE_METATYPE(QList<KafkaHeader>)
@@ -79,6 +82,28 @@ private slots:
         sniff("element between blanks", "\t<a/>\r\n", "Xml \t<a/>\r\n");
         sniff("declaration", "<?xml and then anything", "Xml <?xml and then anything");
         sniff("unclosed tag", "<a", "Text <a");
+        // After a byte-order mark the text is decoded by it; only XML is taken for text.
+        const auto marked = [](QStringConverter::Encoding encoding, const QString& text) {
+            QStringEncoder encoder(encoding, QStringConverter::Flag::WriteBom);
+            return QByteArray(encoder.encode(text));
+        };
+        sniff("XML after a UTF-16 little-endian byte-order mark", marked(QStringConverter::Utf16LE, " <a>été</a>\n"),
+            "Xml  <a>été</a>\n");
+        sniff("XML after a UTF-16 big-endian byte-order mark", marked(QStringConverter::Utf16BE, "<a>été</a>"),
+            "Xml <a>été</a>");
+        sniff("declaration after a UTF-32 byte-order mark", marked(QStringConverter::Utf32LE, "<?xml and then"),
+            "Xml <?xml and then");
+        sniff("XML after a UTF-8 byte-order mark", marked(QStringConverter::Utf8, "<a>" + QString(300, 'x') + "</a>"),
+            "Xml <a>" + QString(300, 'x') + "</a>");
+        sniff("unclosed tag after a byte-order mark", marked(QStringConverter::Utf16LE, "<a"),
+            "Binary " + QString::fromLatin1(marked(QStringConverter::Utf16LE, "<a").toHex()));
+        sniff("text after a UTF-16 byte-order mark", marked(QStringConverter::Utf16LE, "hello"),
+            "Binary " + QString::fromLatin1(marked(QStringConverter::Utf16LE, "hello").toHex()));
+        row("XML rule reads a byte-order mark", {rule("", ContentType::Xml)}, marked(QStringConverter::Utf16LE, "<a/>"),
+            "Xml <a/>");
+        row("XML rule naming an encoding", {rule("", ContentType::Xml, {}, {}, "ISO-8859-1")},
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?><a>\xE9</a>",
+            "Xml <?xml version=\"1.0\" encoding=\"UTF-8\"?><a>\u00e9</a>");
 
         const Rules xmlOnType = {rule("", ContentType::Xml, "type", "xml")};
         row("topic matches anywhere", {rule("orders", ContentType::Binary)}, "hello", "Binary 68656c6c6f", {},
@@ -153,6 +178,10 @@ private slots:
         } else if (result.value().contentType == ContentType::Binary) {
             QVERIFY(result.value().text.isNull());
             QCOMPARE(result.value().data.constData(), value.constData()); // shared, not copied
+        } else if (result.value().contentType == ContentType::Xml
+            && std::none_of(rules.cbegin(), rules.cend(), [](const auto& r) { return !r.textEncoding.isEmpty(); })) {
+            // For the XML parser, which reads the encoding that the bytes tell.
+            QCOMPARE(result.value().data.constData(), value.constData());
         } else {
             QVERIFY(result.value().data.isNull());
         }

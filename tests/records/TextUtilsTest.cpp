@@ -73,6 +73,27 @@ private slots:
         QTest::newRow("reals among strings, integers and duplicate keys")
             << false << "{\"a\":\"0.1\",\"b\":[7,{\"c\":0.5}],\"a\":[0.25],\"\\\"\":\"\\\\u0000\"}"
             << "{\n  \"a\": [\n    0.25\n  ],\n  \"b\": [\n    7,\n    {\n      \"c\": 0.5\n    }\n  ],\n  \"\\\"\": \"\\\\u0000\"\n}";
+        QTest::newRow("integers beyond 64 bits as written")
+            << false
+            << R"({"id":18446744073709551615,"ids":[9223372036854775808,-9223372036854775809,)"
+               R"(123456789012345678901234567890,9223372036854775807,-9223372036854775808,0.5],"n":{"x":1e2}})"
+            << "{\n  \"id\": 18446744073709551615,\n  \"ids\": [\n    9223372036854775808,\n    -9223372036854775809,\n"
+               "    123456789012345678901234567890,\n    9223372036854775807,\n    -9223372036854775808,\n"
+               "    0.5\n  ],\n  \"n\": {\n    \"x\": 100.0\n  }\n}";
+        QTest::newRow("digits in strings untouched")
+            << false
+            << "{\"18446744073709551615\":\"18446744073709551615\",\"s\":\"a\\\"99999999999999999999\\\\\","
+               "\"t\":[-99999999999999999999]}"
+            << "{\n  \"18446744073709551615\": \"18446744073709551615\",\n  \"s\": \"a\\\"99999999999999999999\\\\\",\n"
+               "  \"t\": [\n    -99999999999999999999\n  ]\n}";
+        QTest::newRow("long integer and an escaped NUL")
+            << false << "[18446744073709551615,\"\\u0000\"]"
+            << jsonError + "line 1, column 21: too big integer near '18446744073709551615'";
+        QTest::newRow("long integer in an invalid document")
+            << false << "[18446744073709551615,]"
+            << jsonError + "line 1, column 21: too big integer near '18446744073709551615'";
+        QTest::newRow("leading zero") << false << "[018446744073709551615]"
+                                      << jsonError + "line 1, column 2: invalid token near '0'";
         QTest::newRow("non-ASCII JSON stays UTF-8")
             << false << R"({"été":"Noël \u00e0"})" << "{\n  \"été\": \"Noël à\"\n}";
         QTest::newRow("bare number") << false << "42" << jsonError + "line 1, column 2: '[' or '{' expected near '42'";
@@ -99,6 +120,32 @@ private slots:
         QFETCH(QString, input);
         QFETCH(QString, expected);
         QCOMPARE(describe(xml ? ::prettyPrintXml(input) : ::prettyPrintJson(input)), expected);
+    }
+
+    // XML bytes are read as their byte-order mark or declaration say; bytes
+    // that are not what they declare are read as UTF-8 text.
+    void prettyPrintXmlBytes_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QString>("expected");
+        const QString declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+        QTest::newRow("ISO-8859-1") << QByteArray("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>caf\xE9</a>")
+                                    << declaration + "<a>café</a>\n";
+        QTest::newRow("UTF-16 with BOM") << QByteArray::fromHex("fffe3c006100200074003d002200ac2022003e00e9003c002f0061003e00")
+                                         << declaration + "<a t=\"€\">é</a>\n";
+        QTest::newRow("labelled UTF-16, UTF-8 content")
+            << QByteArray("<?xml version=\"1.0\" encoding=\"utf-16\"?><a>caf\xC3\xA9</a>") << declaration + "<a>café</a>\n";
+        QTest::newRow("unknown encoding")
+            << QByteArray("<?xml version=\"1.0\" encoding=\"x-unknown\"?><a>caf\xC3\xA9</a>") << declaration + "<a>café</a>\n";
+        QTest::newRow("not XML either way") << QByteArray("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>caf\xE9")
+                                            << "error 185: A parse error occurred when pretty printing the XML document";
+    }
+
+    void prettyPrintXmlBytes()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QString, expected);
+        QCOMPARE(describe(::prettyPrintXml(input)), expected);
     }
 
     // Any finite double comes back as a real that reads back to the same bits.

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QPlainTextEdit>
+#include <QStringEncoder>
 #include <QTableView>
 #include <QTest>
 #include <QTextBlock>
@@ -24,17 +25,32 @@ KafkaRecord record(const QString& topic, const QByteArray& value)
 }
 
 // Topics starting with "proto" need Protocol Buffers schemas, of which there
-// are none; topics starting with "latin" hold Latin-1 text.
+// are none; topics starting with "latin" hold Latin-1 text, "xml" XML and
+// "latin-xml" XML in Latin-1.
 CompositeDeserializer deserializer()
 {
     Config::Deserializer protobuf;
     protobuf.topicPattern = QRegularExpression(QStringLiteral("^proto"));
     protobuf.contentType = Config::ContentType::Protobuf;
+    Config::Deserializer latinXml;
+    latinXml.topicPattern = QRegularExpression(QStringLiteral("^latin-xml"));
+    latinXml.contentType = Config::ContentType::Xml;
+    latinXml.textEncoding = QStringLiteral("ISO-8859-1");
     Config::Deserializer latin;
     latin.topicPattern = QRegularExpression(QStringLiteral("^latin"));
     latin.contentType = Config::ContentType::Text;
     latin.textEncoding = QStringLiteral("ISO-8859-1");
-    return CompositeDeserializer({ConfigurableDeserializer(protobuf, nullptr), ConfigurableDeserializer(latin, nullptr)});
+    Config::Deserializer xml;
+    xml.topicPattern = QRegularExpression(QStringLiteral("^xml"));
+    xml.contentType = Config::ContentType::Xml;
+    return CompositeDeserializer({ConfigurableDeserializer(protobuf, nullptr), ConfigurableDeserializer(latinXml, nullptr),
+        ConfigurableDeserializer(latin, nullptr), ConfigurableDeserializer(xml, nullptr)});
+}
+
+QByteArray utf16(const QString& text, QStringConverter::Encoding encoding)
+{
+    QStringEncoder encoder(encoding, QStringConverter::Flag::WriteBom);
+    return encoder.encode(text);
 }
 
 // A JSON document of about `size` bytes on one line.
@@ -130,6 +146,66 @@ private slots:
         QCOMPARE(copiedHex(hexView), QByteArray());
         QVERIFY(!errorLabel->isVisible() && !headersView->isVisible());
         QCOMPARE(headersView->model()->rowCount(), 0);
+    }
+
+    // XML is read in the encoding it declares or its byte-order mark names,
+    // unless a rule names one; JSON integers beyond 64 bits are shown as
+    // written. Each value is formatted and highlighted.
+    void formattedAsWritten_data()
+    {
+        QTest::addColumn<QString>("topic");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QString>("shown");
+        const auto declared = [](const char* encoding) {
+            return QByteArray("<?xml version=\"1.0\" encoding=\"") + encoding + "\"?>";
+        };
+        const QString utf8Declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+        const QString cafe = utf8Declaration + "<a>\n  <b>café</b>\n</a>\n";
+        QTest::newRow("ISO-8859-1") << "orders" << declared("ISO-8859-1") + "<a><b>caf\xE9</b></a>" << cafe;
+        QTest::newRow("windows-1252") << "orders" << declared("windows-1252") + "<a><b>\x93" "caf\xE9\x94 \x80</b></a>"
+                                      << utf8Declaration + "<a>\n  <b>“café” €</b>\n</a>\n";
+        const QString utf16Document = "<?xml version=\"1.0\" encoding=\"UTF-16\"?><a><b>café</b></a>";
+        QTest::newRow("UTF-16 little-endian with BOM") << "orders" << utf16(utf16Document, QStringConverter::Utf16LE)
+                                                       << cafe;
+        QTest::newRow("UTF-16 big-endian with BOM") << "orders" << utf16(utf16Document, QStringConverter::Utf16BE)
+                                                    << cafe;
+        QTest::newRow("UTF-16 with BOM, no declaration")
+            << "orders" << utf16("<a><b>café</b></a>", QStringConverter::Utf16LE) << cafe;
+        QTest::newRow("UTF-16 with BOM by an XML rule")
+            << "xml-orders" << utf16(utf16Document, QStringConverter::Utf16BE) << cafe;
+        QTest::newRow("UTF-8") << "orders" << declared("UTF-8") + "<a><b>caf\xC3\xA9</b></a>" << cafe;
+        QTest::newRow("UTF-8 with BOM") << "orders" << QByteArray("\xEF\xBB\xBF<a><b>caf\xC3\xA9</b></a>") << cafe;
+        QTest::newRow("none") << "orders" << QByteArray("<a><b>caf\xC3\xA9</b></a>") << cafe;
+        QTest::newRow("ISO-8859-1 by an XML rule") << "xml-orders" << declared("ISO-8859-1") + "<a><b>caf\xE9</b></a>"
+                                                   << cafe;
+        QTest::newRow("named by the rule over the declaration")
+            << "latin-xml" << declared("UTF-8") + "<a><b>caf\xE9</b></a>" << cafe;
+
+        QTest::newRow("JSON integers beyond 64 bits")
+            << "orders"
+            << QByteArray(R"({"ids":[9223372036854775808,18446744073709551615,-9223372036854775809],)"
+                          R"("n":{"big":123456789012345678901234567890,"s":"18446744073709551616"}})")
+            << "{\n  \"ids\": [\n    9223372036854775808,\n    18446744073709551615,\n    -9223372036854775809\n  ],\n"
+               "  \"n\": {\n    \"big\": 123456789012345678901234567890,\n    \"s\": \"18446744073709551616\"\n  }\n}";
+    }
+
+    void formattedAsWritten()
+    {
+        QFETCH(QString, topic);
+        QFETCH(QByteArray, value);
+        QFETCH(QString, shown);
+        RecordDetailView view;
+        view.resize(520, 420);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        auto* textView = view.findChild<QPlainTextEdit*>();
+        const CompositeDeserializer rules = deserializer();
+
+        view.showRecord(record(topic, value), rules);
+        QVERIFY(textView->isVisible());
+        QCOMPARE(textView->toPlainText(), shown);
+        QTRY_VERIFY(::highlighted(textView));
+        QVERIFY(saveScreenshot(view, QStringLiteral("detail-view-as-written-") + QTest::currentDataTag()));
     }
 
     // A value is pretty-printed and highlighted up to a size (and while its
