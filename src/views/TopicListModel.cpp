@@ -10,7 +10,9 @@ int TopicListModel::rowCount(const QModelIndex& parent) const
 
 QVariant TopicListModel::data(const QModelIndex& index, int role) const
 {
-    if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
+    // A view asks about the invalid index too (a copy from an empty list).
+    if (role != Qt::DisplayRole || !index.isValid()
+        || !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
         return {};
     }
     return m_topics.at(index.row()).name;

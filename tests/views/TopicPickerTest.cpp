@@ -7,6 +7,7 @@
 #include <QAbstractItemModelTester>
 #include <QLineEdit>
 #include <QListView>
+#include <QRegularExpression>
 #include <QTest>
 
 namespace {
@@ -121,6 +122,19 @@ private slots:
         QCOMPARE(fixture.list->model()->rowCount(), 1);
         QTest::keyClick(fixture.filterLine, Qt::Key_Return);
         QCOMPARE(fixture.events, QStringList({overridden, "closed"}));
+    }
+
+    // A copy with no topic listed asks the model about nothing.
+    void copyFromAnEmptyList()
+    {
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+        Fixture fixture({"orders", "payments"});
+        fixture.window.show();
+        QVERIFY(fixture.open(QString()));
+        QTest::keyClicks(fixture.filterLine, "zzz");
+        QCOMPARE(fixture.list->model()->rowCount(), 0);
+        fixture.list->setFocus();
+        QTest::keySequence(fixture.list, QKeySequence::Copy);
     }
 
     void screenshot()
