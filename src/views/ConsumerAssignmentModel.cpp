@@ -168,11 +168,15 @@ void ConsumerAssignmentModel::sort(int column, Qt::SortOrder order)
     if (column < 0 || column >= ColumnCount)
         return;
     const std::vector<SortKey> keys = sortKeys(assignments, column);
-    // Rows often come in order already: they stay as they are.
+    // The rows are sorted inside a reset every time, as views expect; rows
+    // that come in order already stay where they are.
     const bool inOrder = order == Qt::AscendingOrder ? std::is_sorted(keys.begin(), keys.end())
                                                      : std::is_sorted(keys.rbegin(), keys.rend());
-    if (inOrder)
+    if (inOrder) {
+        beginResetModel();
+        endResetModel();
         return;
+    }
     std::vector<int> sorted(keys.size());
     std::iota(sorted.begin(), sorted.end(), 0);
     if (order == Qt::AscendingOrder)

@@ -95,7 +95,8 @@ private slots:
         QTEST(column(m_model, Model::LagColumn), "lags");
     }
 
-    // A stable sort: rows that compare equal keep their order both ways.
+    // A stable sort: rows that compare equal keep their order both ways. Each
+    // sort resets the model once, also when the rows are in order already.
     void sorting_data()
     {
         QTest::addColumn<int>("sortColumn");
@@ -117,9 +118,14 @@ private slots:
         m_model.setAssignments(assigned({ "topic-10", "Topic-2", "zz-0", "a-3", "Topic-11" }));
         m_model.setConsumerOffsets({ { "topic", 10, 3 }, { "Topic", 2, 8 }, { "a", 3, 1 } });
         m_model.setLastOffsets({ { "topic", 10, 9 }, { "Topic", 2, 9 }, { "a", 3, 9 }, { "zz", 0, 4 } });
-        for (const Qt::SortOrder order : { Qt::AscendingOrder, Qt::DescendingOrder, Qt::AscendingOrder }) {
+        for (const Qt::SortOrder order :
+            { Qt::AscendingOrder, Qt::AscendingOrder, Qt::DescendingOrder, Qt::DescendingOrder, Qt::AscendingOrder }) {
+            QSignalSpy aboutToReset(&m_model, &QAbstractItemModel::modelAboutToBeReset);
+            QSignalSpy reset(&m_model, &QAbstractItemModel::modelReset);
             m_model.sort(sortColumn, order);
             QCOMPARE(column(m_model, Model::PartitionColumn), order == Qt::AscendingOrder ? ascending : descending);
+            QCOMPARE(aboutToReset.size(), 1);
+            QCOMPARE(reset.size(), 1);
         }
     }
 };
