@@ -116,6 +116,7 @@ QByteArray floodOfUnaskedErrors(std::int32_t count)
 
 struct Figures {
     double worstStallMs = 0;
+    double leaveStallMs = 0;
     qsizetype errors = 0;
     qint64 heapGrowth = 0;
     qint64 peakGrowth = 0;
@@ -244,6 +245,14 @@ Figures showGroup(const Topics& topics, const QByteArray& offsets, bool failing 
     figures.heapGrowth = heapInUse() - heapBefore;
     figures.peakGrowth = peakResidentBytes() - peakBefore;
     figures.rows = widget.findChild<QTableView*>()->model()->rowCount();
+
+    // Leaving the group for none.
+    stalls = std::make_unique<EventLoopStalls>();
+    stalls->start();
+    selector.setCurrentIndex(-1);
+    QTest::qWait(500);
+    stalls->stop();
+    figures.leaveStallMs = stalls->percentileMs(100);
     return figures;
 }
 
@@ -252,6 +261,8 @@ void print(const char* what, const Figures& figures)
     std::printf("%-44s %8d rows  worst stall %8.1f ms  %6lld errors  heap +%7.1f MB  peak RSS +%7.1f MB\n", what,
         figures.rows, figures.worstStallMs, static_cast<long long>(figures.errors), double(figures.heapGrowth) / 1e6,
         double(figures.peakGrowth) / 1e6);
+    if (figures.leaveStallMs > 0)
+        std::printf("    leaving the group: worst stall %.1f ms\n", figures.leaveStallMs);
     if (!figures.firstError.isEmpty())
         std::printf("    first error: %s\n", qPrintable(figures.firstError));
 }
