@@ -15,7 +15,7 @@
 // assigned to a member of the selected group, with the group's committed
 // offset for the partition and the partition's latest offset, from which it
 // derives the lag. Offsets arrive after the rows, in any order, and fill
-// their cells. GUI thread only.
+// their cells. GUI thread only, but for sortedRows.
 class ConsumerAssignmentModel : public QAbstractTableModel {
     Q_OBJECT
 

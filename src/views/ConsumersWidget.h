@@ -2,8 +2,8 @@
 
 #include "ConsumerAssignment.h"
 #include "Error.h"
-#include "KafkaProtocolError.h"
 #include "KafkaLatestOffsetsLookup.h"
+#include "KafkaProtocolError.h"
 #include "KafkaRawResponse.h"
 #include "Result.h"
 
