@@ -18,7 +18,7 @@
 #include <QSignalBlocker>
 #include <QStandardItemModel>
 #include <QStatusBar>
-#include <QtConcurrent>
+#include <QtConcurrentRun>
 
 #include <algorithm>
 #include <memory>
