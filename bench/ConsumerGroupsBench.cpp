@@ -2,9 +2,10 @@
 // a small group in the same run: how long the event loop is held up while the
 // tab shows a group, how many errors it keeps and how much heap it takes.
 //
-// Usage: bench_consumer_groups [partitions] [topics] [flood]
+// Usage: bench_consumer_groups [partitions] [topics] [flood] [one-topic partitions] [listed groups]
 //   (defaults 1,000,000 partitions over 30,000 topics; an OffsetFetch answer
-//   of 1,000,000 failing partitions not asked for)
+//   of 1,000,000 failing partitions not asked for; 2,000,000 partitions of one
+//   topic; a ListGroups answer of 300,000 groups)
 // Run from a build without sanitizers.
 #include "BenchSupport.h"
 #include "ConsumerAssignmentModel.h"
@@ -115,6 +116,7 @@ QByteArray floodOfUnaskedErrors(std::int32_t count)
 
 struct Figures {
     double worstStallMs = 0;
+    double leaveStallMs = 0;
     qsizetype errors = 0;
     qint64 heapGrowth = 0;
     qint64 peakGrowth = 0;
@@ -122,12 +124,23 @@ struct Figures {
     QString firstError;
 };
 
+// ListGroups version 0: `count` consumer groups, besides "g".
+QByteArray listedGroups(int count)
+{
+    ResponseImage image;
+    image.s16(0).s32(count + 1).string("g").string("consumer");
+    for (int group = 0; group < count; ++group)
+        image.string(QStringLiteral("group-%1").arg(count - group, 7, 10, QLatin1Char('0'))).string("consumer");
+    return image.data();
+}
+
 // Shows group "g" of one member owning `topics`, each known to the metadata
 // with its partitions unless `failing`; the coordinator answers OffsetFetch
 // with `offsets` (empty: the committed offset 5 of every partition asked for,
 // or an error for each when `failing`) and every ListOffsets with the latest
-// offset 9.
-Figures showGroup(const Topics& topics, const QByteArray& offsets, bool failing = false)
+// offset 9. With `moreGroups`, the coordinator lists as many more groups, and
+// the figures are those of the tab's opening until the groups are listed.
+Figures showGroup(const Topics& topics, const QByteArray& offsets, bool failing = false, int moreGroups = 0)
 {
     // The coordinator answers on a thread of its own, so that building its
     // answers does not count as the tab's stall.
@@ -145,7 +158,7 @@ Figures showGroup(const Topics& topics, const QByteArray& offsets, bool failing 
             if (!failing)
                 broker->topics.append({ topic, QList<std::int32_t>(partitions.size(), 1) });
         }
-        const QByteArray listed = ResponseImage().s16(0).s32(1).string("g").string("consumer").data();
+        const QByteArray listed = listedGroups(moreGroups);
         const QByteArray described = describedGroup(topics);
         broker->onFrame = [&, broker, listed, described](const FakeBroker::Frame& frame) {
             switch (KafkaApiKey(frame.apiKey)) {
@@ -182,18 +195,34 @@ Figures showGroup(const Topics& topics, const QByteArray& offsets, bool failing 
         return {};
     QStatusBar statusBar;
     Settings settings;
+    qint64 heapBefore = heapInUse();
+    qint64 peakBefore = peakResidentBytes();
+    // From the tab's opening until its groups are listed, then from the
+    // choice of a group until its lag shows.
+    auto stalls = std::make_unique<EventLoopStalls>();
+    stalls->start();
     ConsumersWidget widget(statusBar, settings, config, client);
     widget.resize(1000, 700);
     widget.show();
     auto& selector = *widget.findChild<QComboBox*>();
-    if (!QTest::qWaitFor([&] { return selector.count() == 1; }, WaitMs))
+    if (!QTest::qWaitFor([&] { return selector.count() == moreGroups + 1; }, WaitMs))
         return {};
-    QTest::qWait(100);
+    QTest::qWait(moreGroups > 0 ? 1000 : 100);
+    if (moreGroups > 0) {
+        stalls->stop();
+        Figures figures;
+        figures.worstStallMs = stalls->percentileMs(100);
+        figures.errors = widget.errors.size();
+        figures.heapGrowth = heapInUse() - heapBefore;
+        figures.peakGrowth = peakResidentBytes() - peakBefore;
+        figures.rows = selector.count();
+        return figures;
+    }
 
-    const qint64 heapBefore = heapInUse();
-    const qint64 peakBefore = peakResidentBytes();
-    EventLoopStalls stalls;
-    stalls.start();
+    heapBefore = heapInUse();
+    peakBefore = peakResidentBytes();
+    stalls = std::make_unique<EventLoopStalls>();
+    stalls->start();
     selector.setCurrentIndex(0);
     // Until the lag of the first and the last row shows (the flood: until
     // the coordinator has answered).
@@ -207,15 +236,23 @@ Figures showGroup(const Topics& topics, const QByteArray& offsets, bool failing 
             WaitMs))
         std::printf("(timed out)\n");
     QTest::qWait(1000); // the answers still coming, and the table painting them
-    stalls.stop();
+    stalls->stop();
 
     Figures figures;
-    figures.worstStallMs = stalls.percentileMs(100);
+    figures.worstStallMs = stalls->percentileMs(100);
     figures.errors = widget.errors.size();
     figures.firstError = widget.errors.isEmpty() ? QString() : widget.errors.first().message.left(160);
     figures.heapGrowth = heapInUse() - heapBefore;
     figures.peakGrowth = peakResidentBytes() - peakBefore;
     figures.rows = widget.findChild<QTableView*>()->model()->rowCount();
+
+    // Leaving the group for none.
+    stalls = std::make_unique<EventLoopStalls>();
+    stalls->start();
+    selector.setCurrentIndex(-1);
+    QTest::qWait(500);
+    stalls->stop();
+    figures.leaveStallMs = stalls->percentileMs(100);
     return figures;
 }
 
@@ -224,6 +261,8 @@ void print(const char* what, const Figures& figures)
     std::printf("%-44s %8d rows  worst stall %8.1f ms  %6lld errors  heap +%7.1f MB  peak RSS +%7.1f MB\n", what,
         figures.rows, figures.worstStallMs, static_cast<long long>(figures.errors), double(figures.heapGrowth) / 1e6,
         double(figures.peakGrowth) / 1e6);
+    if (figures.leaveStallMs > 0)
+        std::printf("    leaving the group: worst stall %.1f ms\n", figures.leaveStallMs);
     if (!figures.firstError.isEmpty())
         std::printf("    first error: %s\n", qPrintable(figures.firstError));
 }
@@ -250,5 +289,15 @@ int main(int argc, char** argv)
 
     const Figures failing = showGroup(spread(partitions, topics), {}, true);
     print("the same, topics unknown, every offset failing", failing);
+
+    const int oneTopic = Bench::argument(argc, argv, 4, 2'000'000);
+    const Figures single = showGroup(spread(oneTopic, 1), {});
+    print(qPrintable(QStringLiteral("%1 partitions of one topic").arg(oneTopic)), single);
+    std::printf("stall ratio against the peer: %.1f\n", single.worstStallMs / std::max(peer.worstStallMs, 0.1));
+
+    const int moreGroups = Bench::argument(argc, argv, 5, 300'000);
+    const Figures listed = showGroup(spread(1, 1), {}, false, moreGroups);
+    print(qPrintable(QStringLiteral("ListGroups of %1 groups (groups listed)").arg(moreGroups + 1)), listed);
+    std::printf("stall ratio against the peer: %.1f\n", listed.worstStallMs / std::max(peer.worstStallMs, 0.1));
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <array>
 #include <limits>
 #include <numeric>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -94,6 +95,69 @@ std::vector<SortKey> sortKeys(const QList<Row>& rows, int column)
     return keys;
 }
 
+// The rows in sorted order, as positions in `rows`; none when they are in
+// that order already.
+std::optional<std::vector<int>> sortedOrder(const QList<Row>& rows, int column, Qt::SortOrder order)
+{
+    const std::vector<SortKey> keys = sortKeys(rows, column);
+    const bool inOrder = order == Qt::AscendingOrder ? std::is_sorted(keys.begin(), keys.end())
+                                                     : std::is_sorted(keys.rbegin(), keys.rend());
+    if (inOrder)
+        return std::nullopt;
+    std::vector<int> sorted(keys.size());
+    std::iota(sorted.begin(), sorted.end(), 0);
+    if (order == Qt::AscendingOrder)
+        std::stable_sort(sorted.begin(), sorted.end(), [&keys](int left, int right) { return keys[size_t(left)] < keys[size_t(right)]; });
+    else
+        std::stable_sort(sorted.begin(), sorted.end(), [&keys](int left, int right) { return keys[size_t(right)] < keys[size_t(left)]; });
+    return sorted;
+}
+
+QList<Row> reordered(QList<Row>& rows, const std::vector<int>& order)
+{
+    QList<Row> moved;
+    moved.reserve(rows.size());
+    for (int row : order)
+        moved.append(std::move(rows[row]));
+    return moved;
+}
+
+QList<Row> unknownOffsets(QList<ConsumerAssignment> assignments)
+{
+    QList<Row> rows;
+    rows.reserve(assignments.size());
+    for (ConsumerAssignment& assignment : assignments) {
+        const PartitionOffset unknown { assignment.topic, assignment.partition, -1 };
+        rows.append(Row { std::move(assignment), unknown, unknown });
+    }
+    return rows;
+}
+
+std::uint64_t partitionKey(std::uint32_t topic, std::int32_t partition)
+{
+    return (std::uint64_t(topic) << 32) | std::uint32_t(partition);
+}
+
+// The rows by topic number and partition, sorted; a partition assigned
+// twice is found in its first row.
+void indexPartitions(const QList<Row>& rows, QHash<QString, std::uint32_t>& topicNumbers,
+    std::vector<std::pair<std::uint64_t, int>>& rowsByPartition)
+{
+    rowsByPartition.reserve(size_t(rows.size()));
+    auto topic = topicNumbers.end();
+    for (int row = 0; row < rows.size(); ++row) {
+        const ConsumerAssignment& assignment = rows[row].assignment;
+        // Rows come in runs of one topic: a run looks it up once.
+        if (topic == topicNumbers.end() || topic.key() != assignment.topic) {
+            topic = topicNumbers.find(assignment.topic);
+            if (topic == topicNumbers.end())
+                topic = topicNumbers.insert(assignment.topic, std::uint32_t(topicNumbers.size()));
+        }
+        rowsByPartition.emplace_back(partitionKey(*topic, assignment.partition), row);
+    }
+    std::sort(rowsByPartition.begin(), rowsByPartition.end());
+}
+
 } // namespace
 
 ConsumerAssignmentModel::ConsumerAssignmentModel(QObject* parent)
@@ -167,25 +231,14 @@ void ConsumerAssignmentModel::sort(int column, Qt::SortOrder order)
 {
     if (column < 0 || column >= ColumnCount)
         return;
-    const std::vector<SortKey> keys = sortKeys(assignments, column);
-    // Rows often come in order already: they stay as they are.
-    const bool inOrder = order == Qt::AscendingOrder ? std::is_sorted(keys.begin(), keys.end())
-                                                     : std::is_sorted(keys.rbegin(), keys.rend());
-    if (inOrder)
-        return;
-    std::vector<int> sorted(keys.size());
-    std::iota(sorted.begin(), sorted.end(), 0);
-    if (order == Qt::AscendingOrder)
-        std::stable_sort(sorted.begin(), sorted.end(), [&keys](int left, int right) { return keys[size_t(left)] < keys[size_t(right)]; });
-    else
-        std::stable_sort(sorted.begin(), sorted.end(), [&keys](int left, int right) { return keys[size_t(right)] < keys[size_t(left)]; });
+    // The rows are sorted inside a reset every time, as views expect; rows
+    // that come in order already stay where they are.
+    const std::optional<std::vector<int>> sorted = sortedOrder(assignments, column, order);
     beginResetModel();
-    forgetPartitionRows();
-    QList<AssignmentWithExtras> rows;
-    rows.reserve(assignments.size());
-    for (int row : sorted)
-        rows.append(std::move(assignments[row]));
-    assignments = std::move(rows);
+    if (sorted) {
+        forgetPartitionRows();
+        assignments = reordered(assignments, *sorted);
+    }
     endResetModel();
 }
 
@@ -193,12 +246,29 @@ void ConsumerAssignmentModel::setAssignments(QList<ConsumerAssignment> newAssign
 {
     beginResetModel();
     forgetPartitionRows();
-    assignments.clear();
-    assignments.reserve(newAssignments.size());
-    for (ConsumerAssignment& assignment : newAssignments) {
-        const PartitionOffset unknown { assignment.topic, assignment.partition, -1 };
-        assignments.append(AssignmentWithExtras { std::move(assignment), unknown, unknown });
+    assignments = unknownOffsets(std::move(newAssignments));
+    endResetModel();
+}
+
+ConsumerAssignmentModel::Rows ConsumerAssignmentModel::sortedRows(
+    QList<ConsumerAssignment> newAssignments, int column, Qt::SortOrder order)
+{
+    Rows sorted;
+    sorted.rows = unknownOffsets(std::move(newAssignments));
+    if (column >= 0 && column < ColumnCount) {
+        if (const std::optional<std::vector<int>> positions = sortedOrder(sorted.rows, column, order))
+            sorted.rows = reordered(sorted.rows, *positions);
     }
+    indexPartitions(sorted.rows, sorted.topicNumbers, sorted.rowsByPartition);
+    return sorted;
+}
+
+void ConsumerAssignmentModel::setRows(Rows rows)
+{
+    beginResetModel();
+    assignments = std::move(rows.rows);
+    topicNumbers = std::move(rows.topicNumbers);
+    rowsByPartition = std::move(rows.rowsByPartition);
     endResetModel();
 }
 
@@ -238,31 +308,15 @@ void ConsumerAssignmentModel::forgetPartitionRows()
 void ConsumerAssignmentModel::applyOffsets(const QList<PartitionOffset>& offsets, OffsetKind kind)
 {
     // A partition assigned twice gets its offsets in its first row only.
-    const auto key = [](std::uint32_t topic, std::int32_t partition) {
-        return (std::uint64_t(topic) << 32) | std::uint32_t(partition);
-    };
-    if (rowsByPartition.empty() && !assignments.isEmpty()) {
-        rowsByPartition.reserve(size_t(assignments.size()));
-        auto topic = topicNumbers.end();
-        for (int row = 0; row < assignments.size(); ++row) {
-            const ConsumerAssignment& assignment = assignments[row].assignment;
-            // Rows come in runs of one topic: a run looks it up once.
-            if (topic == topicNumbers.end() || topic.key() != assignment.topic) {
-                topic = topicNumbers.find(assignment.topic);
-                if (topic == topicNumbers.end())
-                    topic = topicNumbers.insert(assignment.topic, std::uint32_t(topicNumbers.size()));
-            }
-            rowsByPartition.emplace_back(key(*topic, assignment.partition), row);
-        }
-        std::sort(rowsByPartition.begin(), rowsByPartition.end());
-    }
+    if (rowsByPartition.empty() && !assignments.isEmpty())
+        indexPartitions(assignments, topicNumbers, rowsByPartition);
     int first = std::numeric_limits<int>::max();
     int last = -1;
     for (const PartitionOffset& offset : offsets) {
         const auto topic = topicNumbers.constFind(offset.topic);
         if (topic == topicNumbers.constEnd())
             continue;
-        const std::uint64_t wanted = key(*topic, offset.partition);
+        const std::uint64_t wanted = partitionKey(*topic, offset.partition);
         const auto found = std::lower_bound(rowsByPartition.begin(), rowsByPartition.end(), std::pair(wanted, 0));
         if (found == rowsByPartition.end() || found->first != wanted)
             continue;

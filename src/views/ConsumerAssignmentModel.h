@@ -15,7 +15,7 @@
 // assigned to a member of the selected group, with the group's committed
 // offset for the partition and the partition's latest offset, from which it
 // derives the lag. Offsets arrive after the rows, in any order, and fill
-// their cells. GUI thread only.
+// their cells. GUI thread only, but for sortedRows.
 class ConsumerAssignmentModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -39,6 +39,15 @@ public:
         PartitionOffset lastOffset;
     };
 
+    // Rows made ready on any thread, since a million of them take a while to
+    // build, sort and index: in display order, with the lookup that finds the
+    // first row of a partition.
+    struct Rows {
+        QList<AssignmentWithExtras> rows;
+        QHash<QString, std::uint32_t> topicNumbers;
+        std::vector<std::pair<std::uint64_t, int>> rowsByPartition;
+    };
+
     explicit ConsumerAssignmentModel(QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -53,6 +62,11 @@ public:
 
     // One row per assignment, in list order, offsets unknown.
     void setAssignments(QList<ConsumerAssignment> assignments);
+    // Any thread: one row per assignment, offsets unknown, in the order that
+    // sort() gives them for the column and order, with their lookup.
+    static Rows sortedRows(QList<ConsumerAssignment> assignments, int column, Qt::SortOrder order);
+    // Model reset; the rows become those given.
+    void setRows(Rows rows);
     // Each offset goes to the first row of its topic (exact) and partition;
     // offsets of partitions without a row are ignored.
     void setConsumerOffsets(const QList<PartitionOffset>& offsets);

@@ -1,42 +1,106 @@
 #include "ConsumersWidget.h"
 
 #include "ConsumerAssignmentModel.h"
+#include "ConsumerGroupDescription.h"
 #include "ErrorList.h"
 #include "KafkaClusterClient.h"
 #include "KafkaConnection.h"
 #include "KafkaConsumerGroupDescribeRequest.h"
-#include "KafkaConsumerGroupDescribeResponse.h"
-#include "KafkaConsumerProtocolAssignment.h"
 #include "KafkaDescribeGroupsRequest.h"
-#include "KafkaDescribeGroupsResponse.h"
 #include "KafkaLatestOffsetsLookup.h"
 #include "KafkaListGroupsRequest.h"
 #include "KafkaListGroupsResponse.h"
+#include "MeasuredComboBox.h"
 #include "VisibleText.h"
 #include "VisibleTextDelegate.h"
 #include "ui_ConsumersWidget.h"
 
+#include <QFutureWatcher>
 #include <QHeaderView>
 #include <QSignalBlocker>
+#include <QStandardItemModel>
 #include <QStatusBar>
+#include <QtConcurrentRun>
 
 #include <algorithm>
+#include <memory>
+#include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace {
 
 const QString ConsumerProtocolType = QStringLiteral("consumer");
-const QString DeadState = QStringLiteral("Dead");
 // The group's name as it is; the selector shows it as visibleText does.
 constexpr int GroupNameRole = Qt::UserRole + 1;
 
-template <typename List>
-auto findGroup(const List& groups, const QString& name)
+// Runs `work` on the global thread pool and hands its result to `done` on the
+// thread of `context`, unless `context` is gone by then. `work` gets values
+// only.
+template <typename Work, typename Done>
+void runInBackground(QObject* context, Work work, Done done)
 {
-    return std::find_if(groups.begin(), groups.end(), [&name](const auto& group) { return group.groupId == name; });
+    using Value = std::invoke_result_t<Work>;
+    auto* watcher = new QFutureWatcher<Value>(context);
+    QObject::connect(watcher, &QFutureWatcherBase::finished, context, [watcher, done = std::move(done)]() mutable {
+        watcher->deleteLater();
+        done(watcher->future().takeResult());
+    });
+    watcher->setFuture(QtConcurrent::run(std::move(work)));
+}
+
+// One broker's ListGroups answer, decoded on any thread: its groups of the
+// consumer protocol type.
+KafkaResult<QList<ConsumersWidget::Group>> consumerGroupsOf(KafkaRawResponse answer, std::int32_t brokerId)
+{
+    KafkaResult<KafkaListGroupsResponse> response = KafkaListGroupsResponse::parseFromRaw(answer);
+    if (response.isError())
+        return response.error();
+    if (response.value().errorCode != KafkaProtocolError::None) {
+        return KafkaError(KafkaConnection::mapProtocolError(response.value().errorCode, KafkaErrorCode::ListGroupsError),
+            ConsumersWidget::tr("The server returned an error when fetching the list of consumer groups"));
+    }
+    QList<ConsumersWidget::Group> groups;
+    for (const KafkaListGroupsResponse::Group& group : response.value().groups) {
+        if (group.protocolType == ConsumerProtocolType)
+            groups.append(ConsumersWidget::Group { group.groupId, brokerId });
+    }
+    return groups;
 }
 
 } // namespace
+
+// The group selector's items, made on any thread, and the width of the
+// widest name in the selector's font.
+struct ConsumersWidget::SelectorItems {
+    std::vector<std::unique_ptr<QStandardItem>> items;
+    QFont font;
+    int widestText = 0;
+};
+
+std::shared_ptr<ConsumersWidget::SelectorItems> ConsumersWidget::selectorItems(QList<Group> listed, const QFont& font)
+{
+    std::stable_sort(listed.begin(), listed.end(), [](const Group& left, const Group& right) {
+        return QString::compare(left.name, right.name, Qt::CaseInsensitive) < 0;
+    });
+    auto selector = std::make_shared<SelectorItems>();
+    selector->font = font;
+    selector->items.reserve(size_t(listed.size()));
+    QStringList names;
+    names.reserve(listed.size());
+    for (const Group& group : listed) {
+        // As QComboBox::addItem makes them, with the name as it is beside
+        // the one shown.
+        const QString shown = visibleText(group.name);
+        auto item = std::make_unique<QStandardItem>(shown);
+        item->setData(group.coordinatorId, Qt::UserRole);
+        item->setData(group.name, GroupNameRole);
+        selector->items.push_back(std::move(item));
+        names.append(shown);
+    }
+    selector->widestText = MeasuredComboBox::widestText(names, QFontMetrics(font));
+    return selector;
+}
 
 ConsumersWidget::ConsumersWidget(QStatusBar& windowStatusBar, Settings& /*settings*/, const Config& /*config*/,
     std::shared_ptr<KafkaClusterClient> client, QWidget* parent)
@@ -141,36 +205,50 @@ void ConsumersWidget::onListGroupsAnswer(std::int32_t brokerId, KafkaResult<Kafk
     // Each broker's failure is its own: the groups of the others are still shown.
     if (answer.isError()) {
         appendError(answer.error());
-    } else if (KafkaResult<KafkaListGroupsResponse> response = KafkaListGroupsResponse::parseFromRaw(answer.value());
-               response.isError()) {
-        appendError(response.error());
-    } else if (response.value().errorCode != KafkaProtocolError::None) {
-        appendError(KafkaError(KafkaConnection::mapProtocolError(response.value().errorCode, KafkaErrorCode::ListGroupsError),
-            tr("The server returned an error when fetching the list of consumer groups")));
-    } else {
-        for (const KafkaListGroupsResponse::Group& group : response.value().groups) {
-            if (group.protocolType == ConsumerProtocolType)
-                groups.append(Group { group.groupId, brokerId });
-        }
+        countListGroupsAnswer();
+        return;
     }
+    runInBackground(
+        this, [raw = std::move(answer.value()), brokerId] { return consumerGroupsOf(raw, brokerId); },
+        [this](KafkaResult<QList<Group>> listed) {
+            if (listed.isError())
+                appendError(listed.error());
+            else
+                groups.append(listed.value());
+            countListGroupsAnswer();
+        });
+}
+
+void ConsumersWidget::countListGroupsAnswer()
+{
     if (--pendingListGroupsResponses <= 0)
         showConsumerGroups(std::exchange(groups, {}));
 }
 
 void ConsumersWidget::showConsumerGroups(QList<Group> listed)
 {
-    std::stable_sort(listed.begin(), listed.end(), [](const Group& left, const Group& right) {
-        return QString::compare(left.name, right.name, Qt::CaseInsensitive) < 0;
-    });
+    // Sorted, and made into items, away from the GUI thread: a cluster may
+    // have hundreds of thousands of groups.
+    runInBackground(
+        this, [listed = std::move(listed), font = ui->groupsComboBox->font()] { return selectorItems(listed, font); },
+        [this](const std::shared_ptr<SelectorItems>& selector) { fillGroupSelector(*selector); });
+}
+
+void ConsumersWidget::fillGroupSelector(SelectorItems& selector)
+{
     // Filling the selector chooses nothing: the user does.
     {
         const QSignalBlocker blocker(ui->groupsComboBox);
         ui->groupsComboBox->clear();
-        for (const Group& group : listed) {
-            ui->groupsComboBox->addItem(visibleText(group.name), group.coordinatorId);
-            ui->groupsComboBox->setItemData(ui->groupsComboBox->count() - 1, group.name, GroupNameRole);
-        }
+        QList<QStandardItem*> items;
+        items.reserve(qsizetype(selector.items.size()));
+        for (std::unique_ptr<QStandardItem>& item : selector.items)
+            items.append(item.release());
+        // The selector's model takes them, in one insertion.
+        qobject_cast<QStandardItemModel*>(ui->groupsComboBox->model())->invisibleRootItem()->appendRows(items);
         ui->groupsComboBox->setCurrentIndex(-1);
+        if (selector.font == ui->groupsComboBox->font())
+            ui->groupsComboBox->setWidestItemText(selector.widestText);
     }
     // The header fixes its title widget's size when it takes the widget:
     // handed over again, the selector is as wide as the longest group name.
@@ -217,60 +295,12 @@ void ConsumersWidget::onDescribeGroupsAnswer(const Selection& selection, KafkaRe
         showError(answer.error());
         return;
     }
-    KafkaResult<KafkaDescribeGroupsResponse> response = KafkaDescribeGroupsResponse::parseFromRaw(answer.value());
-    if (response.isError()) {
-        showError(response.error());
-        return;
-    }
-    const QList<KafkaDescribeGroupsResponse::Group>& described = response.value().groups;
-    const auto group = findGroup(described, selection.group.name);
-    if (group == described.end()) {
-        showGroupGone(selection);
-        return;
-    }
-    if (group->errorCode != KafkaProtocolError::None) {
-        showError(groupError(group->errorCode, selection));
-        return;
-    }
-    // DescribeGroups knows only the classic protocol: a group of the consumer
-    // group protocol is Dead to it, without a protocol type, like a group
-    // that no longer exists.
-    if (group->groupState == DeadState && group->protocolType.isEmpty()) {
-        describeConsumerProtocolGroup(selection);
-        return;
-    }
-    if (group->groupState == DeadState || group->protocolType != ConsumerProtocolType) {
-        showGroupGone(selection);
-        return;
-    }
-
-    QList<KafkaConsumerProtocolAssignment> decoded;
-    qsizetype partitions = 0;
-    for (const KafkaDescribeGroupsResponse::Member& member : group->members) {
-        // A member of a group in the middle of a rebalance has no assignment
-        // yet: no bytes, no partitions.
-        KafkaBuffer blob(member.memberAssignment);
-        KafkaResult<KafkaConsumerProtocolAssignment> assignment = KafkaConsumerProtocolAssignment::parseFromBuffer(blob);
-        if (assignment.isError()) {
-            showError(assignment.error());
-            return;
-        }
-        for (const KafkaConsumerProtocolAssignment::Topic& topic : assignment.value().topics)
-            partitions += topic.partitions.size();
-        decoded.append(std::move(assignment.value()));
-    }
-    QList<ConsumerAssignment> assignments;
-    assignments.reserve(partitions);
-    for (qsizetype i = 0; i < group->members.size(); ++i) {
-        const KafkaDescribeGroupsResponse::Member& member = group->members.at(i);
-        for (const KafkaConsumerProtocolAssignment::Topic& topic : decoded.at(i).topics) {
-            for (std::int32_t partition : topic.partitions) {
-                assignments.append(ConsumerAssignment { member.memberId, member.groupInstanceId, member.clientId,
-                    member.clientHost, topic.topic, partition });
-            }
-        }
-    }
-    showGroupDetails(selection, group->groupState, group->protocolData, std::move(assignments));
+    runInBackground(
+        this,
+        [raw = std::move(answer.value()), name = selection.group.name] {
+            return ConsumerGroupDescription::fromDescribeGroups(raw, name);
+        },
+        [this, selection](ConsumerGroupDescription description) { showDescription(selection, description); });
 }
 
 void ConsumersWidget::describeConsumerProtocolGroup(const Selection& selection)
@@ -301,43 +331,42 @@ void ConsumersWidget::onConsumerGroupDescribeAnswer(const Selection& selection, 
             showError(answer.error());
         return;
     }
-    KafkaResult<KafkaConsumerGroupDescribeResponse> response
-        = KafkaConsumerGroupDescribeResponse::parseFromRaw(answer.value());
-    if (response.isError()) {
-        showError(response.error());
-        return;
-    }
-    const QList<KafkaConsumerGroupDescribeResponse::Group>& described = response.value().groups;
-    const auto group = findGroup(described, selection.group.name);
-    // Brokers that offer the API without the consumer group protocol turned on
-    // answer every group with UNSUPPORTED_VERSION: as to an older
-    // coordinator, the group is dead to them.
-    if (group == described.end() || group->errorCode == KafkaProtocolError::GroupIdNotFound
-        || group->errorCode == KafkaProtocolError::UnsupportedVersion) {
-        showGroupGone(selection);
-        return;
-    }
-    if (group->errorCode != KafkaProtocolError::None) {
-        showError(groupError(group->errorCode, selection));
-        return;
-    }
-    QList<ConsumerAssignment> assignments;
-    for (const KafkaConsumerGroupDescribeResponse::Member& member : group->members) {
-        for (const KafkaConsumerGroupDescribeResponse::TopicPartitions& topic : member.assignment.topicPartitions) {
-            for (std::int32_t partition : topic.partitions) {
-                assignments.append(ConsumerAssignment { member.memberId, member.instanceId, member.clientId,
-                    member.clientHost, topic.topicName, partition });
-            }
-        }
-    }
-    showGroupDetails(selection, group->groupState, group->assignorName, std::move(assignments));
+    runInBackground(
+        this,
+        [raw = std::move(answer.value()), name = selection.group.name] {
+            return ConsumerGroupDescription::fromConsumerGroupDescribe(raw, name);
+        },
+        [this, selection](ConsumerGroupDescription description) { showDescription(selection, description); });
 }
 
-void ConsumersWidget::showGroupDetails(const Selection& selection, const QString& state, const QString& protocolData,
-    QList<ConsumerAssignment> assignments)
+void ConsumersWidget::showDescription(const Selection& selection, ConsumerGroupDescription& description)
 {
-    ui->groupState->setText(visibleText(state));
-    ui->protocolData->setText(visibleText(protocolData));
+    // The choice may have changed while the answer was read.
+    if (!isSelected(selection))
+        return;
+    switch (description.outcome) {
+    case ConsumerGroupDescription::Outcome::Described:
+        showGroupDetails(selection, description);
+        break;
+    case ConsumerGroupDescription::Outcome::Gone:
+        showGroupGone(selection);
+        break;
+    case ConsumerGroupDescription::Outcome::OtherProtocol:
+        describeConsumerProtocolGroup(selection);
+        break;
+    case ConsumerGroupDescription::Outcome::Refused:
+        showError(groupError(description.errorCode, selection));
+        break;
+    case ConsumerGroupDescription::Outcome::Undecodable:
+        showError(description.error.value_or(KafkaError()));
+        break;
+    }
+}
+
+void ConsumersWidget::showGroupDetails(const Selection& selection, ConsumerGroupDescription& description)
+{
+    ui->groupState->setText(visibleText(description.state));
+    ui->protocolData->setText(visibleText(description.protocolData));
     const QList<KafkaMetadataResponse::Broker> brokers = clusterClient->brokers();
     const auto coordinator = std::find_if(brokers.begin(), brokers.end(),
         [&selection](const KafkaMetadataResponse::Broker& broker) { return broker.nodeId == selection.group.coordinatorId; });
@@ -345,30 +374,30 @@ void ConsumersWidget::showGroupDetails(const Selection& selection, const QString
             ? QString::number(selection.group.coordinatorId)
             : QStringLiteral("%1:%2").arg(visibleText(coordinator->host)).arg(coordinator->port));
 
-    assignmentModel->setAssignments(assignments);
-    // Sorted once: the view would sort again when its sort indicator changes.
+    // The rows come sorted by the partition column, away from the GUI thread;
+    // the view would sort again when its sort indicator changes.
+    assignmentModel->setRows(std::move(description.rows));
     {
         const QSignalBlocker blocker(ui->assignmentsTableView->horizontalHeader());
         ui->assignmentsTableView->horizontalHeader()->setSortIndicator(
             ConsumerAssignmentModel::PartitionColumn, Qt::AscendingOrder);
     }
-    assignmentModel->sort(ConsumerAssignmentModel::PartitionColumn, Qt::AscendingOrder);
     ui->assignmentsTableView->resizeColumnsToContents();
-    if (assignments.isEmpty())
+    if (description.partitions.isEmpty())
         return;
     // The offsets are asked for once the rows have been shown: for a group of
     // a million partitions each step holds up the window for a while.
     QMetaObject::invokeMethod(
         this,
-        [this, selection, assignments = std::move(assignments)] {
+        [this, selection, partitions = std::move(description.partitions)] {
             if (!isSelected(selection))
                 return;
-            refreshConsumerOffsets(selection, assignments);
+            refreshConsumerOffsets(selection, partitions);
             QMetaObject::invokeMethod(
                 this,
-                [this, selection, assignments] {
+                [this, selection, partitions] {
                     if (isSelected(selection))
-                        refreshTopicOffsets(assignments);
+                        refreshTopicOffsets(partitions);
                 },
                 Qt::QueuedConnection);
         },

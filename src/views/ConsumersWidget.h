@@ -2,6 +2,7 @@
 
 #include "ConsumerAssignment.h"
 #include "Error.h"
+#include "KafkaLatestOffsetsLookup.h"
 #include "KafkaProtocolError.h"
 #include "KafkaRawResponse.h"
 #include "Result.h"
@@ -18,8 +19,9 @@
 class ConsumerAssignmentModel;
 class ErrorBatch;
 class KafkaClusterClient;
-class KafkaLatestOffsetsLookup;
+class QFont;
 class QStatusBar;
+struct ConsumerGroupDescription;
 struct Config;
 struct Settings;
 
@@ -41,13 +43,19 @@ class ConsumersWidget;
 // in batches once the rows are shown, the latest ones through a
 // KafkaLatestOffsetsLookup (which follows a moving leader), and of the
 // errors of one group's offset answers only the first few are kept, with
-// one entry counting the rest.
+// one entry counting the rest. A cluster may have hundreds of thousands of
+// groups.
 //
-// Threads: everything runs on the GUI thread. Requests go through the
+// Threads: the tab lives on the GUI thread. Requests go through the
 // cluster client's connections; their answers come back to this tab's
 // thread, with the tab as context object, so answers that arrive after the
-// tab is gone are dropped. Answers for a group that is no longer selected
-// are dropped too. Nothing is refreshed on a clock.
+// tab is gone are dropped. The ListGroups, DescribeGroups and
+// ConsumerGroupDescribe answers are decoded, and the selector's items and
+// the table's rows built and sorted, by tasks on the global thread pool,
+// which get values and hand back values to this tab's thread through a
+// QFutureWatcher that the tab owns: a result that comes after the tab is
+// gone is dropped. Answers and results for a group that is no longer
+// selected are dropped too. Nothing is refreshed on a clock.
 class ConsumersWidget : public QWidget {
     Q_OBJECT
 
@@ -96,21 +104,29 @@ private:
     bool isSelected(const Selection& selection) const;
     void clearGroupDetails();
 
+    // The group selector's items, made on a worker thread.
+    struct SelectorItems;
+    // Any thread.
+    static std::shared_ptr<SelectorItems> selectorItems(QList<Group> listed, const QFont& font);
+
     void onListGroupsAnswer(std::int32_t brokerId, KafkaResult<KafkaRawResponse>& answer);
+    void countListGroupsAnswer();
     void showConsumerGroups(QList<Group> listed);
+    void fillGroupSelector(SelectorItems& selector);
 
     void onDescribeGroupsAnswer(const Selection& selection, KafkaResult<KafkaRawResponse>& answer);
     void describeConsumerProtocolGroup(const Selection& selection);
     void onConsumerGroupDescribeAnswer(const Selection& selection, KafkaResult<KafkaRawResponse>& answer);
-    void showGroupDetails(const Selection& selection, const QString& state, const QString& protocolData,
-        QList<ConsumerAssignment> assignments);
+    void showDescription(const Selection& selection, ConsumerGroupDescription& description);
+    void showGroupDetails(const Selection& selection, ConsumerGroupDescription& description);
     void showGroupGone(const Selection& selection);
     KafkaError groupError(KafkaProtocolError errorCode, const Selection& selection) const;
 
-    void refreshConsumerOffsets(const Selection& selection, const QList<ConsumerAssignment>& assignments);
+    // The partitions by topic, as ConsumerGroupDescription::partitions.
+    void refreshConsumerOffsets(const Selection& selection, const QList<KafkaLatestOffsetsLookup::Topic>& partitions);
     void onOffsetFetchAnswer(const Selection& selection, QHash<QString, QSet<std::int32_t>>& unanswered,
         KafkaResult<KafkaRawResponse>& answer, ErrorBatch& failures);
-    void refreshTopicOffsets(const QList<ConsumerAssignment>& assignments);
+    void refreshTopicOffsets(const QList<KafkaLatestOffsetsLookup::Topic>& partitions);
 
     std::unique_ptr<Ui::ConsumersWidget> ui;
     QStatusBar& statusBar;

@@ -22,28 +22,6 @@ namespace {
 // partitions stay below the connection's response limit of 16 MB.
 constexpr qsizetype MaxPartitionsPerOffsetFetch = 2000;
 
-// The partitions of the assignments by topic, topics in order of first
-// appearance and partitions in assignment order.
-QList<KafkaLatestOffsetsLookup::Topic> partitionsByTopic(const QList<ConsumerAssignment>& assignments)
-{
-    QList<KafkaLatestOffsetsLookup::Topic> topics;
-    QHash<QString, qsizetype> positions;
-    qsizetype position = -1;
-    for (const ConsumerAssignment& assignment : assignments) {
-        // Assignments come in runs of one topic: a run looks it up once.
-        if (position < 0 || topics.at(position).name != assignment.topic) {
-            auto found = positions.constFind(assignment.topic);
-            if (found == positions.constEnd()) {
-                found = positions.insert(assignment.topic, topics.size());
-                topics.append(KafkaLatestOffsetsLookup::Topic { assignment.topic, {} });
-            }
-            position = *found;
-        }
-        topics[position].partitions.append(assignment.partition);
-    }
-    return topics;
-}
-
 // The partitions asked for, by topic; each is answered once.
 using Unanswered = QHash<QString, QSet<std::int32_t>>;
 
@@ -56,7 +34,8 @@ struct OffsetFetchRound {
 
 } // namespace
 
-void ConsumersWidget::refreshConsumerOffsets(const Selection& selection, const QList<ConsumerAssignment>& assignments)
+void ConsumersWidget::refreshConsumerOffsets(
+    const Selection& selection, const QList<KafkaLatestOffsetsLookup::Topic>& partitions)
 {
     Result<KafkaConnection*, KafkaError> connection = clusterClient->brokerConnectionForId(selection.group.coordinatorId);
     if (connection.isError()) {
@@ -64,21 +43,24 @@ void ConsumersWidget::refreshConsumerOffsets(const Selection& selection, const Q
         return;
     }
     QList<KafkaOffsetFetchRequest::Topic> topics;
-    for (KafkaLatestOffsetsLookup::Topic& topic : partitionsByTopic(assignments))
-        topics.append(KafkaOffsetFetchRequest::Topic { std::move(topic.name), std::move(topic.partitions) });
+    topics.reserve(partitions.size());
+    for (const KafkaLatestOffsetsLookup::Topic& topic : partitions)
+        topics.append(KafkaOffsetFetchRequest::Topic { topic.name, topic.partitions });
     KafkaConnection* coordinator = connection.value();
     QList<QList<KafkaOffsetFetchRequest::Topic>> batches
         = partitionBatches(topics, &KafkaOffsetFetchRequest::Topic::partitionIndexes, MaxPartitionsPerOffsetFetch);
     auto round = std::make_shared<OffsetFetchRound>();
     round->pendingAnswers = batches.size();
     for (QList<KafkaOffsetFetchRequest::Topic>& batch : batches) {
-        auto unanswered
-            = std::make_shared<Unanswered>(askedPartitions(batch, &KafkaOffsetFetchRequest::Topic::partitionIndexes));
+        // The partitions asked for are gathered when the answer comes, a
+        // batch at a time.
+        const QList<KafkaOffsetFetchRequest::Topic> asked = batch;
         coordinator->send(std::make_unique<KafkaOffsetFetchRequest>(coordinator->nextCorrelationId(),
                               clusterClient->clientId(), selection.group.name, std::move(batch), false),
-            this, [this, selection, unanswered, round](KafkaResult<KafkaRawResponse> answer) {
+            this, [this, selection, asked, round](KafkaResult<KafkaRawResponse> answer) {
                 --round->pendingAnswers;
-                onOffsetFetchAnswer(selection, *unanswered, answer, round->failures);
+                Unanswered unanswered = askedPartitions(asked, &KafkaOffsetFetchRequest::Topic::partitionIndexes);
+                onOffsetFetchAnswer(selection, unanswered, answer, round->failures);
                 if (isSelected(selection)) {
                     appendErrors(
                         round->failures.takeAfterAnswer(round->pendingAnswers, KafkaErrorCode::OffsetFetchError));
@@ -133,7 +115,7 @@ void ConsumersWidget::onOffsetFetchAnswer(
     assignmentModel->setConsumerOffsets(committed);
 }
 
-void ConsumersWidget::refreshTopicOffsets(const QList<ConsumerAssignment>& assignments)
+void ConsumersWidget::refreshTopicOffsets(const QList<KafkaLatestOffsetsLookup::Topic>& partitions)
 {
     latestOffsets = std::make_unique<KafkaLatestOffsetsLookup>(
         *clusterClient,
@@ -145,5 +127,5 @@ void ConsumersWidget::refreshTopicOffsets(const QList<ConsumerAssignment>& assig
             assignmentModel->setLastOffsets(latest);
         },
         [this](const QList<KafkaError>& failures) { appendErrors(failures); });
-    latestOffsets->start(partitionsByTopic(assignments));
+    latestOffsets->start(partitions);
 }

@@ -198,6 +198,45 @@ private slots:
         QVERIFY2(!shownTexts(widget).contains("Stable"), qPrintable(shownTexts(widget).join(", ")));
         QVERIFY2(widget.errors.isEmpty(), qPrintable(widget.errors.value(0).message));
     }
+
+    // A topic created after the client read the metadata, and a group consuming it: the tab shows its lag.
+    void topicCreatedAfterBootstrap()
+    {
+        SKELVANE_REQUIRE_KAFKA_BROKER(m_env);
+        const QString bootstrap = m_env.plaintext();
+        Config config;
+        config.cluster.brokers = { Config::Broker::fromString(bootstrap).value() };
+        auto client = std::make_shared<KafkaClusterClient>(QStringLiteral("skelvane-groups-test"), config.cluster);
+        QSignalSpy bootstrapped(client.get(), &KafkaClusterClient::bootstrapComplete);
+        client->bootstrap();
+        QVERIFY(bootstrapped.wait(30000));
+
+        const QString topic = KafkaTestEnvironment::uniqueTopicName("late");
+        QCOMPARE(TestTopicAdmin(bootstrap).createTopic(topic, 3), QString());
+        TestProducer producer;
+        TestProducer::Options options;
+        options.bootstrap = bootstrap;
+        QCOMPARE(producer.open(options), QString());
+        for (const int partition : { 0, 0, 1, 2, 2, 2 })
+            QCOMPARE(producer.produce({ topic, partition, std::nullopt, "v", {}, 0 }), QString());
+        QCOMPARE(producer.flush().size(), qsizetype(6));
+        const QString group = KafkaTestEnvironment::uniqueTopicName("late-group");
+        TestConsumerGroup member;
+        QCOMPARE(member.join(bootstrap, group, { topic }), QString());
+        QCOMPARE(member.commit({ { topic, 0, 1 }, { topic, 1, 1 }, { topic, 2, 0 } }), QString());
+
+        QStatusBar statusBar;
+        Settings settings;
+        ConsumersWidget widget(statusBar, settings, config, client);
+        widget.show();
+        auto& selector = *widget.findChild<QComboBox*>();
+        QTRY_VERIFY_WITH_TIMEOUT(selector.findText(group) >= 0, 30000);
+        selector.setCurrentIndex(selector.findText(group));
+        const QStringList lags { topic + "-0 1", topic + "-1 0", topic + "-2 3" };
+        QTRY_COMPARE_WITH_TIMEOUT(shownRows(widget, { Model::PartitionColumn, Model::LagColumn }), lags, 30000);
+        QVERIFY2(widget.errors.isEmpty(), qPrintable(widget.errors.value(0).message));
+        QVERIFY(!widget.findChild<ErrorLabel*>()->isVisible());
+    }
 };
 
 QTEST_MAIN(ConsumersWidgetBrokerTest)

@@ -2,6 +2,8 @@
 #include "PinnedLocale.h"
 
 #include <QAbstractItemModelTester>
+#include <QMap>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -95,7 +97,8 @@ private slots:
         QTEST(column(m_model, Model::LagColumn), "lags");
     }
 
-    // A stable sort: rows that compare equal keep their order both ways.
+    // A stable sort: rows that compare equal keep their order both ways. Each
+    // sort resets the model once, also when the rows are in order already.
     void sorting_data()
     {
         QTest::addColumn<int>("sortColumn");
@@ -117,9 +120,48 @@ private slots:
         m_model.setAssignments(assigned({ "topic-10", "Topic-2", "zz-0", "a-3", "Topic-11" }));
         m_model.setConsumerOffsets({ { "topic", 10, 3 }, { "Topic", 2, 8 }, { "a", 3, 1 } });
         m_model.setLastOffsets({ { "topic", 10, 9 }, { "Topic", 2, 9 }, { "a", 3, 9 }, { "zz", 0, 4 } });
-        for (const Qt::SortOrder order : { Qt::AscendingOrder, Qt::DescendingOrder, Qt::AscendingOrder }) {
+        for (const Qt::SortOrder order :
+            { Qt::AscendingOrder, Qt::AscendingOrder, Qt::DescendingOrder, Qt::DescendingOrder, Qt::AscendingOrder }) {
+            QSignalSpy aboutToReset(&m_model, &QAbstractItemModel::modelAboutToBeReset);
+            QSignalSpy reset(&m_model, &QAbstractItemModel::modelReset);
             m_model.sort(sortColumn, order);
             QCOMPARE(column(m_model, Model::PartitionColumn), order == Qt::AscendingOrder ? ascending : descending);
+            QCOMPARE(aboutToReset.size(), 1);
+            QCOMPARE(reset.size(), 1);
+        }
+    }
+
+    // Rows made ready elsewhere come in the order sort() gives them, and offsets find their rows.
+    void readyRows_data()
+    {
+        QTest::addColumn<int>("sortColumn");
+        QTest::addColumn<int>("order");
+        QTest::newRow("partition") << int(Model::PartitionColumn) << int(Qt::AscendingOrder);
+        QTest::newRow("partition, descending") << int(Model::PartitionColumn) << int(Qt::DescendingOrder);
+        QTest::newRow("member, descending") << int(Model::MemberIdColumn) << int(Qt::DescendingOrder);
+    }
+
+    void readyRows()
+    {
+        QFETCH(int, sortColumn);
+        QFETCH(int, order);
+        const QList<ConsumerAssignment> assignments = assigned({ "topic-10", "Topic-2", "zz-0", "a-3", "Topic-11", "a-3" });
+        m_model.setAssignments(assignments);
+        m_model.sort(sortColumn, Qt::SortOrder(order));
+        const QStringList sorted = column(m_model, Model::PartitionColumn) + column(m_model, Model::MemberIdColumn);
+
+        m_model.setRows(Model::sortedRows(assignments, sortColumn, Qt::SortOrder(order)));
+        QCOMPARE(column(m_model, Model::PartitionColumn) + column(m_model, Model::MemberIdColumn), sorted);
+        m_model.setConsumerOffsets({ { "Topic", 2, 1 }, { "a", 3, 2 }, { "zz", 0, 3 } });
+        m_model.setLastOffsets({ { "Topic", 2, 5 }, { "a", 3, 7 }, { "zz", 0, 4 }, { "topic", 2, 9 } });
+        // Only the first row of a partition assigned twice (a-3) gets the offsets.
+        const QMap<QString, QString> lags { { "Topic-2", "4" }, { "a-3", "5" }, { "zz-0", "1" } };
+        QSet<QString> seen;
+        for (int row = 0; row < m_model.rowCount(); ++row) {
+            const QString partition = m_model.index(row, Model::PartitionColumn).data().toString();
+            const QString lag = m_model.index(row, Model::LagColumn).data().toString();
+            QCOMPARE(lag, seen.contains(partition) ? QString() : lags.value(partition));
+            seen.insert(partition);
         }
     }
 };

@@ -4,6 +4,7 @@
 #include "FakeBroker.h"
 #include "KafkaClusterClient.h"
 #include "PinnedLocale.h"
+#include "Screenshot.h"
 #include "Settings.h"
 
 #include <QComboBox>
@@ -209,6 +210,19 @@ private slots:
         QVERIFY(cluster.widget);
         QTRY_COMPARE(cluster.groups(), QStringList({ "A", "a2", "b" }));
         QCOMPARE(cluster.widget->errors.size(), 1);
+    }
+
+    // The selector, filled away from the GUI thread, is wide enough for the longest name.
+    void selectorFitsTheLongestName()
+    {
+        const QString longest = "orders-" + QString(60, QLatin1Char('W'));
+        const Cluster cluster({ listed(0, { { "a", "consumer" }, { longest, "consumer" }, { "b", "consumer" } }) });
+        QVERIFY(cluster.widget);
+        cluster.widget->resize(1400, 300);
+        QTRY_COMPARE(cluster.groups(), QStringList({ "a", "b", longest }));
+        const QComboBox& selector = cluster.selector();
+        QTRY_VERIFY(selector.width() > selector.fontMetrics().boundingRect(longest).width());
+        QVERIFY(saveScreenshot(*cluster.widget, "consumer-groups-long-name"));
     }
 
     // A late answer for the group chosen before changes nothing; an unassigned member has no rows;

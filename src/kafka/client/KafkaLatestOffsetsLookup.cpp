@@ -112,10 +112,15 @@ void KafkaLatestOffsetsLookup::lookUp(const QList<Topic>& topics)
         return;
     MetadataIndex metadata(clusterClient.topics());
     QList<Topic> waiting; // for a leader
+    QList<Topic> unknown; // to the metadata as read
     QHash<std::int32_t, QList<KafkaListOffsetsRequest::Topic>> byLeader;
 
     for (const Topic& topic : topics) {
         const MetadataTopic* known = metadata.topic(topic.name);
+        if (!known && !metadataReadAgain) {
+            unknown.append(topic);
+            continue;
+        }
         if (!known) {
             failures.add([&topic] {
                 return KafkaError(KafkaErrorCode::UnknownTopicOrPartition,
@@ -207,6 +212,17 @@ void KafkaLatestOffsetsLookup::lookUp(const QList<Topic>& topics)
     for (const QList<KafkaListOffsetsRequest::Topic>& asked : std::as_const(byLeader))
         waiting.append(lookupTopics(asked));
 
+    if (!unknown.isEmpty()) {
+        // Topics created since the metadata was read: read it once more
+        // before they count as missing.
+        metadataReadAgain = true;
+        ++awaited;
+        clusterClient.refreshMetadata(this, [this, unknown](const std::optional<KafkaError>&) {
+            --awaited;
+            lookUp(unknown);
+            report();
+        });
+    }
     if (!waiting.isEmpty()) {
         retry(waiting,
             unreachable.value_or(KafkaError(KafkaErrorCode::LeaderNotAvailable,

@@ -22,7 +22,9 @@ class KafkaClusterClient;
 // record fetcher sends none: an epoch read before a leader change would fence
 // the request). A partition whose leader has moved or cannot be reached is
 // asked again after LeaderRetry's backoff and a metadata refresh, until its
-// window has passed.
+// window has passed. A topic that the metadata does not list, which may have
+// been created since it was read, is looked up once more after the metadata
+// has been read again before it counts as missing.
 //
 // A pass over a million partitions looks each one up in hashed copies of the
 // metadata; failures are reported one per cause (a topic missing from the
@@ -77,4 +79,6 @@ private:
     ErrorBatch failures;
     // Requests sent and retries waiting, not yet answered or resumed.
     int awaited = 0;
+    // Whether the metadata has been read again for topics it did not list.
+    bool metadataReadAgain = false;
 };
