@@ -119,13 +119,14 @@ Figures select(RecordDetailView& view, const KafkaRecord& record, const RecordDe
 {
     view.clearRecord();
     QApplication::processEvents();
+    // Holds its own buffer of ticks.
+    EventLoopStalls stalls;
     const qint64 heapBefore = heapInUse();
     // Free pages go back first, so that the peak counts pages the case touches.
     malloc_trim(0);
     resetResidentPeak();
     const qint64 residentBefore = statusBytes("VmRSS");
     Figures figures;
-    EventLoopStalls stalls;
     QEventLoop loop;
     QTimer::singleShot(0, &loop, [&] {
         stalls.start();
