@@ -198,6 +198,13 @@ int main(int argc, char** argv)
              r.value = deepJsonMembers(2000, RecordDetailView::FormattedValueLimit - 1000);
              return r;
          }},
+        // Shown as it came, highlighted.
+        {"JSON not parsing 2 MB", [&] {
+             KafkaRecord r = small;
+             r.value = ordersJson(2'000'000);
+             r.value.insert(r.value.size() - 2, ',');
+             return r;
+         }},
         {"XML 250k deep", [&] {
              KafkaRecord r = small;
              r.value = QByteArray("<a>").repeated(250'000) + QByteArray("</a>").repeated(250'000);
