@@ -8,17 +8,20 @@ QString withLongLinesBroken(QString text, qsizetype maxLineLength)
     qsizetype copied = 0;
     qsizetype lineStart = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c == QLatin1Char('\n')) {
+        if (text.at(i) == QLatin1Char('\n')) {
             lineStart = i + 1;
-        } else if (i - lineStart >= maxLineLength && !c.isLowSurrogate()) {
-            if (broken.isNull())
-                broken.reserve(text.size() + text.size() / maxLineLength + 1);
-            broken += QStringView(text).sliced(copied, i - copied);
-            broken += QLatin1Char('\n');
-            copied = i;
-            lineStart = i;
+            continue;
         }
+        if (i - lineStart < maxLineLength)
+            continue;
+        // A surrogate pair goes to the next line whole.
+        const qsizetype at = text.at(i).isLowSurrogate() && i - 1 > lineStart ? i - 1 : i;
+        if (broken.isNull())
+            broken.reserve(text.size() + text.size() / std::max<qsizetype>(maxLineLength - 1, 1) + 1);
+        broken += QStringView(text).sliced(copied, at - copied);
+        broken += QLatin1Char('\n');
+        copied = at;
+        lineStart = at;
     }
     if (broken.isNull())
         return text;

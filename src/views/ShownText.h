@@ -11,9 +11,9 @@
 // made a text (pretty printing, a value that did not format, a header), it is
 // shown in lines of bounded length.
 
-// `text` with a line break inserted into every line after each maxLineLength
-// characters (never inside a surrogate pair); `text` itself when no line is
-// that long.
+// `text` with line breaks inserted so that no line has more than
+// maxLineLength characters (at least 2; a break never parts a surrogate
+// pair); `text` itself when no line is that long.
 QString withLongLinesBroken(QString text, qsizetype maxLineLength);
 
 // The characters that re-indenting the JSON text `json` by two spaces a level
