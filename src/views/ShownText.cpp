@@ -54,16 +54,17 @@ qsizetype jsonIndentation(QStringView json, qsizetype limit)
         const bool closing = c == QLatin1Char(']') || c == QLatin1Char('}');
         if (opened && !closing)
             total += 1 + 2 * depth; // the first member's line
-        if (closing && !opened)
-            total += 1 + 2 * (depth - 1); // the closing bracket's line
+        if (closing) {
+            depth = std::max<qsizetype>(depth - 1, 0);
+            if (!opened)
+                total += 1 + 2 * depth; // the closing bracket's line
+        }
         opened = false;
         if (c == QLatin1Char('"')) {
             inString = true;
         } else if (c == QLatin1Char('[') || c == QLatin1Char('{')) {
             ++depth;
             opened = true;
-        } else if (closing) {
-            depth = std::max<qsizetype>(depth - 1, 0);
         } else if (c == QLatin1Char(',')) {
             total += 1 + 2 * depth;
         } else if (c == QLatin1Char(':')) {
