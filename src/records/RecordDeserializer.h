@@ -28,14 +28,14 @@ public:
     virtual Result<DeserializedRecord, KafkaError> deserializeRecordPrefix(
         const KafkaRecord& record, qsizetype maxBytes) const;
 
+    // The length of the longest prefix of `bytes`, at most maxBytes long, that
+    // does not end inside a UTF-8 character.
+    static qsizetype utf8PrefixLength(QByteArrayView bytes, qsizetype maxBytes);
+
 protected:
     RecordDeserializer() = default;
     RecordDeserializer(const RecordDeserializer&) = default;
     RecordDeserializer& operator=(const RecordDeserializer&) = default;
     RecordDeserializer(RecordDeserializer&&) = default;
     RecordDeserializer& operator=(RecordDeserializer&&) = default;
-
-    // The length of the longest prefix of `bytes`, at most maxBytes long, that
-    // does not end inside a UTF-8 character.
-    static qsizetype utf8PrefixLength(QByteArrayView bytes, qsizetype maxBytes);
 };

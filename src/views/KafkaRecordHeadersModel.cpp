@@ -1,21 +1,11 @@
 #include "KafkaRecordHeadersModel.h"
 
+#include "RecordDeserializer.h"
+
+#include <QLocale>
 #include <QStringDecoder>
 
 #include <algorithm>
-
-namespace {
-
-// The decoder is not flushed: an incomplete character at the very end is left
-// out rather than counted as invalid.
-QString valueText(const QByteArray& value)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    QString text = decoder.decode(value);
-    return decoder.hasError() ? QString::fromLatin1(value.toHex(' ')) : text;
-}
-
-} // namespace
 
 KafkaRecordHeadersModel::KafkaRecordHeadersModel(QObject* parent)
     : QAbstractTableModel(parent)
@@ -62,6 +52,28 @@ QVariant KafkaRecordHeadersModel::headerData(int section, Qt::Orientation orient
     default:
         return {};
     }
+}
+
+// The decoder is not flushed: an incomplete character at the very end is left
+// out rather than counted as invalid. Of a longer value, the part shown is cut
+// at a character boundary, and only that part decides between text and hex.
+QString KafkaRecordHeadersModel::valueText(const QByteArray& value)
+{
+    const QByteArrayView bytes(value);
+    qsizetype shownBytes = RecordDeserializer::utf8PrefixLength(bytes, ShownValueLimit);
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString text = decoder.decode(bytes.first(shownBytes));
+    if (decoder.hasError()) {
+        // Three characters a byte.
+        shownBytes = std::min(bytes.size(), ShownValueLimit / 3);
+        text = QString::fromLatin1(bytes.first(shownBytes).toByteArray().toHex(' '));
+    }
+    if (shownBytes < bytes.size()) {
+        text += QLatin1Char('\n')
+            + tr("… %1 more not shown")
+                  .arg(QLocale().formattedDataSize(bytes.size() - shownBytes, 1, QLocale::DataSizeTraditionalFormat));
+    }
+    return text;
 }
 
 void KafkaRecordHeadersModel::setHeaders(QList<KafkaHeader> newHeaders)

@@ -2,6 +2,7 @@
 
 #include "KafkaRecordHeadersModel.h"
 #include "RecordDeserializer.h"
+#include "ShownText.h"
 #include "SyntaxHighlighter.h"
 #include "TextUtils.h"
 #include "VisibleText.h"
@@ -15,33 +16,21 @@ namespace {
 constexpr int textPageIndex = 0;
 constexpr int hexPageIndex = 1;
 
-// The text with a line break inserted into every line after each
-// RecordDetailView::DisplayLineLimit characters (never inside a surrogate
-// pair); the text itself, not copied, when no line is that long.
-QString withLongLinesBroken(const QString& text)
+// Replaces `text` by what the pretty printer wrote; keeps it when that failed
+// (a value that does not parse, or whose pretty-printed text would pass the
+// shown limit).
+void takePretty(QString& text, Result<QString, KafkaError> pretty)
 {
-    QString broken;
-    qsizetype copied = 0;
-    qsizetype lineStart = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c == QLatin1Char('\n')) {
-            lineStart = i + 1;
-        } else if (i - lineStart >= RecordDetailView::DisplayLineLimit && !c.isLowSurrogate()) {
-            if (broken.isNull()) {
-                broken.reserve(text.size() + text.size() / RecordDetailView::DisplayLineLimit + 1);
-            }
-            broken += QStringView(text).sliced(copied, i - copied);
-            broken += QLatin1Char('\n');
-            copied = i;
-            lineStart = i;
-        }
-    }
-    if (broken.isNull()) {
-        return text;
-    }
-    broken += QStringView(text).sliced(copied);
-    return broken;
+    if (pretty.hasValue())
+        text = std::move(pretty).value();
+}
+
+// Whether re-indenting a JSON value would by its indentation alone make it
+// longer than RecordDetailView::ShownValueLimit (found without parsing it).
+bool jsonTooDeep(const DeserializedRecord& decoded)
+{
+    const qsizetype room = RecordDetailView::ShownValueLimit - decoded.text.size();
+    return decoded.contentType == Config::ContentType::Json && jsonIndentation(decoded.text, room) > room;
 }
 
 } // namespace
@@ -103,33 +92,35 @@ void RecordDetailView::showRecord(const KafkaRecord& record, const RecordDeseria
     }
 
     // Only what is shown is decoded, where the deserializer allows.
-    const Result<DeserializedRecord, KafkaError> result = deserializer.deserializeRecordPrefix(record, ShownValueLimit);
+    Result<DeserializedRecord, KafkaError> result = deserializer.deserializeRecordPrefix(record, ShownValueLimit);
     if (result.isError()) {
         showRecordError(result.error());
         showHexRecord(record.value);
         return;
     }
-    const DeserializedRecord& decoded = result.value();
+    DeserializedRecord& decoded = result.value();
     // Binary results have no text and leave nothing out, so this is text only.
-    if (decoded.omittedBytes > 0 || decoded.text.size() > FormattedValueLimit) {
-        showUnformattedText(decoded);
+    if (decoded.omittedBytes > 0 || decoded.text.size() > FormattedValueLimit || jsonTooDeep(decoded)) {
+        showUnformattedText(std::move(decoded));
         return;
     }
     switch (decoded.contentType) {
     case Config::ContentType::Text:
-        showText(decoded.text, QStringLiteral("None"));
+        showText(std::move(decoded.text), QStringLiteral("None"));
         return;
     case Config::ContentType::Json: {
-        // A value that does not parse is shown as it came, without a message.
-        Result<QString, KafkaError> pretty = prettyPrintJson(decoded.text, ShownValueLimit);
-        showText(pretty.hasValue() ? std::move(pretty).value() : decoded.text, QStringLiteral("JSON"));
+        // A value that does not format is shown as it came, without a message.
+        QString text = std::move(decoded.text);
+        takePretty(text, prettyPrintJson(text, ShownValueLimit));
+        showText(std::move(text), QStringLiteral("JSON"));
         return;
     }
     case Config::ContentType::Xml: {
         // XML that tells its own encoding comes with its bytes.
-        Result<QString, KafkaError> pretty = decoded.data.isNull() ? prettyPrintXml(decoded.text, ShownValueLimit)
-                                                                   : prettyPrintXml(decoded.data, ShownValueLimit);
-        showText(pretty.hasValue() ? std::move(pretty).value() : decoded.text, QStringLiteral("XML"));
+        QString text = std::move(decoded.text);
+        takePretty(text, decoded.data.isNull() ? prettyPrintXml(text, ShownValueLimit)
+                                               : prettyPrintXml(decoded.data, ShownValueLimit));
+        showText(std::move(text), QStringLiteral("XML"));
         return;
     }
     case Config::ContentType::Binary:
@@ -139,22 +130,25 @@ void RecordDetailView::showRecord(const KafkaRecord& record, const RecordDeseria
     showHexRecord(decoded.data);
 }
 
-void RecordDetailView::showUnformattedText(const DeserializedRecord& decoded)
+void RecordDetailView::showUnformattedText(DeserializedRecord decoded)
 {
-    QString text = withLongLinesBroken(decoded.text);
+    QString text = std::move(decoded.text);
     if (decoded.omittedBytes > 0) {
         text += QLatin1Char('\n')
             + tr("… %1 more not shown")
                   .arg(locale().formattedDataSize(decoded.omittedBytes, 1, QLocale::DataSizeTraditionalFormat));
     }
-    showText(text, QStringLiteral("None"));
+    showText(std::move(text), QStringLiteral("None"));
 }
 
 // "None" names no definition: the text stays unformatted.
-void RecordDetailView::showText(const QString& text, const QString& definitionName)
+void RecordDetailView::showText(QString text, const QString& definitionName)
 {
     highlighter->setDefinition(repository.definitionForName(definitionName));
     highlighter->setTheme(repository.theme(QStringLiteral("ayu Mirage")));
+    // Broken apart from the call that shows it, so that the text as it came is
+    // freed before the text view copies the broken one.
+    text = withLongLinesBroken(std::move(text), DisplayLineLimit);
     ui->recordValueTextEdit->setPlainText(text);
     ui->stackedWidget->setCurrentIndex(textPageIndex);
 }

@@ -28,10 +28,13 @@ class RecordDetailView;
 //
 // The text view lays out and the highlighter styles every character it is
 // given on the GUI thread, at a multiple of the text's size in memory, so
-// large values are shown plainer: above FormattedValueLimit without pretty
-// printing and highlighting, above ShownValueLimit only their first part,
-// with a last line saying how much is left out. Binary values keep every
-// byte on the hex page, which draws only what is visible.
+// large values are shown plainer: above FormattedValueLimit, or when
+// re-indenting a JSON value would by itself pass ShownValueLimit (deep
+// nesting), without pretty printing and highlighting; above ShownValueLimit
+// only their first part, with a last line saying how much is left out.
+// Whatever path made the text, no line shown is longer than DisplayLineLimit.
+// Binary values keep every byte on the hex page, which draws only what is
+// visible.
 //
 // GUI thread only.
 class RecordDetailView : public QWidget {
@@ -50,10 +53,11 @@ public:
     // text of this size, in lines of ordinary length, shows in about 0.3 s and
     // 70 MB; a whole 50 MB value took seconds and, formatted, gigabytes.
     static constexpr qsizetype ShownValueLimit = 8 * 1024 * 1024;
-    // Characters after which a line of an unformatted value is broken: the
-    // text view lays out a line as a whole whenever it shows part of it, at
-    // about 40 bytes and 0.4 us a character, so a value on one line would
-    // freeze the window for seconds. A line of this length takes a few ms.
+    // Characters after which a line of any text shown is broken (pretty
+    // printed, unformatted or plain): the text view lays out a line as a whole
+    // whenever it shows part of it, at a cost that grows with the square of
+    // its length (400 KB on one line froze the window for 8 s, 2 MB for well
+    // over a minute). A line of this length takes a few ms.
     static constexpr qsizetype DisplayLineLimit = 10'000;
 
     explicit RecordDetailView(QWidget* parent = nullptr);
@@ -74,10 +78,11 @@ public slots:
     void showHexRecord(const QByteArray& bytes);
 
 private:
-    void showText(const QString& text, const QString& definitionName);
-    // Without pretty printing and highlighting, long lines broken, and a last
-    // line giving what is left out.
-    void showUnformattedText(const DeserializedRecord& decoded);
+    // In lines of at most DisplayLineLimit characters.
+    void showText(QString text, const QString& definitionName);
+    // Without pretty printing and highlighting, and with a last line giving
+    // what is left out.
+    void showUnformattedText(DeserializedRecord decoded);
 
     std::unique_ptr<Ui::RecordDetailView> ui;
     Highlighting::Repository repository;

@@ -1,5 +1,7 @@
 #include "KafkaRecordHeadersModel.h"
 
+#include "PinnedLocale.h"
+
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
 #include <QTest>
@@ -8,6 +10,9 @@ Q_DECLARE_METATYPE(KafkaHeader)
 
 class KafkaRecordHeadersModelTest : public QObject {
     Q_OBJECT
+
+public:
+    static void initMain() { pinTimeZoneAndLocale(); }
 
 private slots:
     void headers_data()
@@ -71,6 +76,47 @@ private slots:
         model.clear();
         QCOMPARE(resets.size(), 1);
         QCOMPARE(model.rowCount(), 0);
+    }
+
+    // Of a long value only the first part is decoded and shown (as text, cut
+    // at a character boundary, or as hex pairs when that part is not UTF-8),
+    // with a last line giving the size left out.
+    void longValues_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<qint64>("omittedBytes");
+        const qsizetype limit = KafkaRecordHeadersModel::ShownValueLimit;
+        QTest::newRow("text of the limit's length")
+            << QByteArray(limit, 't') << QString(limit, QLatin1Char('t')) << qint64(0);
+        QTest::newRow("longer text") << QByteArray(limit + 1234, 't') << QString(limit, QLatin1Char('t'))
+                                     << qint64(1234);
+        QTest::newRow("100 MB of text") << QByteArray(100000000, 't') << QString(limit, QLatin1Char('t'))
+                                        << qint64(100000000 - limit);
+        // The two bytes of a character straddle the limit.
+        QTest::newRow("UTF-8 cut before a character")
+            << QByteArray(limit - 1, 'w') + QByteArray("\xC3\xA9").repeated(100) << QString(limit - 1, QLatin1Char('w'))
+            << qint64(200);
+        const QByteArray binary = QByteArray(1, '\xFF') + QByteArray(limit, '\x01');
+        QTest::newRow("bytes that are no UTF-8")
+            << binary << QString::fromLatin1(binary.first(limit / 3).toHex(' ')) << qint64(binary.size() - limit / 3);
+    }
+
+    void longValues()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(QString, shown);
+        QFETCH(qint64, omittedBytes);
+        KafkaRecordHeadersModel model;
+        QAbstractItemModelTester tester(&model);
+        model.setHeaders({{QStringLiteral("large"), value}});
+        QStringList lines = model.data(model.index(0, 1)).toString().split(QLatin1Char('\n'));
+        if (omittedBytes > 0) {
+            const QString last = lines.takeLast();
+            QVERIFY2(last.contains(QLocale().formattedDataSize(omittedBytes, 1, QLocale::DataSizeTraditionalFormat)),
+                qPrintable(last.left(80)));
+        }
+        QCOMPARE(lines.join(QLatin1Char('\n')), shown);
     }
 };
 
