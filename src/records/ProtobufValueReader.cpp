@@ -1,0 +1,193 @@
+#include "ProtobufValueReader.h"
+
+#include "ProtobufJsonTypeResolver.h"
+#include "ProtobufLogCapture.h"
+
+#include <google/protobuf/descriptor.h>
+#include <google/protobuf/dynamic_message.h>
+#include <google/protobuf/io/coded_stream.h>
+#include <google/protobuf/io/zero_copy_stream_impl_lite.h>
+#include <google/protobuf/wire_format.h>
+#include <google/protobuf/wire_format_lite.h>
+
+#include <QString>
+
+#include <limits>
+
+namespace protobuf = google::protobuf;
+using protobuf::internal::WireFormat;
+using protobuf::internal::WireFormatLite;
+
+namespace {
+
+constexpr std::string_view AnyTypeName = "google.protobuf.Any";
+constexpr int AnyTypeUrlField = 1;
+constexpr int AnyValueField = 2;
+
+// Bytes that libprotobuf wrote itself and that still do not read back.
+KafkaError notReadBack(std::string_view typeName)
+{
+    return KafkaError(KafkaErrorCode::ProtobufInternal,
+        QString("A message of type %1 does not read back as written")
+            .arg(QString::fromUtf8(typeName.data(), static_cast<qsizetype>(typeName.size()))));
+}
+
+KafkaError nestedTooDeep()
+{
+    return KafkaError(KafkaErrorCode::ProtobufInvalidArgument,
+        QString("Messages nest more than %1 deep").arg(ProtobufValueReader::MaxDepth));
+}
+
+// Whether the wire type is one the field can come in (packable fields in
+// either form).
+bool wireTypeFits(const protobuf::FieldDescriptor& field, WireFormatLite::WireType wireType)
+{
+    return WireFormat::WireTypeForFieldType(field.type()) == wireType
+        || (field.is_packable() && wireType == WireFormatLite::WIRETYPE_LENGTH_DELIMITED);
+}
+
+void writeLengthDelimited(protobuf::io::CodedOutputStream& output, int number, const std::string& bytes)
+{
+    output.WriteTag(WireFormatLite::MakeTag(number, WireFormatLite::WIRETYPE_LENGTH_DELIMITED));
+    output.WriteVarint32(static_cast<std::uint32_t>(bytes.size()));
+    output.WriteString(bytes);
+}
+
+} // namespace
+
+ProtobufValueReader::ProtobufValueReader(const protobuf::DescriptorPool& pool)
+    : m_pool(pool)
+    , m_factory(std::make_unique<protobuf::DynamicMessageFactory>(&pool))
+{
+}
+
+ProtobufValueReader::~ProtobufValueReader() = default;
+
+Result<std::string, KafkaError> ProtobufValueReader::read(const protobuf::Descriptor& type, QByteArrayView value) const
+{
+    return readMessage(type, std::string_view(value.data(), static_cast<std::size_t>(value.size())), 0);
+}
+
+Result<std::string, KafkaError> ProtobufValueReader::readMessage(
+    const protobuf::Descriptor& type, std::string_view value, int depth) const
+{
+    if (depth > MaxDepth)
+        return nestedTooDeep();
+    const QString what = depth == 0 ? QString("The value") : QString("An Any payload");
+    const QString typeName = QString::fromStdString(type.full_name());
+    if (value.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+        return KafkaError(KafkaErrorCode::ProtobufInvalidArgument,
+            QString("%1 is too large for a message of type %2").arg(what, typeName));
+    }
+
+    // The factory hands out prototypes to several threads at once.
+    const std::unique_ptr<protobuf::Message> message(m_factory->GetPrototype(&type)->New());
+    ProtobufLogCapture capture;
+    if (!message->ParsePartialFromArray(value.data(), static_cast<int>(value.size()))) {
+        QString reason = QString("%1 does not parse as a message of type %2").arg(what, typeName);
+        if (!capture.messages().isEmpty())
+            reason += ": " + capture.messages().join(QStringLiteral("; "));
+        return KafkaError(KafkaErrorCode::ProtobufInvalidArgument, reason);
+    }
+
+    std::string written;
+    {
+        protobuf::io::StringOutputStream stream(&written);
+        protobuf::io::CodedOutputStream output(&stream);
+        output.SetSerializationDeterministic(true);
+        if (!message->SerializePartialToCodedStream(&output))
+            return notReadBack(type.full_name());
+    }
+    protobuf::io::CodedInputStream input(
+        reinterpret_cast<const std::uint8_t*>(written.data()), static_cast<int>(written.size()));
+    return rewriteMessage(type, input, 0, depth);
+}
+
+Result<std::string, KafkaError> ProtobufValueReader::rewriteMessage(
+    const protobuf::Descriptor& type, protobuf::io::CodedInputStream& input, std::uint32_t endTag, int depth) const
+{
+    if (depth > MaxDepth)
+        return nestedTooDeep();
+    if (type.full_name() == AnyTypeName)
+        return rewriteAny(input, depth);
+
+    std::string rewritten;
+    {
+        protobuf::io::StringOutputStream stream(&rewritten);
+        protobuf::io::CodedOutputStream output(&stream);
+        for (std::uint32_t tag = input.ReadTag(); tag != endTag; tag = input.ReadTag()) {
+            if (tag == 0)
+                return notReadBack(type.full_name());
+            const int number = WireFormatLite::GetTagFieldNumber(tag);
+            const WireFormatLite::WireType wireType = WireFormatLite::GetTagWireType(tag);
+            const protobuf::FieldDescriptor* field = type.FindFieldByNumber(number);
+            if (field == nullptr || !wireTypeFits(*field, wireType)) {
+                if (!WireFormatLite::SkipField(&input, tag))
+                    return notReadBack(type.full_name());
+                continue;
+            }
+            if (field->type() == protobuf::FieldDescriptor::TYPE_GROUP) {
+                Result<std::string, KafkaError> group = rewriteMessage(*field->message_type(), input,
+                    WireFormatLite::MakeTag(number, WireFormatLite::WIRETYPE_END_GROUP), depth + 1);
+                if (group.isError())
+                    return group;
+                writeLengthDelimited(output, number, group.value());
+            } else if (field->type() == protobuf::FieldDescriptor::TYPE_MESSAGE) {
+                std::uint32_t length = 0;
+                if (!input.ReadVarint32(&length))
+                    return notReadBack(type.full_name());
+                const protobuf::io::CodedInputStream::Limit limit = input.PushLimit(static_cast<int>(length));
+                Result<std::string, KafkaError> nested = rewriteMessage(*field->message_type(), input, 0, depth + 1);
+                if (nested.isError())
+                    return nested;
+                input.PopLimit(limit);
+                writeLengthDelimited(output, number, nested.value());
+            } else if (!WireFormatLite::SkipField(&input, tag, &output)) {
+                return notReadBack(type.full_name());
+            }
+        }
+    }
+    if (endTag == 0 && !input.ConsumedEntireMessage())
+        return notReadBack(type.full_name());
+    return rewritten;
+}
+
+Result<std::string, KafkaError> ProtobufValueReader::rewriteAny(protobuf::io::CodedInputStream& input, int depth) const
+{
+    std::string typeUrl;
+    std::string payload;
+    for (std::uint32_t tag = input.ReadTag(); tag != 0; tag = input.ReadTag()) {
+        bool read = false;
+        if (tag == WireFormatLite::MakeTag(AnyTypeUrlField, WireFormatLite::WIRETYPE_LENGTH_DELIMITED))
+            read = WireFormatLite::ReadString(&input, &typeUrl);
+        else if (tag == WireFormatLite::MakeTag(AnyValueField, WireFormatLite::WIRETYPE_LENGTH_DELIMITED))
+            read = WireFormatLite::ReadBytes(&input, &payload);
+        else
+            read = WireFormatLite::SkipField(&input, tag);
+        if (!read)
+            return notReadBack(AnyTypeName);
+    }
+    if (!input.ConsumedEntireMessage())
+        return notReadBack(AnyTypeName);
+
+    const std::string_view prefix = ProtobufJsonTypeResolver::UrlPrefix;
+    if (!payload.empty() && std::string_view(typeUrl).substr(0, prefix.size()) == prefix) {
+        if (const protobuf::Descriptor* payloadType = m_pool.FindMessageTypeByName(typeUrl.substr(prefix.size()))) {
+            Result<std::string, KafkaError> read = readMessage(*payloadType, payload, depth + 1);
+            if (read.isError())
+                return read;
+            payload = std::move(read).value();
+        }
+    }
+
+    std::string rewritten;
+    {
+        protobuf::io::StringOutputStream stream(&rewritten);
+        protobuf::io::CodedOutputStream output(&stream);
+        if (!typeUrl.empty())
+            writeLengthDelimited(output, AnyTypeUrlField, typeUrl);
+        if (!payload.empty())
+            writeLengthDelimited(output, AnyValueField, payload);
+    }
+    return rewritten;
+}
