@@ -24,14 +24,6 @@ constexpr std::string_view AnyTypeName = "google.protobuf.Any";
 constexpr int AnyTypeUrlField = 1;
 constexpr int AnyValueField = 2;
 
-// Bytes that libprotobuf wrote itself and that still do not read back.
-KafkaError notReadBack(std::string_view typeName)
-{
-    return KafkaError(KafkaErrorCode::ProtobufInternal,
-        QString("A message of type %1 does not read back as written")
-            .arg(QString::fromUtf8(typeName.data(), static_cast<qsizetype>(typeName.size()))));
-}
-
 KafkaError nestedTooDeep()
 {
     return KafkaError(KafkaErrorCode::ProtobufInvalidArgument,
@@ -44,6 +36,29 @@ bool wireTypeFits(const protobuf::FieldDescriptor& field, WireFormatLite::WireTy
 {
     return WireFormat::WireTypeForFieldType(field.type()) == wireType
         || (field.is_packable() && wireType == WireFormatLite::WIRETYPE_LENGTH_DELIMITED);
+}
+
+// Whether the bytes of a packed field are whole elements of the wire type
+// (the conversion reads a packed field until its end and never gets there
+// when the last element is cut).
+bool packedElementsWhole(const std::string& bytes, WireFormatLite::WireType elementType)
+{
+    protobuf::io::CodedInputStream input(reinterpret_cast<const std::uint8_t*>(bytes.data()), static_cast<int>(bytes.size()));
+    std::uint64_t varint = 0;
+    std::uint32_t fixed32 = 0;
+    std::uint64_t fixed64 = 0;
+    while (input.CurrentPosition() < static_cast<int>(bytes.size())) {
+        bool read = false;
+        if (elementType == WireFormatLite::WIRETYPE_VARINT)
+            read = input.ReadVarint64(&varint);
+        else if (elementType == WireFormatLite::WIRETYPE_FIXED32)
+            read = input.ReadLittleEndian32(&fixed32);
+        else if (elementType == WireFormatLite::WIRETYPE_FIXED64)
+            read = input.ReadLittleEndian64(&fixed64);
+        if (!read)
+            return false;
+    }
+    return true;
 }
 
 void writeLengthDelimited(protobuf::io::CodedOutputStream& output, int number, const std::string& bytes)
@@ -63,6 +78,16 @@ ProtobufValueReader::ProtobufValueReader(const protobuf::DescriptorPool& pool)
 
 ProtobufValueReader::~ProtobufValueReader() = default;
 
+KafkaError ProtobufValueReader::unparsed(const Scope& scope, const QStringList& reasons)
+{
+    QString message = QString("%1 does not parse as a message of type %2")
+                          .arg(scope.isPayload ? QString("An Any payload") : QString("The value"),
+                              QString::fromStdString(scope.type.full_name()));
+    if (!reasons.isEmpty())
+        message += ": " + reasons.join(QStringLiteral("; "));
+    return KafkaError(KafkaErrorCode::ProtobufInvalidArgument, message);
+}
+
 Result<std::string, KafkaError> ProtobufValueReader::read(const protobuf::Descriptor& type, QByteArrayView value) const
 {
     return readMessage(type, std::string_view(value.data(), static_cast<std::size_t>(value.size())), 0);
@@ -73,43 +98,29 @@ Result<std::string, KafkaError> ProtobufValueReader::readMessage(
 {
     if (depth > MaxDepth)
         return nestedTooDeep();
-    const QString what = depth == 0 ? QString("The value") : QString("An Any payload");
-    const QString typeName = QString::fromStdString(type.full_name());
-    if (value.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
-        return KafkaError(KafkaErrorCode::ProtobufInvalidArgument,
-            QString("%1 is too large for a message of type %2").arg(what, typeName));
-    }
+    const Scope scope { type, depth > 0 };
+    if (value.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
+        return unparsed(scope, { QStringLiteral("too large") });
 
-    // The factory hands out prototypes to several threads at once.
-    const std::unique_ptr<protobuf::Message> message(m_factory->GetPrototype(&type)->New());
-    ProtobufLogCapture capture;
-    if (!message->ParsePartialFromArray(value.data(), static_cast<int>(value.size()))) {
-        QString reason = QString("%1 does not parse as a message of type %2").arg(what, typeName);
-        if (!capture.messages().isEmpty())
-            reason += ": " + capture.messages().join(QStringLiteral("; "));
-        return KafkaError(KafkaErrorCode::ProtobufInvalidArgument, reason);
-    }
-
-    std::string written;
+    // libprotobuf's parser decides what is a message of the type. The factory
+    // hands out prototypes to several threads at once.
     {
-        protobuf::io::StringOutputStream stream(&written);
-        protobuf::io::CodedOutputStream output(&stream);
-        output.SetSerializationDeterministic(true);
-        if (!message->SerializePartialToCodedStream(&output))
-            return notReadBack(type.full_name());
+        const std::unique_ptr<protobuf::Message> message(m_factory->GetPrototype(&type)->New());
+        ProtobufLogCapture capture;
+        if (!message->ParsePartialFromArray(value.data(), static_cast<int>(value.size())))
+            return unparsed(scope, capture.messages());
     }
-    protobuf::io::CodedInputStream input(
-        reinterpret_cast<const std::uint8_t*>(written.data()), static_cast<int>(written.size()));
-    return rewriteMessage(type, input, 0, depth);
+    protobuf::io::CodedInputStream input(reinterpret_cast<const std::uint8_t*>(value.data()), static_cast<int>(value.size()));
+    return rewriteMessage(scope, type, input, 0, depth);
 }
 
-Result<std::string, KafkaError> ProtobufValueReader::rewriteMessage(
-    const protobuf::Descriptor& type, protobuf::io::CodedInputStream& input, std::uint32_t endTag, int depth) const
+Result<std::string, KafkaError> ProtobufValueReader::rewriteMessage(const Scope& scope, const protobuf::Descriptor& type,
+    protobuf::io::CodedInputStream& input, std::uint32_t endTag, int depth) const
 {
     if (depth > MaxDepth)
         return nestedTooDeep();
     if (type.full_name() == AnyTypeName)
-        return rewriteAny(input, depth);
+        return rewriteAny(scope, input, depth);
 
     std::string rewritten;
     {
@@ -117,17 +128,18 @@ Result<std::string, KafkaError> ProtobufValueReader::rewriteMessage(
         protobuf::io::CodedOutputStream output(&stream);
         for (std::uint32_t tag = input.ReadTag(); tag != endTag; tag = input.ReadTag()) {
             if (tag == 0)
-                return notReadBack(type.full_name());
+                return unparsed(scope);
             const int number = WireFormatLite::GetTagFieldNumber(tag);
             const WireFormatLite::WireType wireType = WireFormatLite::GetTagWireType(tag);
             const protobuf::FieldDescriptor* field = type.FindFieldByNumber(number);
             if (field == nullptr || !wireTypeFits(*field, wireType)) {
                 if (!WireFormatLite::SkipField(&input, tag))
-                    return notReadBack(type.full_name());
+                    return unparsed(scope);
                 continue;
             }
+            const WireFormatLite::WireType fieldWireType = WireFormat::WireTypeForFieldType(field->type());
             if (field->type() == protobuf::FieldDescriptor::TYPE_GROUP) {
-                Result<std::string, KafkaError> group = rewriteMessage(*field->message_type(), input,
+                Result<std::string, KafkaError> group = rewriteMessage(scope, *field->message_type(), input,
                     WireFormatLite::MakeTag(number, WireFormatLite::WIRETYPE_END_GROUP), depth + 1);
                 if (group.isError())
                     return group;
@@ -135,24 +147,30 @@ Result<std::string, KafkaError> ProtobufValueReader::rewriteMessage(
             } else if (field->type() == protobuf::FieldDescriptor::TYPE_MESSAGE) {
                 std::uint32_t length = 0;
                 if (!input.ReadVarint32(&length))
-                    return notReadBack(type.full_name());
+                    return unparsed(scope);
                 const protobuf::io::CodedInputStream::Limit limit = input.PushLimit(static_cast<int>(length));
-                Result<std::string, KafkaError> nested = rewriteMessage(*field->message_type(), input, 0, depth + 1);
+                Result<std::string, KafkaError> nested = rewriteMessage(scope, *field->message_type(), input, 0, depth + 1);
                 if (nested.isError())
                     return nested;
                 input.PopLimit(limit);
                 writeLengthDelimited(output, number, nested.value());
+            } else if (wireType != fieldWireType) {
+                std::string packed;
+                if (!WireFormatLite::ReadBytes(&input, &packed) || !packedElementsWhole(packed, fieldWireType))
+                    return unparsed(scope);
+                writeLengthDelimited(output, number, packed);
             } else if (!WireFormatLite::SkipField(&input, tag, &output)) {
-                return notReadBack(type.full_name());
+                return unparsed(scope);
             }
         }
     }
     if (endTag == 0 && !input.ConsumedEntireMessage())
-        return notReadBack(type.full_name());
+        return unparsed(scope);
     return rewritten;
 }
 
-Result<std::string, KafkaError> ProtobufValueReader::rewriteAny(protobuf::io::CodedInputStream& input, int depth) const
+Result<std::string, KafkaError> ProtobufValueReader::rewriteAny(
+    const Scope& scope, protobuf::io::CodedInputStream& input, int depth) const
 {
     std::string typeUrl;
     std::string payload;
@@ -165,10 +183,10 @@ Result<std::string, KafkaError> ProtobufValueReader::rewriteAny(protobuf::io::Co
         else
             read = WireFormatLite::SkipField(&input, tag);
         if (!read)
-            return notReadBack(AnyTypeName);
+            return unparsed(scope);
     }
     if (!input.ConsumedEntireMessage())
-        return notReadBack(AnyTypeName);
+        return unparsed(scope);
 
     const std::string_view prefix = ProtobufJsonTypeResolver::UrlPrefix;
     if (!payload.empty() && std::string_view(typeUrl).substr(0, prefix.size()) == prefix) {

@@ -4,6 +4,7 @@
 #include "Result.h"
 
 #include <QByteArrayView>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -25,11 +26,11 @@ class CodedInputStream;
 // ever, and bytes that are no message of the type come out as made-up fields.
 //
 // Here the value must parse whole as a message of the type, as libprotobuf's
-// own parser takes it (required fields may be missing). The parsed message is
-// then written again by libprotobuf, map entries in key order, so that the
-// conversion reads only well-formed bytes, with these changes on the way:
+// own parser takes it (required fields may be missing). It is then written
+// again as it came, field by field in the same order, with these changes:
 // - fields whose number or wire type the schema does not know are left out
-//   (the conversion leaves them out too);
+//   (the conversion leaves them out too, except where it stumbles on them);
+// - a packed field must hold whole elements;
 // - every group is framed as a length-delimited message, to match the group
 //   fields that ProtobufJsonTypeResolver presents as message fields;
 // - the payload of every Any whose type the pool knows under the standard URL
@@ -58,13 +59,23 @@ public:
     Result<std::string, KafkaError> read(const google::protobuf::Descriptor& type, QByteArrayView value) const;
 
 private:
+    // The message that readMessage reads: the record's value or an Any
+    // payload.
+    struct Scope {
+        const google::protobuf::Descriptor& type;
+        bool isPayload;
+    };
+    static KafkaError unparsed(const Scope& scope, const QStringList& reasons = {});
+
     Result<std::string, KafkaError> readMessage(
         const google::protobuf::Descriptor& type, std::string_view value, int depth) const;
     // The fields of one message up to endTag (0: the end of the input or of
     // its limit), written again.
-    Result<std::string, KafkaError> rewriteMessage(const google::protobuf::Descriptor& type,
+    // scope is the message that readMessage reads, for the failure's text.
+    Result<std::string, KafkaError> rewriteMessage(const Scope& scope, const google::protobuf::Descriptor& type,
         google::protobuf::io::CodedInputStream& input, std::uint32_t endTag, int depth) const;
-    Result<std::string, KafkaError> rewriteAny(google::protobuf::io::CodedInputStream& input, int depth) const;
+    Result<std::string, KafkaError> rewriteAny(
+        const Scope& scope, google::protobuf::io::CodedInputStream& input, int depth) const;
 
     const google::protobuf::DescriptorPool& m_pool;
     std::unique_ptr<google::protobuf::DynamicMessageFactory> m_factory;
