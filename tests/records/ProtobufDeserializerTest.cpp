@@ -116,6 +116,7 @@ message Reading {
   optional string sensor = 1;
   repeated int32 samples = 2 [packed = true];
   optional group Meta = 3 { optional string unit = 4; }
+  repeated group Point = 5 { optional int32 x = 6; }
 }
 )";
 
@@ -374,6 +375,10 @@ private slots:
         QTest::newRow("proto2 group")
             << "demo.legacy.Reading" << bytes("\x0a\x02\x74\x31\x12\x02\x01\x02\x1b\x22\x01\x43\x1c")
             << R"({"sensor":"t1","samples":[1,2],"meta":{"unit":"C"}})";
+        // Point { x: 1 } Point { x: 2 } Meta { }
+        QTest::newRow("proto2 groups, repeated and empty")
+            << "demo.legacy.Reading" << bytes("\x1b\x1c\x2b\x30\x01\x2c\x2b\x30\x02\x2c")
+            << R"({"meta":{},"point":[{"x":1},{"x":2}]})";
         QTest::newRow("unknown message type") << "demo.Nope" << bytes("\x08\x01")
                                               << failedAs.arg("demo.Nope", "165", "Unknown message type demo.Nope");
     }
