@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <limits>
+#include <optional>
 
 namespace protobuf = google::protobuf;
 using protobuf::internal::WireFormat;
@@ -23,6 +24,8 @@ namespace {
 constexpr std::string_view AnyTypeName = "google.protobuf.Any";
 constexpr int AnyTypeUrlField = 1;
 constexpr int AnyValueField = 2;
+constexpr int MaxVarint32Bytes = 5;
+constexpr auto MaxLength = static_cast<std::uint32_t>(std::numeric_limits<int>::max());
 
 KafkaError nestedTooDeep()
 {
@@ -41,7 +44,7 @@ bool wireTypeFits(const protobuf::FieldDescriptor& field, WireFormatLite::WireTy
 // Whether the bytes of a packed field are whole elements of the wire type
 // (the conversion reads a packed field until its end and never gets there
 // when the last element is cut).
-bool packedElementsWhole(const std::string& bytes, WireFormatLite::WireType elementType)
+bool packedElementsWhole(std::string_view bytes, WireFormatLite::WireType elementType)
 {
     protobuf::io::CodedInputStream input(reinterpret_cast<const std::uint8_t*>(bytes.data()), static_cast<int>(bytes.size()));
     std::uint64_t varint = 0;
@@ -61,11 +64,38 @@ bool packedElementsWhole(const std::string& bytes, WireFormatLite::WireType elem
     return true;
 }
 
-void writeLengthDelimited(protobuf::io::CodedOutputStream& output, int number, const std::string& bytes)
+void appendVarint(std::string& output, std::uint32_t value)
 {
-    output.WriteTag(WireFormatLite::MakeTag(number, WireFormatLite::WIRETYPE_LENGTH_DELIMITED));
-    output.WriteVarint32(static_cast<std::uint32_t>(bytes.size()));
-    output.WriteString(bytes);
+    std::uint8_t bytes[MaxVarint32Bytes];
+    const std::uint8_t* end = protobuf::io::CodedOutputStream::WriteVarint32ToArray(value, bytes);
+    output.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(end - bytes));
+}
+
+void appendLengthDelimited(std::string& output, int number, std::string_view bytes)
+{
+    appendVarint(output, WireFormatLite::MakeTag(number, WireFormatLite::WIRETYPE_LENGTH_DELIMITED));
+    appendVarint(output, static_cast<std::uint32_t>(bytes.size()));
+    output.append(bytes);
+}
+
+// A length-delimited field whose content is appended next, so that nothing
+// is copied twice: its length is a varint padded to five bytes (as the wire
+// format allows), filled in by endLengthDelimited. Returns where the content
+// begins.
+std::size_t beginLengthDelimited(std::string& output, int number)
+{
+    appendVarint(output, WireFormatLite::MakeTag(number, WireFormatLite::WIRETYPE_LENGTH_DELIMITED));
+    output.append(MaxVarint32Bytes, '\0');
+    return output.size();
+}
+
+void endLengthDelimited(std::string& output, std::size_t contentStart)
+{
+    const auto length = static_cast<std::uint32_t>(output.size() - contentStart);
+    char* varint = output.data() + contentStart - MaxVarint32Bytes;
+    for (int i = 0; i < 4; ++i)
+        varint[i] = static_cast<char>(((length >> (7 * i)) & 0x7F) | 0x80);
+    varint[4] = static_cast<char>(length >> 28);
 }
 
 } // namespace
@@ -98,7 +128,7 @@ Result<std::string, KafkaError> ProtobufValueReader::readMessage(
 {
     if (depth > MaxDepth)
         return nestedTooDeep();
-    const Scope scope { type, depth > 0 };
+    const Scope scope { type, depth > 0, value };
     if (value.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
         return unparsed(scope, { QStringLiteral("too large") });
 
@@ -111,66 +141,78 @@ Result<std::string, KafkaError> ProtobufValueReader::readMessage(
             return unparsed(scope, capture.messages());
     }
     protobuf::io::CodedInputStream input(reinterpret_cast<const std::uint8_t*>(value.data()), static_cast<int>(value.size()));
-    return rewriteMessage(scope, type, input, 0, depth);
+    std::string rewritten;
+    rewritten.reserve(value.size());
+    if (std::optional<KafkaError> error = rewriteMessage(scope, type, input, 0, depth, rewritten))
+        return std::move(*error);
+    return rewritten;
 }
 
-Result<std::string, KafkaError> ProtobufValueReader::rewriteMessage(const Scope& scope, const protobuf::Descriptor& type,
-    protobuf::io::CodedInputStream& input, std::uint32_t endTag, int depth) const
+std::optional<KafkaError> ProtobufValueReader::rewriteMessage(const Scope& scope, const protobuf::Descriptor& type,
+    protobuf::io::CodedInputStream& input, std::uint32_t endTag, int depth, std::string& output) const
 {
     if (depth > MaxDepth)
         return nestedTooDeep();
     if (type.full_name() == AnyTypeName)
-        return rewriteAny(scope, input, depth);
+        return rewriteAny(scope, input, depth, output);
 
-    std::string rewritten;
-    {
-        protobuf::io::StringOutputStream stream(&rewritten);
-        protobuf::io::CodedOutputStream output(&stream);
-        for (std::uint32_t tag = input.ReadTag(); tag != endTag; tag = input.ReadTag()) {
-            if (tag == 0)
+    for (;;) {
+        const int fieldStart = input.CurrentPosition();
+        const std::uint32_t tag = input.ReadTag();
+        if (tag == endTag)
+            break;
+        if (tag == 0)
+            return unparsed(scope);
+        const int number = WireFormatLite::GetTagFieldNumber(tag);
+        const WireFormatLite::WireType wireType = WireFormatLite::GetTagWireType(tag);
+        const protobuf::FieldDescriptor* field = type.FindFieldByNumber(number);
+        if (field == nullptr || !wireTypeFits(*field, wireType)) {
+            if (!WireFormatLite::SkipField(&input, tag))
                 return unparsed(scope);
-            const int number = WireFormatLite::GetTagFieldNumber(tag);
-            const WireFormatLite::WireType wireType = WireFormatLite::GetTagWireType(tag);
-            const protobuf::FieldDescriptor* field = type.FindFieldByNumber(number);
-            if (field == nullptr || !wireTypeFits(*field, wireType)) {
-                if (!WireFormatLite::SkipField(&input, tag))
-                    return unparsed(scope);
-                continue;
-            }
-            const WireFormatLite::WireType fieldWireType = WireFormat::WireTypeForFieldType(field->type());
-            if (field->type() == protobuf::FieldDescriptor::TYPE_GROUP) {
-                Result<std::string, KafkaError> group = rewriteMessage(scope, *field->message_type(), input,
-                    WireFormatLite::MakeTag(number, WireFormatLite::WIRETYPE_END_GROUP), depth + 1);
-                if (group.isError())
-                    return group;
-                writeLengthDelimited(output, number, group.value());
-            } else if (field->type() == protobuf::FieldDescriptor::TYPE_MESSAGE) {
+            continue;
+        }
+        const WireFormatLite::WireType fieldWireType = WireFormat::WireTypeForFieldType(field->type());
+        if (field->type() == protobuf::FieldDescriptor::TYPE_GROUP) {
+            const std::size_t contentStart = beginLengthDelimited(output, number);
+            if (std::optional<KafkaError> error = rewriteMessage(scope, *field->message_type(), input,
+                    WireFormatLite::MakeTag(number, WireFormatLite::WIRETYPE_END_GROUP), depth + 1, output))
+                return error;
+            endLengthDelimited(output, contentStart);
+        } else if (field->type() == protobuf::FieldDescriptor::TYPE_MESSAGE) {
+            std::uint32_t length = 0;
+            if (!input.ReadVarint32(&length) || length > MaxLength)
+                return unparsed(scope);
+            const protobuf::io::CodedInputStream::Limit limit = input.PushLimit(static_cast<int>(length));
+            const std::size_t contentStart = beginLengthDelimited(output, number);
+            if (std::optional<KafkaError> error = rewriteMessage(scope, *field->message_type(), input, 0, depth + 1, output))
+                return error;
+            endLengthDelimited(output, contentStart);
+            input.PopLimit(limit);
+        } else {
+            if (wireType != fieldWireType) {
+                // Packed: whole elements only.
                 std::uint32_t length = 0;
                 if (!input.ReadVarint32(&length))
                     return unparsed(scope);
-                const protobuf::io::CodedInputStream::Limit limit = input.PushLimit(static_cast<int>(length));
-                Result<std::string, KafkaError> nested = rewriteMessage(scope, *field->message_type(), input, 0, depth + 1);
-                if (nested.isError())
-                    return nested;
-                input.PopLimit(limit);
-                writeLengthDelimited(output, number, nested.value());
-            } else if (wireType != fieldWireType) {
-                std::string packed;
-                if (!WireFormatLite::ReadBytes(&input, &packed) || !packedElementsWhole(packed, fieldWireType))
+                const auto contentStart = static_cast<std::size_t>(input.CurrentPosition());
+                if (length > MaxLength || !input.Skip(static_cast<int>(length))
+                    || !packedElementsWhole(scope.bytes.substr(contentStart, length), fieldWireType))
                     return unparsed(scope);
-                writeLengthDelimited(output, number, packed);
-            } else if (!WireFormatLite::SkipField(&input, tag, &output)) {
+            } else if (!WireFormatLite::SkipField(&input, tag)) {
                 return unparsed(scope);
             }
+            // The field as it came, tag included.
+            output.append(scope.bytes.substr(
+                static_cast<std::size_t>(fieldStart), static_cast<std::size_t>(input.CurrentPosition() - fieldStart)));
         }
     }
     if (endTag == 0 && !input.ConsumedEntireMessage())
         return unparsed(scope);
-    return rewritten;
+    return std::nullopt;
 }
 
-Result<std::string, KafkaError> ProtobufValueReader::rewriteAny(
-    const Scope& scope, protobuf::io::CodedInputStream& input, int depth) const
+std::optional<KafkaError> ProtobufValueReader::rewriteAny(
+    const Scope& scope, protobuf::io::CodedInputStream& input, int depth, std::string& output) const
 {
     std::string typeUrl;
     std::string payload;
@@ -193,19 +235,13 @@ Result<std::string, KafkaError> ProtobufValueReader::rewriteAny(
         if (const protobuf::Descriptor* payloadType = m_pool.FindMessageTypeByName(typeUrl.substr(prefix.size()))) {
             Result<std::string, KafkaError> read = readMessage(*payloadType, payload, depth + 1);
             if (read.isError())
-                return read;
+                return std::move(read).error();
             payload = std::move(read).value();
         }
     }
-
-    std::string rewritten;
-    {
-        protobuf::io::StringOutputStream stream(&rewritten);
-        protobuf::io::CodedOutputStream output(&stream);
-        if (!typeUrl.empty())
-            writeLengthDelimited(output, AnyTypeUrlField, typeUrl);
-        if (!payload.empty())
-            writeLengthDelimited(output, AnyValueField, payload);
-    }
-    return rewritten;
+    if (!typeUrl.empty())
+        appendLengthDelimited(output, AnyTypeUrlField, typeUrl);
+    if (!payload.empty())
+        appendLengthDelimited(output, AnyValueField, payload);
+    return std::nullopt;
 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -64,6 +65,7 @@ private:
     struct Scope {
         const google::protobuf::Descriptor& type;
         bool isPayload;
+        std::string_view bytes;
     };
     static KafkaError unparsed(const Scope& scope, const QStringList& reasons = {});
 
@@ -71,11 +73,12 @@ private:
         const google::protobuf::Descriptor& type, std::string_view value, int depth) const;
     // The fields of one message up to endTag (0: the end of the input or of
     // its limit), written again.
-    // scope is the message that readMessage reads, for the failure's text.
-    Result<std::string, KafkaError> rewriteMessage(const Scope& scope, const google::protobuf::Descriptor& type,
-        google::protobuf::io::CodedInputStream& input, std::uint32_t endTag, int depth) const;
-    Result<std::string, KafkaError> rewriteAny(
-        const Scope& scope, google::protobuf::io::CodedInputStream& input, int depth) const;
+    // Append the fields of one message of scope.bytes, read from input up to
+    // endTag (0: the end of the input or of its limit), rewritten, to output.
+    std::optional<KafkaError> rewriteMessage(const Scope& scope, const google::protobuf::Descriptor& type,
+        google::protobuf::io::CodedInputStream& input, std::uint32_t endTag, int depth, std::string& output) const;
+    std::optional<KafkaError> rewriteAny(
+        const Scope& scope, google::protobuf::io::CodedInputStream& input, int depth, std::string& output) const;
 
     const google::protobuf::DescriptorPool& m_pool;
     std::unique_ptr<google::protobuf::DynamicMessageFactory> m_factory;
