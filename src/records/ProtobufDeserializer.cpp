@@ -2,16 +2,15 @@
 
 #include "CompilerErrorCollector.h"
 #include "FileHelpers.h"
+#include "ProtobufJsonTypeResolver.h"
+#include "ProtobufLogCapture.h"
+#include "ProtobufValueReader.h"
 #include "Settings.h"
 
 #include <google/protobuf/compiler/importer.h>
 #include <google/protobuf/descriptor.h>
 #include <google/protobuf/descriptor.pb.h>
-#include <google/protobuf/io/zero_copy_stream.h>
-#include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 #include <google/protobuf/util/json_util.h>
-#include <google/protobuf/util/type_resolver.h>
-#include <google/protobuf/util/type_resolver_util.h>
 
 #include <QDir>
 #include <QDirIterator>
@@ -220,13 +219,17 @@ Result<std::unique_ptr<ProtobufRecordDeserializer>, QList<KafkaError>> ProtobufR
 
 ProtobufRecordDeserializer::ProtobufRecordDeserializer(std::unique_ptr<protobuf::DescriptorPool> pool)
     : m_pool(std::move(pool))
-    , m_typeResolver(protobuf::util::NewTypeResolverForDescriptorPool("", m_pool.get()))
+    , m_typeResolver(std::make_unique<ProtobufJsonTypeResolver>(m_pool.get()))
+    , m_valueReader(std::make_unique<ProtobufValueReader>(*m_pool))
 {
+    // Before any conversion runs, on any thread.
+    ProtobufLogCapture::install();
 }
 
 ProtobufRecordDeserializer::~ProtobufRecordDeserializer()
 {
-    // The resolver reads the pool: it goes first.
+    // The reader and the resolver read the pool: they go first.
+    m_valueReader.reset();
     m_typeResolver.reset();
     m_pool.reset();
 }
@@ -249,24 +252,29 @@ Result<DeserializedRecord, KafkaError> ProtobufRecordDeserializer::deserializeRe
             QString("No Protocol Buffers message type was found when attempting to deserialize the record"));
     }
 
-    // Joined as a QString: GCC 12 takes "/" + std::string in a release build for
-    // an overlapping copy of 2^63 bytes (-Wrestrict), a known false positive.
-    const std::string typeUrl = (QLatin1Char('/') + typeName).toStdString();
-    protobuf::io::ArrayInputStream input(record.value.constData(), static_cast<int>(record.value.size()));
-    std::string json;
-    protobuf::util::Status status;
-    {
-        protobuf::io::StringOutputStream output(&json);
-        status = protobuf::util::BinaryToJsonStream(
-            m_typeResolver.get(), typeUrl, &input, &output, protobuf::util::JsonPrintOptions());
-    }
+    const auto failed = [&typeName](KafkaError cause) {
+        return KafkaError(KafkaErrorCode::RecordDeserializationError,
+            QString("Protobuf deserialization failed for record with message type %1").arg(typeName), { std::move(cause) });
+    };
+    const protobuf::Descriptor* type = m_pool->FindMessageTypeByName(typeName.toStdString());
+    if (type == nullptr)
+        return failed(KafkaError(KafkaErrorCode::ProtobufNotFound, QString("Unknown message type %1").arg(typeName)));
 
+    // The conversion trusts its input: it only sees what has been read as a
+    // message of the type. What libprotobuf logs on the way is taken here:
+    // the reader and the conversion's status give the reasons.
+    const ProtobufLogCapture capture;
+    Result<std::string, KafkaError> wire = m_valueReader->read(*type, record.value);
+    if (wire.isError())
+        return failed(std::move(wire).error());
+
+    std::string json;
+    const protobuf::util::Status status = protobuf::util::BinaryToJsonString(m_typeResolver.get(),
+        ProtobufJsonTypeResolver::typeUrl(typeName), wire.value(), &json, protobuf::util::JsonPrintOptions());
     if (!status.ok()) {
         const auto statusMessage = status.message();
-        KafkaError cause(errorCodeForStatus(status.code()),
-            QString::fromUtf8(statusMessage.data(), static_cast<qsizetype>(statusMessage.size())));
-        return KafkaError(KafkaErrorCode::RecordDeserializationError,
-            QString("Protobuf deserialization failed for record with message type %1").arg(typeName), { cause });
+        return failed(KafkaError(errorCodeForStatus(status.code()),
+            QString::fromUtf8(statusMessage.data(), static_cast<qsizetype>(statusMessage.size()))));
     }
     return DeserializedRecord { Config::ContentType::Json, QByteArray(), QString::fromStdString(json) };
 }

@@ -11,11 +11,11 @@
 
 #include <memory>
 
+class ProtobufJsonTypeResolver;
+class ProtobufValueReader;
+
 namespace google::protobuf {
 class DescriptorPool;
-namespace util {
-class TypeResolver;
-}
 }
 
 // Decodes record values that are Protocol Buffers messages and renders them as
@@ -50,13 +50,17 @@ public:
     // Converts the record's value, read as a message of the fully qualified type
     // messageType, or, when messageTypeHeader is not empty, of the type named by
     // the first header of that key. The result is Config::ContentType::Json with
-    // the JSON as text. Failures are KafkaErrorCode::RecordDeserializationError;
-    // a failed conversion carries one cause with the library's status.
+    // protobuf's JSON mapping as text (well-known types included; groups as
+    // nested objects). Failures are KafkaErrorCode::RecordDeserializationError;
+    // a failed conversion carries one cause saying why: an unknown type, a
+    // value that is no message of the type (ProtobufValueReader), or the
+    // library's status.
     // Changes nothing (safe to call from several threads at once).
     Result<DeserializedRecord, KafkaError> deserializeRecord(
         const KafkaRecord& record, const QString& messageType, const QString& messageTypeHeader);
 
 private:
     std::unique_ptr<google::protobuf::DescriptorPool> m_pool;
-    std::unique_ptr<google::protobuf::util::TypeResolver> m_typeResolver;
+    std::unique_ptr<ProtobufJsonTypeResolver> m_typeResolver;
+    std::unique_ptr<ProtobufValueReader> m_valueReader;
 };
