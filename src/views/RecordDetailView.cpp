@@ -57,7 +57,12 @@ RecordDetailView::~RecordDetailView() = default;
 
 void RecordDetailView::showRecordError(const KafkaError& error)
 {
-    ui->errorLabel->setText(visibleText(error.message));
+    // The message, then why, a line each: a value that does not decode says
+    // what the decoder found wrong with it.
+    QStringList lines { visibleText(error.message) };
+    for (const KafkaError& cause : error.causes)
+        lines.append(visibleText(cause.message));
+    ui->errorLabel->setText(lines.join(QLatin1Char('\n')));
     ui->errorLabel->show();
 }
 

@@ -87,6 +87,17 @@ bool highlighted(const QPlainTextEdit* text)
     return false;
 }
 
+// A decoder that refuses every value, saying why.
+class RefusingDeserializer : public RecordDeserializer {
+public:
+    Result<DeserializedRecord, KafkaError> deserializeRecord(const KafkaRecord&) const override
+    {
+        return KafkaError(KafkaErrorCode::RecordDeserializationError, QStringLiteral("Not decoded"),
+            {KafkaError(KafkaErrorCode::ProtobufInvalidArgument, QStringLiteral("first reason")),
+                KafkaError(KafkaErrorCode::ProtobufNotFound, QStringLiteral("second\u202Ereason"))});
+    }
+};
+
 } // namespace
 
 class RecordDetailViewTest : public QObject {
@@ -96,6 +107,21 @@ public:
     static void initMain() { pinTimeZoneAndLocale(); }
 
 private slots:
+    // A value that does not decode says why, below what failed; its bytes
+    // show in hex.
+    void failureShowsItsCauses()
+    {
+        RecordDetailView view;
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.showRecord(record(QStringLiteral("orders"), QByteArray("\x7a\x01", 2)), RefusingDeserializer());
+        auto* errorLabel = view.findChild<ErrorLabel*>();
+        QVERIFY(errorLabel->isVisible());
+        QCOMPARE(errorLabel->text().split(QLatin1Char('\n')),
+            QStringList({"Not decoded", "first reason", QStringLiteral("second\uFFFDreason")}));
+        QCOMPARE(copiedHex(view.findChild<QHexView*>()), QByteArray("\x7a\x01", 2));
+    }
+
     // Each record follows one of the other kind, so the view switches pages;
     // clearing empties everything and stays on the page.
     void showingAndClearing_data()

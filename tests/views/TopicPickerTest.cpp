@@ -127,7 +127,7 @@ private slots:
     // A copy with no topic listed asks the model about nothing.
     void copyFromAnEmptyList()
     {
-        QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("QModelIndex")));
         Fixture fixture({"orders", "payments"});
         fixture.window.show();
         QVERIFY(fixture.open(QString()));
