@@ -87,6 +87,18 @@ bool highlighted(const QPlainTextEdit* text)
     return false;
 }
 
+// Shows `shown` in `view`, sized and exposed, through the test's rules; the
+// view's text view, or null when the view did not show.
+QPlainTextEdit* showInView(RecordDetailView& view, const KafkaRecord& shown)
+{
+    view.resize(520, 420);
+    view.show();
+    if (!QTest::qWaitForWindowExposed(&view))
+        return nullptr;
+    view.showRecord(shown, deserializer());
+    return view.findChild<QPlainTextEdit*>();
+}
+
 // A decoder that refuses every value, saying why.
 class RefusingDeserializer : public RecordDeserializer {
 public:
@@ -228,14 +240,8 @@ private slots:
         QFETCH(QByteArray, value);
         QFETCH(QString, shown);
         RecordDetailView view;
-        view.resize(520, 420);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        auto* textView = view.findChild<QPlainTextEdit*>();
-        const CompositeDeserializer rules = deserializer();
-
-        view.showRecord(record(topic, value), rules);
-        QVERIFY(textView->isVisible());
+        QPlainTextEdit* textView = showInView(view, record(topic, value));
+        QVERIFY(textView != nullptr && textView->isVisible());
         QCOMPARE(textView->toPlainText(), shown);
         QTRY_VERIFY(::highlighted(textView));
         QVERIFY(saveScreenshot(view, QStringLiteral("detail-view-as-written-") + QTest::currentDataTag()));
@@ -305,14 +311,8 @@ private slots:
         QFETCH(QString, shown);
         QFETCH(qint64, omittedBytes);
         RecordDetailView view;
-        view.resize(520, 420);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        auto* textView = view.findChild<QPlainTextEdit*>();
-        const CompositeDeserializer rules = deserializer();
-
-        view.showRecord(record(topic, value), rules);
-        QVERIFY(textView->isVisible());
+        QPlainTextEdit* textView = showInView(view, record(topic, value));
+        QVERIFY(textView != nullptr && textView->isVisible());
         QStringList lines = textView->toPlainText().split(QLatin1Char('\n'));
         if (omittedBytes > 0) {
             const QString last = lines.takeLast();

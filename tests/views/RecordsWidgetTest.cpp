@@ -40,6 +40,30 @@ QList<KafkaRecord> recordsWithKeys(const QList<QByteArray>& keys)
     return records;
 }
 
+// A records tab on a cluster that never answers, shown.
+struct ShownTab {
+    Config config = configWithNoBroker();
+    std::shared_ptr<KafkaClusterClient> client
+        = std::make_shared<KafkaClusterClient>(QStringLiteral("records-test"), config.cluster);
+    QStatusBar statusBar;
+    Settings settings;
+    RecordsWidget tab { statusBar, settings, config, client };
+
+    static Config configWithNoBroker()
+    {
+        Config config;
+        config.cluster.brokers = { Config::Broker::fromString(QStringLiteral("127.0.0.1:1")).value() };
+        return config;
+    }
+
+    bool show()
+    {
+        tab.resize(1000, 700);
+        tab.show();
+        return QTest::qWaitForWindowExposed(&tab);
+    }
+};
+
 } // namespace
 
 // The records tab against a real broker is a broker test; here only what
@@ -108,15 +132,9 @@ private slots:
         QFETCH(int, currentRow);
         QFETCH(QStringList, typed);
         QFETCH(int, expectedRow);
-        Config config;
-        config.cluster.brokers = { Config::Broker::fromString(QStringLiteral("127.0.0.1:1")).value() };
-        auto client = std::make_shared<KafkaClusterClient>(QStringLiteral("records-test"), config.cluster);
-        QStatusBar statusBar;
-        Settings settings;
-        RecordsWidget tab(statusBar, settings, config, client);
-        tab.resize(1000, 700);
-        tab.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&tab));
+        ShownTab shown;
+        QVERIFY(shown.show());
+        RecordsWidget& tab = shown.tab;
         tab.recordsFiltered(recordsWithKeys(keys));
         QListView* list = recordList(tab);
         QVERIFY(list != nullptr);
@@ -139,15 +157,9 @@ private slots:
     // whole text in its tooltip.
     void longTitlesElided()
     {
-        Config config;
-        config.cluster.brokers = { Config::Broker::fromString(QStringLiteral("127.0.0.1:1")).value() };
-        auto client = std::make_shared<KafkaClusterClient>(QStringLiteral("records-test"), config.cluster);
-        QStatusBar statusBar;
-        Settings settings;
-        RecordsWidget tab(statusBar, settings, config, client);
-        tab.resize(1000, 700);
-        tab.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&tab));
+        ShownTab shown;
+        QVERIFY(shown.show());
+        RecordsWidget& tab = shown.tab;
         QToolButton* add = nullptr;
         const QImage addIcon = QIcon(QStringLiteral(":/resources/add-records-16.png")).pixmap(16).toImage();
         for (QToolButton* button : tab.findChildren<QToolButton*>()) {
