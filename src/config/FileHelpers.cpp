@@ -1,5 +1,7 @@
 #include "FileHelpers.h"
 
+#include "Settings.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -71,6 +73,13 @@ bool copyTree(const QString& source, const QString& destination, QStringList& an
 QString cleanupRelativePath(const QString& path)
 {
     return path.startsWith("./") ? path.mid(2) : path;
+}
+
+QString resolveClusterPath(const QString& stored)
+{
+    if (QDir::isRelativePath(stored))
+        return QStringLiteral("%1/%2").arg(Settings::clustersDir(), cleanupRelativePath(stored));
+    return stored;
 }
 
 bool isSameOrInside(const QString& path, const QString& directory)

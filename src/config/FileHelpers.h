@@ -8,6 +8,10 @@
 // returned unchanged.
 QString cleanupRelativePath(const QString& path);
 
+// The file or directory that a path stored in a cluster configuration names:
+// a relative one lies in the clusters directory.
+QString resolveClusterPath(const QString& stored);
+
 // True when `path` is `directory` or lies below it; both are compared as given,
 // so they are expected resolved already.
 bool isSameOrInside(const QString& path, const QString& directory);

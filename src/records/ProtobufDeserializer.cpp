@@ -5,7 +5,6 @@
 #include "ProtobufJsonTypeResolver.h"
 #include "ProtobufLogCapture.h"
 #include "ProtobufValueReader.h"
-#include "Settings.h"
 
 #include <google/protobuf/compiler/importer.h>
 #include <google/protobuf/descriptor.h>
@@ -123,9 +122,7 @@ QList<QString> findSchemaFiles(const QString& dir)
 
 QString resolveSchemaPath(const QString& path)
 {
-    if (QDir::isRelativePath(path))
-        return QDir::cleanPath(QString("%1/%2").arg(Settings::clustersDir(), cleanupRelativePath(path)));
-    return QDir::cleanPath(path);
+    return QDir::cleanPath(resolveClusterPath(path));
 }
 
 KafkaErrorCode errorCodeForStatus(protobuf::util::StatusCode code)

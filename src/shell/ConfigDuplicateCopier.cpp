@@ -2,7 +2,6 @@
 
 #include "Config.h"
 #include "FileHelpers.h"
-#include "Settings.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -51,9 +50,7 @@ QString ConfigDuplicateCopier::pathInOriginalDir(const QString& stored) const
 {
     if (stored.isEmpty() || m_originalDir.isEmpty())
         return QString();
-    const QString path = QDir::cleanPath(QDir::isRelativePath(stored)
-            ? QStringLiteral("%1/%2").arg(Settings::clustersDir(), cleanupRelativePath(stored))
-            : stored);
+    const QString path = QDir::cleanPath(resolveClusterPath(stored));
     if (!isSameOrInside(path, m_originalDir) || !QFileInfo::exists(path))
         return QString();
     return QDir(m_originalDir).relativeFilePath(path);

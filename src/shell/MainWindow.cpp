@@ -7,6 +7,7 @@
 #include "EditConfigDialog.h"
 #include "ErrorList.h"
 #include "ErrorsPopover.h"
+#include "FileHelpers.h"
 #include "KafkaClusterClient.h"
 #include "RecordsWidget.h"
 #include "UserPrompts.h"
@@ -22,6 +23,8 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QToolButton>
+
+#include <algorithm>
 
 namespace {
 
@@ -45,6 +48,19 @@ bool removeConfigDirectory(const QString& path)
     if (!info.exists())
         return true;
     return QDir(path).removeRecursively();
+}
+
+// Whether `config` names a certificate, key or CA file or a schema directory
+// in `directory` or below it.
+bool namesFilesIn(const Config& config, const QString& directory)
+{
+    const Config::Ssl& ssl = config.cluster.ssl;
+    QStringList paths = ssl.serverCaCertificatePaths + config.protobufDeserializer.schemaPaths;
+    paths << ssl.clientCertificatePath << ssl.clientKeyPath;
+    const QString cleanedDirectory = QDir::cleanPath(directory);
+    return std::any_of(paths.cbegin(), paths.cend(), [&cleanedDirectory](const QString& path) {
+        return !path.isEmpty() && isSameOrInside(QDir::cleanPath(resolveClusterPath(path)), cleanedDirectory);
+    });
 }
 
 } // namespace
@@ -427,13 +443,32 @@ void MainWindow::onRemoveConfigActivated()
         return;
     }
     // Only a directory of the configuration's own is removed, never the
-    // clusters directory or anything outside it.
+    // clusters directory or anything outside it, and never one in which
+    // another configuration names a file (a copy made before duplicates got
+    // files of their own, or one edited by hand).
     const QString extraPath = config.extraPath();
-    if (isConfigOwnDirectory(extraPath) && !removeConfigDirectory(extraPath)) {
+    const QStringList users = isConfigOwnDirectory(extraPath) ? configsNamingFilesIn(extraPath, index) : QStringList();
+    if (isConfigOwnDirectory(extraPath) && users.isEmpty() && !removeConfigDirectory(extraPath)) {
         showBootstrapError(KafkaError(KafkaErrorCode::FileRemoveError, tr("Failed to remove directory '%1'").arg(extraPath)));
         return;
     }
     configListModel->removeConfig(index);
+    if (!users.isEmpty()) {
+        UserPrompts::current().information(this, tr("Directory kept"),
+            tr("The directory '%1' was kept, as other configurations still use files in it: %2")
+                .arg(extraPath, users.join(QStringLiteral(", "))));
+    }
+}
+
+QStringList MainWindow::configsNamingFilesIn(const QString& directory, const QModelIndex& except) const
+{
+    QStringList names;
+    for (int row = 1; row < configListModel->rowCount(); ++row) {
+        const QModelIndex other = configListModel->index(row, 0);
+        if (other != except && namesFilesIn(configListModel->configState(other).config, directory))
+            names.append(QStringLiteral("'%1'").arg(configListModel->configState(other).config.displayName));
+    }
+    return names;
 }
 
 void MainWindow::onTabChanged(int index)

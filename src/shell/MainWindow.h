@@ -67,6 +67,9 @@ private:
     QModelIndex selectedConfigIndex() const;
     void refreshConfigDetailsPane(const QModelIndex& index);
     void showBootstrapError(const KafkaError& error);
+    // The quoted names of the configurations but `except` that name a file in
+    // `directory`.
+    QStringList configsNamingFilesIn(const QString& directory, const QModelIndex& except) const;
     QList<KafkaError>& currentTabErrors();
     void openNewRecordsTabForConfig(const Config& config, std::shared_ptr<KafkaClusterClient> clusterClient);
     void openNewConsumersTabForConfig(const Config& config, std::shared_ptr<KafkaClusterClient> clusterClient);

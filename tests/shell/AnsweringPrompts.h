@@ -12,6 +12,7 @@ public:
     QList<QStringList> files; // openFileNames, or the first for openFileName
     QStringList directories;
     QList<QMessageBox::StandardButton> buttons;
+    QStringList told; // the texts of information and warning messages, in order
 
     QStringList openFileNames(QWidget*, const QString&, const QString&, const QString&) override
     {
@@ -29,6 +30,6 @@ public:
     {
         return buttons.isEmpty() ? QMessageBox::NoButton : buttons.takeFirst();
     }
-    void information(QWidget*, const QString&, const QString&) override { }
-    void warning(QWidget*, const QString&, const QString&) override { }
+    void information(QWidget*, const QString&, const QString& text) override { told.append(text); }
+    void warning(QWidget*, const QString&, const QString& text) override { told.append(text); }
 };

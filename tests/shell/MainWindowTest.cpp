@@ -130,6 +130,46 @@ private slots:
         QVERIFY(QFileInfo::exists(Settings::configDir() + "/keep.txt"));
     }
 
+    // A directory in which another configuration names a file stays, and the
+    // user is told; the configuration's file and row go as always.
+    void removalKeepsFilesOthersUse_data()
+    {
+        QTest::addColumn<QByteArray>("otherNames");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("CA file, relative") << QByteArray("  ssl:\n    server-ca-certificate-paths: [old/certs/ca.pem]\n") << true;
+        QTest::newRow("CA file, ./ and absolute")
+            << "  ssl:\n    server-ca-certificate-paths: [./old/certs/ca.pem, " + clusters().toUtf8() + "/old/ca.pem]\n" << true;
+        QTest::newRow("client key") << QByteArray("  ssl:\n    client-key-path: old/certs/key.pem\n") << true;
+        QTest::newRow("nothing there") << QByteArray("  ssl:\n    server-ca-certificate-paths: [older/ca.pem]\n") << false;
+    }
+    void removalKeepsFilesOthersUse()
+    {
+        QFETCH(QByteArray, otherNames);
+        QFETCH(bool, kept);
+        const QString old = configFile("old", "Old");
+        QVERIFY(writeFile(clusters() + "/old/certs/ca.pem", "ca"));
+        QVERIFY(writeFile(clusters() + "/older/ca.pem", "ca"));
+        configFile("copy", "Copy", otherNames);
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QCOMPARE(listed(window), (QStringList { "Copy", "Old" }));
+
+        AnsweringPrompts prompts;
+        prompts.buttons = { QMessageBox::Yes };
+        window.ui->configListView->setCurrentIndex(window.configListModel->index(2, 0));
+        window.ui->configListView->setFocus();
+        QTest::keyClick(window.ui->configListView, Qt::Key_Delete);
+
+        QCOMPARE(listed(window), QStringList { "Copy" });
+        QVERIFY(!QFileInfo::exists(old));
+        QCOMPARE(QFileInfo::exists(clusters() + "/old/certs/ca.pem"), kept);
+        QCOMPARE(prompts.told.size(), kept ? 1 : 0);
+        if (kept)
+            QVERIFY2(prompts.told.first().contains("'Copy'"), qPrintable(prompts.told.first()));
+        QVERIFY(QFileInfo::exists(clusters() + "/older/ca.pem"));
+    }
+
     // A failed bootstrap shows its error, keeps no client and lets it go.
     void failedBootstrapReleasesClient()
     {

@@ -6,7 +6,6 @@
 #include "MemoryPrefault.h"
 #include "CertificateFile.h"
 #include "FileHelpers.h"
-#include "Settings.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -563,13 +562,6 @@ void KafkaConnection::requestsChanged()
 // --- TLS settings -----------------------------------------------------------
 
 namespace {
-
-QString resolveClusterPath(const QString& path)
-{
-    if (QDir::isRelativePath(path))
-        return QStringLiteral("%1/%2").arg(Settings::clustersDir(), cleanupRelativePath(path));
-    return path;
-}
 
 KafkaError invalidTlsSetting(const QString& message)
 {
