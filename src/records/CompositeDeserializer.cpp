@@ -126,8 +126,8 @@ Result<DeserializedRecord, KafkaError> CompositeDeserializer::deserializeRecordP
         }
     }
     // XML in UTF-16, say, is full of zero bytes; its byte-order mark shows it
-    // is text, decoded by the mark. A declaration is left to the XML parser,
-    // which gets the bytes.
+    // is text, decoded by the mark, whatever a declaration says. XML keeps
+    // its bytes for the XML parser.
     const std::optional<QStringConverter::Encoding> marked = QStringConverter::encodingForData(record.value);
     if (marked && isXmlAfterByteOrderMark(record.value, *marked)) {
         const qsizetype length = std::clamp<qsizetype>(maxBytes, 0, record.value.size());
@@ -137,8 +137,17 @@ Result<DeserializedRecord, KafkaError> CompositeDeserializer::deserializeRecordP
     if (isProbablyBinary(record.value)) {
         return DeserializedRecord {Config::ContentType::Binary, record.value, QString()};
     }
-    const qsizetype length = utf8PrefixLength(record.value, maxBytes);
     const Config::ContentType type = sniffTextType(record.value);
+    if (type == Config::ContentType::Xml) {
+        // The encoding that XML declares, when Qt reads it by; such a decoder
+        // leaves out a character cut off at the end, whose bytes count as shown.
+        if (QStringDecoder declared = declaredXmlDecoder(record.value); declared.isValid()) {
+            const qsizetype length = std::clamp<qsizetype>(maxBytes, 0, record.value.size());
+            return DeserializedRecord {type, record.value, declared.decode(QByteArrayView(record.value).first(length)),
+                record.value.size() - length};
+        }
+    }
+    const qsizetype length = utf8PrefixLength(record.value, maxBytes);
     return DeserializedRecord {type, type == Config::ContentType::Xml ? record.value : QByteArray(),
         QString::fromUtf8(QByteArrayView(record.value).first(length)), record.value.size() - length};
 }

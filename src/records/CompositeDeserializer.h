@@ -8,8 +8,10 @@
 // The configured rules of one cluster, tried in order: the first rule that
 // applies to a record decides its result (also when it fails). A record that
 // no rule covers is classified by its content: Binary, Json, Xml or Text;
-// XML also after a byte-order mark (UTF-8, UTF-16 or UTF-32), and XML keeps
-// its bytes for the XML parser, which reads its declared encoding.
+// XML also after a byte-order mark (UTF-8, UTF-16 or UTF-32). Text is read
+// as UTF-8, except XML after a byte-order mark, read by the mark, and XML
+// that declares an encoding Qt reads it by (ISO-8859-1, windows-1252...);
+// XML keeps its bytes for the XML parser.
 //
 // Filled once, before it is shared; afterwards only read, so the GUI thread
 // and the filter thread may decode with it at the same time.

@@ -42,32 +42,33 @@ Result<DeserializedRecord, KafkaError> ConfigurableDeserializer::deserializeReco
     switch (m_config.contentType) {
     case Config::ContentType::Text:
     case Config::ContentType::Json:
-    case Config::ContentType::Xml: {
-        // Other encodings than UTF-8 are cut where maxBytes says: the decoder
-        // leaves out a character cut off at the end, whose bytes then count
-        // as shown.
-        const qsizetype length = m_encoding == QStringConverter::Utf8 ? utf8PrefixLength(record.value, maxBytes)
-                                                                      : std::clamp<qsizetype>(maxBytes, 0, record.value.size());
-        DeserializedRecord decoded = decodeText(record.value, length);
-        decoded.omittedBytes = record.value.size() - length;
-        return decoded;
-    }
+    case Config::ContentType::Xml:
+        return decodeText(record.value, maxBytes);
     default:
         return RecordDeserializer::deserializeRecordPrefix(record, maxBytes);
     }
 }
 
-DeserializedRecord ConfigurableDeserializer::decodeText(const QByteArray& value, qsizetype length) const
+DeserializedRecord ConfigurableDeserializer::decodeText(const QByteArray& value, qsizetype maxBytes) const
 {
-    const QByteArrayView bytes = QByteArrayView(value).first(length);
+    // XML read by its own encoding keeps its bytes for the XML parser; its
+    // text follows a byte-order mark, else the encoding it declares, else the
+    // rule's (UTF-8).
+    const std::optional<QStringConverter::Encoding> marked
+        = m_xmlTellsEncoding ? QStringConverter::encodingForData(value) : std::nullopt;
+    QStringDecoder declared = m_xmlTellsEncoding && !marked ? declaredXmlDecoder(value) : QStringDecoder();
+    const bool byDeclaration = declared.isValid();
     // A fresh decoder per call; it is not flushed, so the bytes of a
-    // character cut off at the very end are left out. XML read by its own
-    // encoding keeps its bytes for the XML parser; its text follows a
-    // byte-order mark (a declared encoding is the parser's to read).
-    QStringDecoder decoder(
-        m_xmlTellsEncoding ? QStringConverter::encodingForData(bytes).value_or(m_encoding) : m_encoding);
-    QString text = decoder.decode(bytes);
-    return DeserializedRecord {m_config.contentType, m_xmlTellsEncoding ? value : QByteArray(), std::move(text)};
+    // character cut off at the very end are left out. Other encodings than
+    // UTF-8 are therefore cut where maxBytes says, and the bytes of a
+    // character cut off count as shown.
+    QStringDecoder decoder = byDeclaration ? std::move(declared) : QStringDecoder(marked.value_or(m_encoding));
+    const qsizetype length = m_encoding == QStringConverter::Utf8 && !byDeclaration
+        ? utf8PrefixLength(value, maxBytes)
+        : std::clamp<qsizetype>(maxBytes, 0, value.size());
+    QString text = decoder.decode(QByteArrayView(value).first(length));
+    return DeserializedRecord {
+        m_config.contentType, m_xmlTellsEncoding ? value : QByteArray(), std::move(text), value.size() - length};
 }
 
 bool ConfigurableDeserializer::supportsRecord(const KafkaRecord& record) const

@@ -14,8 +14,9 @@ public:
     // Takes the rule over. Text values are decoded as UTF-8 unless the rule
     // names another encoding that Qt knows; an unknown name keeps UTF-8.
     // Xml values of a rule that names no encoding (or an unknown one) tell
-    // their own, by a byte-order mark or their declaration: their results
-    // keep the value's bytes as `data`.
+    // their own, by a byte-order mark or their declaration, and their text is
+    // decoded by it (as UTF-8 when they tell none that Qt reads them by);
+    // their results keep the value's bytes as `data`.
     // protobufDeserializer is shared by the rules of one records tab and must
     // outlive them; null when no schemas could be loaded.
     ConfigurableDeserializer(Config::Deserializer config, ProtobufRecordDeserializer* protobufDeserializer);
@@ -35,9 +36,10 @@ public:
     QStringConverter::Encoding encoding() const { return m_encoding; }
 
 private:
-    // The first `length` bytes of the value decoded as the rule's content
-    // type with its encoding.
-    DeserializedRecord decodeText(const QByteArray& value, qsizetype length) const;
+    // The value's first maxBytes bytes at most decoded as the rule's content
+    // type with its encoding (cut back to a character boundary in UTF-8),
+    // the bytes left out counted.
+    DeserializedRecord decodeText(const QByteArray& value, qsizetype maxBytes) const;
 
     Config::Deserializer m_config;
     ProtobufRecordDeserializer* m_protobufDeserializer = nullptr;

@@ -1,5 +1,7 @@
 #include "RecordDeserializer.h"
 
+#include <QRegularExpression>
+
 #include <algorithm>
 #include <utility>
 
@@ -17,7 +19,47 @@ qsizetype utf8Length(QStringView text)
     return length;
 }
 
+// An XML declaration with an encoding, at the start of the text; the name
+// is the first or the second group. Blanks are those of XML (not Unicode's).
+const QRegularExpression& xmlDeclarationWithEncoding()
+{
+    static const QRegularExpression declaration = [] {
+        QRegularExpression expression(QStringLiteral(R"re(^<\?xml[ \t\r\n]+version[ \t\r\n]*=[ \t\r\n]*)re"
+                                                     R"re((?:"1\.[0-9]+"|'1\.[0-9]+'))re"
+                                                     R"re([ \t\r\n]+encoding[ \t\r\n]*=[ \t\r\n]*)re"
+                                                     R"re((?:"([A-Za-z][A-Za-z0-9._-]*)"|'([A-Za-z][A-Za-z0-9._-]*)'))re"
+                                                     R"re((?:[ \t\r\n]+standalone[ \t\r\n]*=[ \t\r\n]*)re"
+                                                     R"re((?:"(?:yes|no)"|'(?:yes|no)'))?[ \t\r\n]*\?>)re"));
+        // Compiled now: afterwards it is only read, from any thread.
+        expression.optimize();
+        return expression;
+    }();
+    return declaration;
+}
+
 } // namespace
+
+QStringDecoder RecordDeserializer::declaredXmlDecoder(QByteArrayView value)
+{
+    // Most values are not XML with a declaration: they cost one comparison.
+    if (!value.startsWith("<?xml")) {
+        return QStringDecoder();
+    }
+    const QByteArrayView start = value.first(std::min(value.size(), XmlDeclarationLength));
+    const QRegularExpressionMatch match = xmlDeclarationWithEncoding().match(QString::fromLatin1(start));
+    if (!match.hasMatch()) {
+        return QStringDecoder();
+    }
+    const QByteArray name = match.captured(match.hasCaptured(1) ? 1 : 2).toLatin1();
+    if (QStringConverter::encodingForName(name.constData()) == QStringConverter::Utf8) {
+        return QStringDecoder();
+    }
+    QStringDecoder probe(name.constData());
+    if (!probe.isValid() || probe.decode(start.first(match.capturedLength())) != match.captured()) {
+        return QStringDecoder();
+    }
+    return QStringDecoder(name.constData());
+}
 
 Result<DeserializedRecord, KafkaError> RecordDeserializer::deserializeRecordPrefix(
     const KafkaRecord& record, qsizetype maxBytes) const

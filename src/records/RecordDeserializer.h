@@ -6,6 +6,7 @@
 #include "Result.h"
 
 #include <QByteArrayView>
+#include <QStringDecoder>
 
 // Reads a record's value for display and for body filters.
 //
@@ -33,6 +34,18 @@ public:
     static qsizetype utf8PrefixLength(QByteArrayView bytes, qsizetype maxBytes);
 
 protected:
+    // The decoder for the encoding that the XML declaration at the very start
+    // of `value` names, read from its first XmlDeclarationLength bytes at
+    // most. Invalid when there is no well-formed declaration there or it
+    // names no encoding, when it names UTF-8 (which is read without one),
+    // when Qt does not know the name, and when that encoding does not read
+    // the declaration itself back as written (UTF-8 bytes labelled UTF-16,
+    // as some serializers write them). A byte-order mark decides before any
+    // declaration; callers look for one first.
+    static QStringDecoder declaredXmlDecoder(QByteArrayView value);
+
+    static constexpr qsizetype XmlDeclarationLength = 200;
+
     RecordDeserializer() = default;
     RecordDeserializer(const RecordDeserializer&) = default;
     RecordDeserializer& operator=(const RecordDeserializer&) = default;

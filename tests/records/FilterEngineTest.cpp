@@ -115,6 +115,9 @@ private slots:
             text(Target::Header, Operator::Containing, "", "span"), false);
         // Body: the decoded text, else (failure, Binary) the raw value read as UTF-8.
         row("body decoded", record("latin", 0, "caf\xE9"), text(Target::Body, Operator::EqualTo, "café"), true);
+        row("body of XML in its declared encoding",
+            record("t", 0, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>caf\xE9</a>"),
+            text(Target::Body, Operator::Containing, "<a>café</a>"), true);
         row("body of a failing rule", record("fail", 0, "caf\xC3\xA9"), text(Target::Body, Operator::EqualTo, "café"), true);
         row("body of sniffed binary", record("t", 0, QByteArray("id\0needle", 9)),
             text(Target::Body, Operator::Matching, "^id\\x{0}needle$"), true);

@@ -105,6 +105,47 @@ private slots:
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?><a>\xE9</a>",
             "Xml <?xml version=\"1.0\" encoding=\"UTF-8\"?><a>\u00e9</a>");
 
+        // XML that no rule names an encoding for is read by its declaration
+        // when Qt knows the encoding and it reads the declaration as written;
+        // otherwise as UTF-8. Only a declaration at the very start counts.
+        const auto declared = [](const char* encoding) {
+            return QByteArray("<?xml version=\"1.0\" encoding=\"") + encoding + "\"?>";
+        };
+        const QString latin1 = declared("ISO-8859-1");
+        const QByteArray cafeLatin1 = "<a>caf\xE9</a>";
+        sniff("declared ISO-8859-1", declared("ISO-8859-1") + cafeLatin1, "Xml " + latin1 + "<a>café</a>");
+        sniff("declared windows-1252, single quotes, standalone",
+            "<?xml version='1.0' encoding='windows-1252' standalone='yes' ?><a>caf\xE9 \x80</a>",
+            "Xml <?xml version='1.0' encoding='windows-1252' standalone='yes' ?><a>café €</a>");
+        sniff("declared UTF-8", declared("UTF-8") + "<a>caf\xC3\xA9</a>", "Xml " + declared("UTF-8") + "<a>café</a>");
+        sniff("declared utf-8 read with invalid bytes", declared("utf-8") + cafeLatin1,
+            "Xml " + declared("utf-8") + "<a>caf\uFFFD</a>");
+        sniff("undeclared", "<a>caf\xC3\xA9</a>", "Xml <a>café</a>");
+        sniff("declaration without an encoding", "<?xml version=\"1.0\"?>" + cafeLatin1,
+            "Xml <?xml version=\"1.0\"?><a>caf\uFFFD</a>");
+        sniff("unknown encoding name", declared("x-no-such") + "<a>caf\xC3\xA9</a>",
+            "Xml " + declared("x-no-such") + "<a>café</a>");
+        sniff("UTF-8 bytes labelled UTF-16", declared("UTF-16") + "<a>caf\xC3\xA9</a>",
+            "Xml " + declared("UTF-16") + "<a>café</a>");
+        sniff("ASCII bytes labelled EBCDIC", declared("IBM037") + "<a>caf\xC3\xA9</a>",
+            "Xml " + declared("IBM037") + "<a>café</a>");
+        sniff("malformed declaration", "<?xml encoding=\"ISO-8859-1\"?>" + cafeLatin1,
+            "Xml <?xml encoding=\"ISO-8859-1\"?><a>caf\uFFFD</a>");
+        sniff("declaration after a blank", " " + declared("ISO-8859-1") + cafeLatin1,
+            "Xml  " + latin1 + "<a>caf\uFFFD</a>");
+        const QByteArray farDeclaration = "<?xml version=\"1.0\"" + QByteArray(200, ' ') + "encoding=\"ISO-8859-1\"?>";
+        sniff("encoding beyond the first 200 bytes", farDeclaration + cafeLatin1,
+            "Xml " + QString::fromLatin1(farDeclaration) + "<a>caf\uFFFD</a>");
+        sniff("byte-order mark before the declaration", marked(QStringConverter::Utf8, latin1 + "<a>café</a>"),
+            "Xml " + latin1 + "<a>café</a>");
+        row("XML rule reads the declaration", {rule("", ContentType::Xml)}, declared("ISO-8859-1") + cafeLatin1,
+            "Xml " + latin1 + "<a>café</a>");
+        row("XML rule naming an encoding Qt does not know reads the declaration",
+            {rule("", ContentType::Xml, {}, {}, "windows-1252")}, declared("windows-1252") + "<a>\x80</a>",
+            "Xml " + declared("windows-1252") + "<a>€</a>");
+        row("text rule ignores a declaration", {rule("", ContentType::Text)}, declared("ISO-8859-1") + cafeLatin1,
+            "Text " + latin1 + "<a>caf\uFFFD</a>");
+
         const Rules xmlOnType = {rule("", ContentType::Xml, "type", "xml")};
         row("topic matches anywhere", {rule("orders", ContentType::Binary)}, "hello", "Binary 68656c6c6f", {},
             "eu.orders.v1");
@@ -179,7 +220,9 @@ private slots:
             QVERIFY(result.value().text.isNull());
             QCOMPARE(result.value().data.constData(), value.constData()); // shared, not copied
         } else if (result.value().contentType == ContentType::Xml
-            && std::none_of(rules.cbegin(), rules.cend(), [](const auto& r) { return !r.textEncoding.isEmpty(); })) {
+            && std::none_of(rules.cbegin(), rules.cend(), [](const auto& r) {
+                   return QStringConverter::encodingForName(r.textEncoding.toUtf8().constData()).has_value();
+               })) {
             // For the XML parser, which reads the encoding that the bytes tell.
             QCOMPARE(result.value().data.constData(), value.constData());
         } else {
@@ -220,6 +263,14 @@ private slots:
         QTest::newRow("Latin-1 rule") << Rules {rule("", ContentType::Text, {}, {}, "ISO-8859-1")}
                                       << QByteArray("\xE9\xE9\xE9") << qsizetype(2) << "Text \u00e9\u00e9"
                                       << qsizetype(1);
+        // XML read by its declared encoding is cut where maxBytes says.
+        const QByteArray latin1Xml = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>caf\xE9</a>";
+        const QString latin1Declaration = QString::fromLatin1(latin1Xml.first(latin1Xml.indexOf("<a>")));
+        QTest::newRow("sniffed XML in its declared encoding")
+            << none << latin1Xml << latin1Xml.size() - 4 << "Xml " + latin1Declaration + "<a>café" << qsizetype(4);
+        QTest::newRow("XML rule, declared encoding")
+            << Rules {rule("", ContentType::Xml)} << latin1Xml << latin1Xml.size() - 3
+            << "Xml " + latin1Declaration + "<a>café<" << qsizetype(3);
         QTest::newRow("binary rule") << Rules {rule("", ContentType::Binary)} << QByteArray("hello") << qsizetype(2)
                                      << "Binary 68656c6c6f" << qsizetype(0);
         QTest::newRow("failing rule") << Rules {rule("", ContentType::Protobuf)} << QByteArray("hello")
