@@ -130,21 +130,16 @@ Result<DeserializedRecord, KafkaError> CompositeDeserializer::deserializeRecordP
     // its bytes for the XML parser.
     const std::optional<QStringConverter::Encoding> marked = QStringConverter::encodingForData(record.value);
     if (marked && isXmlAfterByteOrderMark(record.value, *marked)) {
-        const qsizetype length = std::clamp<qsizetype>(maxBytes, 0, record.value.size());
-        return DeserializedRecord {Config::ContentType::Xml, record.value,
-            decoded(*marked, QByteArrayView(record.value).first(length)), record.value.size() - length};
+        return *decodeXmlByItsEncoding(record.value, maxBytes);
     }
     if (isProbablyBinary(record.value)) {
         return DeserializedRecord {Config::ContentType::Binary, record.value, QString()};
     }
     const Config::ContentType type = sniffTextType(record.value);
     if (type == Config::ContentType::Xml) {
-        // The encoding that XML declares, when Qt reads it by; such a decoder
-        // leaves out a character cut off at the end, whose bytes count as shown.
-        if (QStringDecoder declared = declaredXmlDecoder(record.value); declared.isValid()) {
-            const qsizetype length = std::clamp<qsizetype>(maxBytes, 0, record.value.size());
-            return DeserializedRecord {type, record.value, declared.decode(QByteArrayView(record.value).first(length)),
-                record.value.size() - length};
+        // The encoding that XML declares, when Qt reads it by.
+        if (std::optional<DeserializedRecord> declared = decodeXmlByItsEncoding(record.value, maxBytes)) {
+            return *std::move(declared);
         }
     }
     const qsizetype length = utf8PrefixLength(record.value, maxBytes);

@@ -54,18 +54,18 @@ DeserializedRecord ConfigurableDeserializer::decodeText(const QByteArray& value,
     // XML read by its own encoding keeps its bytes for the XML parser; its
     // text follows a byte-order mark, else the encoding it declares, else the
     // rule's (UTF-8).
-    const std::optional<QStringConverter::Encoding> marked
-        = m_xmlTellsEncoding ? QStringConverter::encodingForData(value) : std::nullopt;
-    QStringDecoder declared = m_xmlTellsEncoding && !marked ? declaredXmlDecoder(value) : QStringDecoder();
-    const bool byDeclaration = declared.isValid();
+    if (m_xmlTellsEncoding) {
+        if (std::optional<DeserializedRecord> own = decodeXmlByItsEncoding(value, maxBytes)) {
+            return *std::move(own);
+        }
+    }
     // A fresh decoder per call; it is not flushed, so the bytes of a
     // character cut off at the very end are left out. Other encodings than
     // UTF-8 are therefore cut where maxBytes says, and the bytes of a
     // character cut off count as shown.
-    QStringDecoder decoder = byDeclaration ? std::move(declared) : QStringDecoder(marked.value_or(m_encoding));
-    const qsizetype length = m_encoding == QStringConverter::Utf8 && !byDeclaration
-        ? utf8PrefixLength(value, maxBytes)
-        : std::clamp<qsizetype>(maxBytes, 0, value.size());
+    QStringDecoder decoder(m_encoding);
+    const qsizetype length = m_encoding == QStringConverter::Utf8 ? utf8PrefixLength(value, maxBytes)
+                                                                  : std::clamp<qsizetype>(maxBytes, 0, value.size());
     QString text = decoder.decode(QByteArrayView(value).first(length));
     return DeserializedRecord {
         m_config.contentType, m_xmlTellsEncoding ? value : QByteArray(), std::move(text), value.size() - length};

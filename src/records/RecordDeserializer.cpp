@@ -61,6 +61,18 @@ QStringDecoder RecordDeserializer::declaredXmlDecoder(QByteArrayView value)
     return QStringDecoder(name.constData());
 }
 
+std::optional<DeserializedRecord> RecordDeserializer::decodeXmlByItsEncoding(const QByteArray& value, qsizetype maxBytes)
+{
+    const std::optional<QStringConverter::Encoding> marked = QStringConverter::encodingForData(value);
+    QStringDecoder decoder = marked ? QStringDecoder(*marked) : declaredXmlDecoder(value);
+    if (!decoder.isValid()) {
+        return std::nullopt;
+    }
+    const qsizetype length = std::clamp<qsizetype>(maxBytes, 0, value.size());
+    return DeserializedRecord {
+        Config::ContentType::Xml, value, decoder.decode(QByteArrayView(value).first(length)), value.size() - length};
+}
+
 Result<DeserializedRecord, KafkaError> RecordDeserializer::deserializeRecordPrefix(
     const KafkaRecord& record, qsizetype maxBytes) const
 {

@@ -8,6 +8,8 @@
 #include <QByteArrayView>
 #include <QStringDecoder>
 
+#include <optional>
+
 // Reads a record's value for display and for body filters.
 //
 // Implementations keep no mutable state: deserializeRecord may be called from
@@ -43,6 +45,12 @@ protected:
     // as some serializers write them). A byte-order mark decides before any
     // declaration; callers look for one first.
     static QStringDecoder declaredXmlDecoder(QByteArrayView value);
+    // XML that tells its own encoding, by a byte-order mark or else by its
+    // declaration (declaredXmlDecoder): its first maxBytes bytes at most
+    // decoded by it, as Xml that keeps the value's bytes for the XML parser.
+    // The decoder leaves out a character cut off at the end; its bytes count
+    // as shown. Nothing when the value tells no encoding that Qt reads.
+    static std::optional<DeserializedRecord> decodeXmlByItsEncoding(const QByteArray& value, qsizetype maxBytes);
 
     static constexpr qsizetype XmlDeclarationLength = 200;
 

@@ -181,7 +181,7 @@ std::optional<QByteArray> withLongIntegersReplaced(QByteArrayView json, std::vec
     return replaced.append(json.sliced(copied));
 }
 
-QByteArray withRealsInPlace(const char* written, const std::vector<QByteArray>& reals)
+QByteArray withNumbersInPlace(const char* written, const std::vector<QByteArray>& numbers)
 {
     static constexpr std::string_view PlaceholderStart = "\"\\u0000";
     const std::string_view text(written);
@@ -194,12 +194,12 @@ QByteArray withRealsInPlace(const char* written, const std::vector<QByteArray>& 
         const std::size_t end = text.find('"', digits);
         if (end == std::string_view::npos)
             break;
-        std::size_t index = reals.size();
+        std::size_t index = numbers.size();
         std::from_chars(text.data() + digits, text.data() + end, index);
-        if (index >= reals.size())
+        if (index >= numbers.size())
             break;
         result.append(text.data() + position, static_cast<qsizetype>(start - position));
-        result.append(reals[index]);
+        result.append(numbers[index]);
         position = end + 1;
     }
     result.append(text.data() + position, static_cast<qsizetype>(text.size() - position));
@@ -343,11 +343,11 @@ Result<QString, KafkaError> prettyPrintJson(const QString& json, qsizetype maxBy
         return KafkaError(KafkaErrorCode::JsonParseError,
             QStringLiteral("A write error occurred when pretty printing the JSON document"));
     }
-    QByteArray withReals;
+    QByteArray withNumbers;
     QByteArrayView written(buffer.get());
     if (!numbers.empty()) {
-        withReals = withRealsInPlace(buffer.get(), numbers);
-        written = withReals;
+        withNumbers = withNumbersInPlace(buffer.get(), numbers);
+        written = withNumbers;
     }
     if (written.size() > maxBytes) {
         return tooLong(KafkaErrorCode::JsonParseError, "JSON", maxBytes);
@@ -396,6 +396,18 @@ Result<QString, KafkaError> prettyPrintXmlBytes(QByteArrayView bytes, const char
     return QString::fromUtf8(reinterpret_cast<const char*>(buffer.get()), size);
 }
 
+// Whether reading `xml` as UTF-8 text, declaration ignored, can differ from
+// how libxml2 read its bytes: they are not UTF-8 throughout, or a
+// declaration near the start names an encoding. Otherwise the parser saw the
+// same characters both ways.
+bool readsOtherwiseAsText(QByteArrayView xml)
+{
+    static constexpr qsizetype DeclarationLength = 200;
+    const QByteArrayView start = xml.first(std::min(xml.size(), DeclarationLength));
+    const qsizetype declarationEnd = start.indexOf("?>");
+    return (declarationEnd >= 0 && start.first(declarationEnd).contains("encoding")) || !xml.isValidUtf8();
+}
+
 } // namespace
 
 Result<QString, KafkaError> prettyPrintXml(const QString& xml, qsizetype maxBytes)
@@ -407,7 +419,7 @@ Result<QString, KafkaError> prettyPrintXml(const QString& xml, qsizetype maxByte
 Result<QString, KafkaError> prettyPrintXml(const QByteArray& xml, qsizetype maxBytes)
 {
     Result<QString, KafkaError> printed = prettyPrintXmlBytes(xml, nullptr, maxBytes);
-    if (printed.isError() && printed.error().code == KafkaErrorCode::XmlParseError) {
+    if (printed.isError() && printed.error().code == KafkaErrorCode::XmlParseError && readsOtherwiseAsText(xml)) {
         // Bytes that are not what they declare (a UTF-8 document labelled
         // UTF-16, as some serializers write, or an encoding libxml2 does not
         // know) are read as UTF-8 text, declaration ignored.
