@@ -1,5 +1,10 @@
 #include "CertificateFile.h"
 
+QString CertificateFile::tooLarge()
+{
+    return QStringLiteral("it holds more than %1 bytes, more than any certificate or key file").arg(MaxSize);
+}
+
 Result<QByteArray, CertificateFile::Failure> CertificateFile::read(const QString& path)
 {
     Result<QByteArray, RegularFile::Failure> content = RegularFile::read(path, MaxSize);
@@ -12,8 +17,7 @@ Result<QByteArray, CertificateFile::Failure> CertificateFile::read(const QString
     case RegularFile::Failure::Kind::NotRegular:
         return Failure { failure.kind, QStringLiteral("it is not a regular file") };
     case RegularFile::Failure::Kind::TooLarge:
-        return Failure { failure.kind,
-            QStringLiteral("it holds more than %1 bytes, more than any certificate or key file").arg(MaxSize) };
+        return Failure { failure.kind, tooLarge() };
     case RegularFile::Failure::Kind::Read:
         break;
     }

@@ -23,6 +23,9 @@ public:
         QString reason; // why, in words; the caller names the file
     };
 
+    // Why a file larger than MaxSize is refused, in words.
+    static QString tooLarge();
+
     // The whole content of the regular file at `path`.
     static Result<QByteArray, Failure> read(const QString& path);
 };

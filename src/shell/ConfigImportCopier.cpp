@@ -58,7 +58,7 @@ KafkaResult<QString> ConfigImportCopier::copyFile(const QString& path)
     if (!resolved.isEmpty() && !isInsideSource(resolved))
         return refused(tr("the path leads through a symbolic link to '%1', outside the directory '%2' of the configuration file")
                            .arg(resolved, m_sourceDir));
-    const QString tooLarge = tr("it holds more than %1 bytes, more than any certificate or key file").arg(MaxCertificateBytes);
+    const QString tooLarge = CertificateFile::tooLarge();
     const QFileInfo info(resolved);
     if (info.isFile() && info.size() > MaxCertificateBytes)
         return refused(tooLarge);

@@ -229,10 +229,7 @@ void MainWindow::showBootstrapError(const KafkaError& error)
 {
     ui->progressBar->hide();
     // A failed bootstrap has one cause per broker tried, each saying why.
-    QStringList lines { visibleText(error.message) };
-    for (const KafkaError& cause : error.causes)
-        lines.append(visibleText(cause.message));
-    ui->errorLabel->setText(lines.join(QLatin1Char('\n')));
+    ui->errorLabel->setText(visibleErrorLines(error));
     ui->progressStackedWidget->setCurrentWidget(ui->errorPage);
 }
 

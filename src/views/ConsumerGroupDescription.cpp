@@ -11,7 +11,6 @@
 
 namespace {
 
-const QString ConsumerProtocolType = QStringLiteral("consumer");
 const QString DeadState = QStringLiteral("Dead");
 
 using Outcome = ConsumerGroupDescription::Outcome;
@@ -83,7 +82,7 @@ ConsumerGroupDescription ConsumerGroupDescription::fromDescribeGroups(KafkaRawRe
         return withOutcome(Outcome::Refused, group->errorCode);
     if (group->groupState == DeadState && group->protocolType.isEmpty())
         return withOutcome(Outcome::OtherProtocol);
-    if (group->groupState == DeadState || group->protocolType != ConsumerProtocolType)
+    if (group->groupState == DeadState || group->protocolType != ConsumerGroupDescription::ConsumerProtocolType)
         return withOutcome(Outcome::Gone);
 
     QList<KafkaConsumerProtocolAssignment> decoded;

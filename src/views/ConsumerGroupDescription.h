@@ -17,6 +17,9 @@
 // and index, which the consumer groups tab leaves to a worker thread. Holds
 // values only.
 struct ConsumerGroupDescription {
+    // The protocol type of the groups that the consumer groups tab shows.
+    static inline const QString ConsumerProtocolType = QStringLiteral("consumer");
+
     enum class Outcome {
         // State, protocol data and rows below.
         Described,

@@ -30,7 +30,6 @@
 
 namespace {
 
-const QString ConsumerProtocolType = QStringLiteral("consumer");
 // The group's name as it is; the selector shows it as visibleText does.
 constexpr int GroupNameRole = Qt::UserRole + 1;
 
@@ -62,7 +61,7 @@ KafkaResult<QList<ConsumersWidget::Group>> consumerGroupsOf(KafkaRawResponse ans
     }
     QList<ConsumersWidget::Group> groups;
     for (const KafkaListGroupsResponse::Group& group : response.value().groups) {
-        if (group.protocolType == ConsumerProtocolType)
+        if (group.protocolType == ConsumerGroupDescription::ConsumerProtocolType)
             groups.append(ConsumersWidget::Group { group.groupId, brokerId });
     }
     return groups;

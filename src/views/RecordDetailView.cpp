@@ -59,10 +59,7 @@ void RecordDetailView::showRecordError(const KafkaError& error)
 {
     // The message, then why, a line each: a value that does not decode says
     // what the decoder found wrong with it.
-    QStringList lines { visibleText(error.message) };
-    for (const KafkaError& cause : error.causes)
-        lines.append(visibleText(cause.message));
-    ui->errorLabel->setText(lines.join(QLatin1Char('\n')));
+    ui->errorLabel->setText(visibleErrorLines(error));
     ui->errorLabel->show();
 }
 

@@ -1,5 +1,7 @@
 #include "VisibleText.h"
 
+#include <QStringList>
+
 #include <algorithm>
 
 namespace {
@@ -29,4 +31,12 @@ QString visibleText(const QString& text)
     QString shown = text;
     std::replace_if(shown.begin(), shown.end(), isHidden, QChar(QChar::ReplacementCharacter));
     return shown;
+}
+
+QString visibleErrorLines(const KafkaError& error)
+{
+    QStringList lines { visibleText(error.message) };
+    for (const KafkaError& cause : error.causes)
+        lines.append(visibleText(cause.message));
+    return lines.join(QLatin1Char('\n'));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Error.h"
+
 #include <QString>
 
 // The text as a view shows a name that another program chose (a topic, a
@@ -11,3 +13,7 @@
 // text is drawn only; requests, filters and the clipboard take the name as it
 // is. A text without such characters comes back unchanged, without a copy.
 QString visibleText(const QString& text);
+
+// An error as a label shows it: its message, then its causes' messages, a
+// line each, as visibleText shows them.
+QString visibleErrorLines(const KafkaError& error);
