@@ -20,6 +20,7 @@
 #include "EventLoopMeasures.h"
 #include "FetcherBenchSupport.h"
 #include "KafkaRecordModel.h"
+#include "RecordListView.h"
 #include "RecordsWidget.h"
 #include "Settings.h"
 
@@ -83,7 +84,7 @@ Figures runTab(const QString& bootstrap, const QString& topic, qint64 records)
         RecordsWidget tab(statusBar, settings, config, client);
         tab.resize(1200, 800);
         tab.show();
-        auto* model = qobject_cast<KafkaRecordModel*>(tab.findChild<QListView*>()->model());
+        auto* model = qobject_cast<KafkaRecordModel*>(tab.findChild<RecordListView*>()->model());
         auto* bar = tab.findChild<QProgressBar*>();
         QObject::connect(&tab, &RecordsWidget::errorsChanged, [&tab] {
             std::fprintf(stderr, "error: %s\n", qPrintable(tab.errors.constLast().message));

@@ -15,6 +15,7 @@
 #include "ConsumerAssignmentModel.h"
 #include "ConsumersWidget.h"
 #include "FetcherBenchSupport.h"
+#include "RecordListView.h"
 #include "RecordsWidget.h"
 #include "Settings.h"
 #include "TestConsumerGroup.h"
@@ -82,7 +83,7 @@ double applyToFirstRecords(Fixture& fixture)
     RecordsWidget tab(fixture.statusBar, fixture.settings, fixture.config, fixture.client);
     tab.resize(1000, 700);
     tab.show();
-    const QAbstractItemModel* model = tab.findChild<QListView*>()->model();
+    const QAbstractItemModel* model = tab.findChild<RecordListView*>()->model();
     QElapsedTimer timer;
     timer.start();
     applyLast(tab, fixture.topic, 100);

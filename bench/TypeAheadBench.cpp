@@ -51,7 +51,7 @@ void fill(KafkaRecordModel& model, int rows, const QByteArray& sharedKey)
 
 // Milliseconds of the longest key press (key event to its return) of the
 // keys typed together, the first row current before.
-double typeInto(QListView& view, const QString& keys)
+double typeInto(QAbstractItemView& view, const QString& keys)
 {
     view.setCurrentIndex(view.model()->index(0, 0));
     double ms = 0;
@@ -75,8 +75,8 @@ struct Views {
     Views(int rows, const QByteArray& sharedKey)
     {
         fill(model, rows, sharedKey);
-        for (QListView* view : {static_cast<QListView*>(&records), &plain}) {
-            view->setUniformItemSizes(true);
+        plain.setUniformItemSizes(true);
+        for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(&records), static_cast<QAbstractItemView*>(&plain)}) {
             view->setItemDelegate(&delegate);
             view->setModel(&model);
             view->resize(420, 600);

@@ -4,19 +4,353 @@
 #include "KafkaRecordModel.h"
 
 #include <QApplication>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+// Rows far outside the viewport get rectangles at this distance at most, so
+// that the geometry Qt computes with them stays far from overflowing.
+constexpr qint64 FarAway = qint64(1) << 28;
+
+int clampedCoordinate(qint64 value)
+{
+    return int(std::clamp(value, -FarAway, FarAway));
+}
+
+} // namespace
 
 RecordListView::RecordListView(QWidget* parent)
-    : QListView(parent)
+    : QAbstractItemView(parent)
 {
+}
+
+int RecordListView::rowCount() const
+{
+    return model() ? model()->rowCount(rootIndex()) : 0;
+}
+
+QSize RecordListView::rowSize() const
+{
+    if (measuredRowSize.isValid())
+        return measuredRowSize;
+    if (rowCount() == 0)
+        return {};
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    const QModelIndex first = model()->index(0, 0, rootIndex());
+    measuredRowSize = itemDelegateForIndex(first)->sizeHint(option, first).expandedTo(QSize(1, 1));
+    return measuredRowSize;
+}
+
+int RecordListView::wholeRowsInView() const
+{
+    const QSize size = rowSize();
+    return size.isValid() ? std::max(1, viewport()->height() / size.height()) : 1;
+}
+
+qint64 RecordListView::contentTop() const
+{
+    const qint64 value = verticalScrollBar()->value();
+    if (verticalScrollMode() == ScrollPerPixel)
+        return value;
+    const QSize size = rowSize();
+    return size.isValid() ? value * size.height() : 0;
+}
+
+qint64 RecordListView::rowAtY(int y) const
+{
+    const QSize size = rowSize();
+    if (!size.isValid())
+        return -1;
+    const qint64 content = contentTop() + y;
+    // Rounded down, also above the first row.
+    return content >= 0 ? content / size.height() : -1 - (-content - 1) / size.height();
+}
+
+QRect RecordListView::rowRect(int row) const
+{
+    const QSize size = rowSize();
+    if (!size.isValid())
+        return {};
+    const qint64 top = qint64(row) * size.height() - contentTop();
+    return QRect(-horizontalOffset(), clampedCoordinate(top), std::max(size.width(), viewport()->width()),
+        size.height());
+}
+
+QRect RecordListView::visualRect(const QModelIndex& index) const
+{
+    if (!index.isValid() || index.model() != model() || index.parent() != rootIndex() || index.column() != 0)
+        return {};
+    return rowRect(index.row());
+}
+
+void RecordListView::scrollTo(const QModelIndex& index, ScrollHint hint)
+{
+    executeDelayedItemsLayout();
+    if (!visualRect(index).isValid())
+        return;
+    const qint64 row = index.row();
+    QScrollBar* bar = verticalScrollBar();
+    qint64 wanted = bar->value();
+    if (verticalScrollMode() == ScrollPerItem) {
+        const int inView = wholeRowsInView();
+        switch (hint) {
+        case EnsureVisible:
+            if (row < wanted)
+                wanted = row;
+            else if (row >= wanted + inView)
+                wanted = row - inView + 1;
+            break;
+        case PositionAtTop:
+            wanted = row;
+            break;
+        case PositionAtBottom:
+            wanted = row - inView + 1;
+            break;
+        case PositionAtCenter:
+            wanted = row - inView / 2;
+            break;
+        }
+    } else {
+        const qint64 height = rowSize().height();
+        const qint64 top = row * height;
+        const qint64 viewHeight = viewport()->height();
+        switch (hint) {
+        case EnsureVisible:
+            if (top < wanted)
+                wanted = top;
+            else if (top + height > wanted + viewHeight)
+                wanted = top + height - viewHeight;
+            break;
+        case PositionAtTop:
+            wanted = top;
+            break;
+        case PositionAtBottom:
+            wanted = top + height - viewHeight;
+            break;
+        case PositionAtCenter:
+            wanted = top + height / 2 - viewHeight / 2;
+            break;
+        }
+    }
+    bar->setValue(int(std::clamp<qint64>(wanted, bar->minimum(), bar->maximum())));
+}
+
+QModelIndex RecordListView::indexAt(const QPoint& point) const
+{
+    const qint64 row = rowAtY(point.y());
+    if (row < 0 || row >= rowCount())
+        return {};
+    const QRect rect = rowRect(int(row));
+    if (point.x() < rect.left() || point.x() > rect.right())
+        return {};
+    return model()->index(int(row), 0, rootIndex());
+}
+
+void RecordListView::doItemsLayout()
+{
+    // The delegate, the font or the style may have changed the rows' size.
+    measuredRowSize = QSize();
+    QAbstractItemView::doItemsLayout();
+}
+
+QModelIndex RecordListView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers)
+{
+    const int count = rowCount();
+    if (count == 0)
+        return {};
+    const QModelIndex current = currentIndex();
+    if (!current.isValid())
+        return model()->index(0, 0, rootIndex());
+    const qint64 page = std::max(1, wholeRowsInView() - 1);
+    qint64 row = current.row();
+    switch (cursorAction) {
+    case MoveUp:
+    case MovePrevious:
+        --row;
+        break;
+    case MoveDown:
+    case MoveNext:
+        ++row;
+        break;
+    case MovePageUp:
+        row -= page;
+        break;
+    case MovePageDown:
+        row += page;
+        break;
+    case MoveHome:
+        row = 0;
+        break;
+    case MoveEnd:
+        row = count - 1;
+        break;
+    case MoveLeft:
+    case MoveRight:
+        break;
+    }
+    return model()->index(int(std::clamp<qint64>(row, 0, count - 1)), 0, rootIndex());
+}
+
+int RecordListView::horizontalOffset() const
+{
+    return horizontalScrollBar()->value();
+}
+
+int RecordListView::verticalOffset() const
+{
+    return int(std::min<qint64>(contentTop(), INT_MAX / 2));
+}
+
+bool RecordListView::isIndexHidden(const QModelIndex&) const
+{
+    return false;
+}
+
+void RecordListView::setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command)
+{
+    if (!selectionModel())
+        return;
+    const QRect area = rect.normalized();
+    const qint64 count = rowCount();
+    const qint64 first = std::max<qint64>(rowAtY(area.top()), 0);
+    const qint64 last = std::min<qint64>(rowAtY(area.bottom()), count - 1);
+    QItemSelection selection;
+    if (first <= last)
+        selection.select(model()->index(int(first), 0, rootIndex()), model()->index(int(last), 0, rootIndex()));
+    selectionModel()->select(selection, command);
+}
+
+QRegion RecordListView::visualRegionForSelection(const QItemSelection& selection) const
+{
+    // Only what is in view: a selection of a million rows is one rectangle.
+    const qint64 firstInView = rowAtY(0);
+    const qint64 lastInView = rowAtY(viewport()->height() - 1);
+    QRegion region;
+    for (const QItemSelectionRange& range : selection) {
+        if (!range.isValid() || range.parent() != rootIndex() || range.left() > 0)
+            continue;
+        const qint64 first = std::max<qint64>(range.top(), firstInView);
+        const qint64 last = std::min<qint64>(range.bottom(), lastInView);
+        if (first <= last)
+            region += rowRect(int(first)).united(rowRect(int(last)));
+    }
+    return region;
+}
+
+void RecordListView::rowsInserted(const QModelIndex& parent, int start, int end)
+{
+    QAbstractItemView::rowsInserted(parent, start, end);
+    if (parent != rootIndex())
+        return;
+    // A new first row sets the rows' size.
+    if (start == 0)
+        measuredRowSize = QSize();
+    updateGeometries();
+    // Rows inserted below the view move nothing in it.
+    if (start <= rowAtY(viewport()->height()))
+        viewport()->update();
+}
+
+void RecordListView::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end)
+{
+    QAbstractItemView::rowsAboutToBeRemoved(parent, start, end);
+    if (parent == rootIndex())
+        scheduleDelayedItemsLayout();
+}
+
+void RecordListView::updateGeometries()
+{
+    const QSize size = rowSize();
+    const qint64 count = rowCount();
+    QScrollBar* vertical = verticalScrollBar();
+    QScrollBar* horizontal = horizontalScrollBar();
+    if (!size.isValid()) {
+        vertical->setRange(0, 0);
+        horizontal->setRange(0, 0);
+    } else {
+        const int viewHeight = viewport()->height();
+        if (verticalScrollMode() == ScrollPerItem) {
+            const int inView = wholeRowsInView();
+            vertical->setSingleStep(1);
+            vertical->setPageStep(inView);
+            vertical->setRange(0, int(std::max<qint64>(0, count - inView)));
+        } else {
+            vertical->setSingleStep(size.height());
+            vertical->setPageStep(viewHeight);
+            vertical->setRange(0, int(std::clamp<qint64>(count * size.height() - viewHeight, 0, INT_MAX)));
+        }
+        const int viewWidth = viewport()->width();
+        horizontal->setSingleStep(std::max(1, fontMetrics().averageCharWidth()));
+        horizontal->setPageStep(viewWidth);
+        horizontal->setRange(0, std::max(0, size.width() - viewWidth));
+    }
+    QAbstractItemView::updateGeometries();
+}
+
+void RecordListView::scrollContentsBy(int dx, int dy)
+{
+    if (verticalScrollMode() == ScrollPerItem && dy != 0) {
+        // The scroll bar counts rows; the viewport moves by pixels, and a
+        // move past its height shows only new rows whatever its length.
+        const QSize size = rowSize();
+        const qint64 limit = qint64(viewport()->height()) + (size.isValid() ? size.height() : 1);
+        dy = int(std::clamp(qint64(dy) * (size.isValid() ? size.height() : 1), -limit, limit));
+    }
+    QAbstractItemView::scrollContentsBy(dx, dy);
+}
+
+void RecordListView::paintEvent(QPaintEvent* event)
+{
+    const qint64 count = rowCount();
+    if (count == 0 || !rowSize().isValid())
+        return;
+    QPainter painter(viewport());
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    const QStyle::State state = option.state;
+    const bool enabled = state.testFlag(QStyle::State_Enabled);
+    const QModelIndex current = currentIndex();
+    const bool focus = (hasFocus() || viewport()->hasFocus()) && current.isValid();
+    const QItemSelectionModel* selections = selectionModel();
+
+    const QRect area = event->rect();
+    const qint64 first = std::max<qint64>(rowAtY(area.top()), 0);
+    const qint64 last = std::min<qint64>(rowAtY(area.bottom()), count - 1);
+    for (qint64 row = first; row <= last; ++row) {
+        const QModelIndex index = model()->index(int(row), 0, rootIndex());
+        option.rect = rowRect(int(row));
+        option.state = state;
+        if (selections && selections->isSelected(index))
+            option.state |= QStyle::State_Selected;
+        if (enabled) {
+            if (model()->flags(index).testFlag(Qt::ItemIsEnabled)) {
+                option.palette.setCurrentColorGroup(QPalette::Normal);
+            } else {
+                option.state &= ~QStyle::State_Enabled;
+                option.palette.setCurrentColorGroup(QPalette::Disabled);
+            }
+        }
+        if (focus && index == current) {
+            option.state |= QStyle::State_HasFocus;
+            if (this->state() == EditingState)
+                option.state |= QStyle::State_Editing;
+        }
+        itemDelegateForIndex(index)->paint(&painter, option, index);
+    }
 }
 
 void RecordListView::keyboardSearch(const QString& search)
 {
     const auto* records = qobject_cast<const KafkaRecordModel*>(model());
     if (!records) {
-        QListView::keyboardSearch(search);
+        QAbstractItemView::keyboardSearch(search);
         return;
     }
     const int rows = records->rowCount();

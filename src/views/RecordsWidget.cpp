@@ -72,7 +72,6 @@ RecordsWidget::RecordsWidget(QStatusBar& windowStatusBar, Settings& appSettings,
     connect(ui->pauseToolButton, &QToolButton::clicked, this, &RecordsWidget::pauseRecordsFetching);
     connect(ui->addRecordsToolButton, &QToolButton::clicked, this, [this] { addFilter(true); });
 
-    ui->recordsListView->setUniformItemSizes(true);
     ui->recordsListView->setItemDelegate(recordDelegate.get());
     ui->recordsListView->setModel(recordModel.get());
     selectionConnection = connect(ui->recordsListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,

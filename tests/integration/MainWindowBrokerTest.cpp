@@ -10,6 +10,7 @@
 #include "KafkaTestEnvironment.h"
 #include "MainWindow.h"
 #include "PinnedLocale.h"
+#include "RecordListView.h"
 #include "RecordsWidget.h"
 #include "Screenshot.h"
 #include "Settings.h"
@@ -116,7 +117,7 @@ class MainWindowBrokerTest : public QObject {
         filter.conditions = { lastRecords };
         editor->setFilter(filter);
         QTest::mouseClick(editor->findChild<QPushButton*>("applyButton"), Qt::LeftButton);
-        auto* list = tab->findChild<QListView*>("recordsListView");
+        auto* list = tab->findChild<RecordListView*>("recordsListView");
         QTRY_COMPARE_WITH_TIMEOUT(list->model()->rowCount(), 1, 15000);
         list->setCurrentIndex(list->model()->index(0, 0));
     }

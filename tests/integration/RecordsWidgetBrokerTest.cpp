@@ -11,6 +11,7 @@
 #include "KafkaRecordModel.h"
 #include "KafkaTestEnvironment.h"
 #include "PinnedLocale.h"
+#include "RecordListView.h"
 #include "RecordsWidget.h"
 #include "Screenshot.h"
 #include "Settings.h"
@@ -206,7 +207,7 @@ private slots:
         QStatusBar statusBar;
         Settings settings;
         RecordsWidget tab(statusBar, settings, config, client);
-        auto* list = tab.findChild<QListView*>();
+        auto* list = tab.findChild<RecordListView*>();
         const auto& model = *qobject_cast<KafkaRecordModel*>(list->model());
         QAbstractItemModelTester tester(list->model());
         tab.resize(1300, 720);
@@ -348,7 +349,7 @@ private slots:
         QStatusBar statusBar;
         Settings settings;
         RecordsWidget tab(statusBar, settings, config, client);
-        const auto& model = *qobject_cast<KafkaRecordModel*>(tab.findChild<QListView*>()->model());
+        const auto& model = *qobject_cast<KafkaRecordModel*>(tab.findChild<RecordListView*>()->model());
         tab.resize(1300, 720);
         tab.show();
         tab.activateWindow();

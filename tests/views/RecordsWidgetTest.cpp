@@ -20,9 +20,9 @@
 namespace {
 
 // The tab's list of records.
-QListView* recordList(QWidget& tab)
+QAbstractItemView* recordList(QWidget& tab)
 {
-    for (QListView* list : tab.findChildren<QListView*>()) {
+    for (QAbstractItemView* list : tab.findChildren<QAbstractItemView*>()) {
         if (qobject_cast<KafkaRecordModel*>(list->model()))
             return list;
     }
@@ -136,7 +136,7 @@ private slots:
         QVERIFY(shown.show());
         RecordsWidget& tab = shown.tab;
         tab.recordsFiltered(recordsWithKeys(keys));
-        QListView* list = recordList(tab);
+        QAbstractItemView* list = recordList(tab);
         QVERIFY(list != nullptr);
         QTRY_COMPARE(list->model()->rowCount(), keys.size());
         // The tester walks the whole model on every change: a few rows only.
