@@ -5,6 +5,7 @@
 #include "AdvancedFilterWidget.h"
 #include "ConditionRowDriver.h"
 #include "Config.h"
+#include "DrawnText.h"
 #include "ErrorLabel.h"
 #include "KafkaClusterClient.h"
 #include "KafkaRecordListItemDelegate.h"
@@ -29,6 +30,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
@@ -381,6 +383,86 @@ private slots:
         QVERIFY(pickTopic(editor, created));
         applyFrom(editor->focusProxy());
         QTRY_COMPARE_WITH_TIMEOUT(shown(model), expected([&](const Produced& p) { return p.topic == created; }), WaitMs);
+    }
+
+    // While a followed topic keeps bringing records into a long list, every
+    // look at the list shows its rows, and a click picks the row under it.
+    void rowsDrawnWhileRecordsArrive()
+    {
+        SKELVANE_REQUIRE_KAFKA_BROKER(environment);
+        TestTopicAdmin admin(environment.plaintext());
+        const QString topic = KafkaTestEnvironment::uniqueTopicName("records-tab-arriving");
+        QCOMPARE(admin.createTopic(topic, 1), QString());
+        constexpr int Held = 60'000;
+        QCOMPARE(produce(topic, 0, Held, now() - 3'600'000), QString());
+
+        const Config config = plaintextConfig();
+        const std::shared_ptr<KafkaClusterClient> client = bootstrappedClient(config, QStringLiteral("skelvane-records-arriving-test"));
+        QVERIFY(client);
+        QStatusBar statusBar;
+        Settings settings;
+        RecordsWidget tab(statusBar, settings, config, client);
+        auto* list = tab.findChild<RecordListView*>();
+        const auto& model = *qobject_cast<KafkaRecordModel*>(list->model());
+        tab.resize(1300, 720);
+        tab.show();
+        tab.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&tab));
+
+        // Every record from offset 1 on, then every new one.
+        AdvancedFilterWidget* editor = tab.findChild<AdvancedFilterWidget*>();
+        QVERIFY(pickTopic(editor, topic));
+        ConditionRowDriver row(editor->findChild<ConditionWidget*>());
+        row.choose(Target::Offset);
+        row.choose(Operator::GreaterThan);
+        ConditionRowDriver::typeNumber(row.numberBoxes().constFirst(), 0);
+        applyFrom(row.numberBoxes().constFirst());
+        QTRY_VERIFY_WITH_TIMEOUT(model.rowCount() >= Held - 1, WaitMs);
+        const int held = model.rowCount();
+
+        const auto topRowDrawn = [&] {
+            const QModelIndex top = list->indexAt(QPoint(1, 1));
+            return top.isValid()
+                && DrawnText::linesOf(*list).contains(QString::fromUtf8(model.record(top).key));
+        };
+        QTRY_VERIFY(topRowDrawn());
+
+        // 2,000 records a second for three seconds, looked at ten times a second.
+        TestProducer producer;
+        QCOMPARE(producer.open({ environment.plaintext(), QStringLiteral("none"), {}, 5 }), QString());
+        QTimer writes;
+        int written = 0;
+        QString writeError;
+        connect(&writes, &QTimer::timeout, this, [&] {
+            for (int n = 0; n < 20 && writeError.isEmpty(); ++n, ++written)
+                writeError = producer.produce({ topic, 0, "new-" + QByteArray::number(written), "{}", {}, now() });
+        });
+        writes.start(10);
+        QStringList failures;
+        int samplesWhileArriving = 0;
+        for (int sample = 0; sample < 30; ++sample) {
+            const int before = model.rowCount();
+            QTest::qWait(100);
+            if (model.rowCount() > before)
+                ++samplesWhileArriving;
+            if (!topRowDrawn())
+                failures.append(QStringLiteral("nothing drawn at %1 records").arg(model.rowCount()));
+        }
+        const QPoint third(20, 2 * list->visualRect(list->indexAt(QPoint(1, 1))).height() + 5);
+        const QModelIndex under = list->indexAt(third);
+        QVERIFY(under.isValid());
+        const QByteArray key = model.record(under).key;
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, third);
+        QCOMPARE(model.record(list->currentIndex()).key, key);
+        QVERIFY(saveScreenshot(tab, QStringLiteral("records-tab-arriving")));
+        writes.stop();
+        QCOMPARE(writeError, QString());
+        for (const TestProducer::Delivery& delivery : producer.flush())
+            QCOMPARE(delivery.error, QString());
+
+        QVERIFY2(samplesWhileArriving >= 20, qPrintable(QStringLiteral("%1 of 30 looks saw records arrive").arg(samplesWhileArriving)));
+        QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QStringLiteral("; "))));
+        QTRY_COMPARE_WITH_TIMEOUT(model.rowCount(), held + written, WaitMs);
     }
 };
 

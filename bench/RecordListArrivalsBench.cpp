@@ -1,0 +1,198 @@
+// The records tab's list while records keep arriving: a RecordListView with
+// the record delegate, on the offscreen platform, holding a million records,
+// with a batch of records inserted every few milliseconds as a followed topic
+// brings them. Each batch comes from one of six partitions in turn, so most
+// land near, not at, the end of the list. The view shows the first rows.
+//
+// Figures, each beside the same list with nothing arriving:
+// - frames without rows: every 16 ms the view is drawn as a repaint would
+//   draw it now; a frame that draws no row, or whose top-left corner finds no
+//   row, counts;
+// - the longest event-loop stall (the longest gap between two ticks of a 1 ms
+//   timer) and its 99th percentile;
+// - the cost of one insertion (insertRecords of one batch, with everything
+//   the view does in reaction), beside the same insertion into the model
+//   alone, with no view.
+// The list as the tab had it before, a QListView laying out 20,000 rows per
+// step (QListView::Batched) with uniform item sizes, runs last for
+// comparison.
+//
+//   bench_record_list_arrivals [records] [records per batch] [ms between batches] [seconds] [old list: 0 or 1]
+#include "BenchSupport.h"
+#include "DrawnText.h"
+#include "EventLoopMeasures.h"
+#include "KafkaRecordListItemDelegate.h"
+#include "KafkaRecordModel.h"
+#include "RecordListView.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QListView>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+using namespace Bench;
+
+namespace {
+
+constexpr int Partitions = 6;
+constexpr std::int64_t FirstTimestamp = 1'700'000'000'000;
+constexpr int FrameMs = 16;
+
+// Record `n` of the topic: partitions in turn, timestamps a millisecond
+// apart, so that batches of one partition interleave with the others'.
+KafkaRecord makeRecord(std::int64_t n)
+{
+    KafkaRecord r;
+    r.partition = int(n % Partitions);
+    r.offset = n / Partitions;
+    r.topic = QStringLiteral("orders");
+    r.timestamp = FirstTimestamp + n;
+    r.key = "order-" + QByteArray::number(n);
+    r.value = textValue(n, 100);
+    return r;
+}
+
+// Batch `index` after the first `held` records: records of one partition,
+// spread over the time that six batches cover.
+QList<KafkaRecord> makeBatch(std::int64_t held, int index, int size)
+{
+    QList<KafkaRecord> batch;
+    batch.reserve(size);
+    const std::int64_t first = held + std::int64_t(index / Partitions) * Partitions * size + index % Partitions;
+    for (int n = 0; n < size; ++n)
+        batch.append(makeRecord(first + std::int64_t(n) * Partitions));
+    return batch;
+}
+
+void fill(KafkaRecordModel& model, int records)
+{
+    QList<KafkaRecord> all;
+    all.reserve(records);
+    for (int n = 0; n < records; ++n)
+        all.append(makeRecord(n));
+    model.insertRecords(std::move(all));
+}
+
+struct Figures {
+    int frames = 0;
+    int framesWithoutRows = 0;
+    double worstStallMs = 0;
+    double stallP99Ms = 0;
+    int inserts = 0;
+    double meanInsertMs = 0;
+    double worstInsertMs = 0;
+};
+
+enum class List { Records, OldQListView, ModelAlone };
+
+Figures run(List kind, int records, int batchSize, int intervalMs, int seconds, bool arriving)
+{
+    KafkaRecordModel model;
+    fill(model, records);
+    KafkaRecordListItemDelegate delegate;
+    std::unique_ptr<QAbstractItemView> view;
+    if (kind == List::Records) {
+        view = std::make_unique<RecordListView>();
+    } else if (kind == List::OldQListView) {
+        auto list = std::make_unique<QListView>();
+        list->setUniformItemSizes(true);
+        list->setLayoutMode(QListView::Batched);
+        list->setBatchSize(20'000);
+        view = std::move(list);
+    }
+    if (view) {
+        view->setItemDelegate(&delegate);
+        view->setModel(&model);
+        view->resize(420, 600);
+        view->show();
+        // The list is drawn before anything arrives.
+        QElapsedTimer settling;
+        settling.start();
+        while (settling.elapsed() < 10'000 && !view->indexAt(QPoint(1, 1)).isValid())
+            QApplication::processEvents();
+    }
+
+    Figures figures;
+    std::vector<double> insertMs;
+    QTimer arrivals;
+    arrivals.setTimerType(Qt::PreciseTimer);
+    arrivals.setInterval(intervalMs);
+    QObject::connect(&arrivals, &QTimer::timeout, [&] {
+        QList<KafkaRecord> batch = makeBatch(records, int(insertMs.size()), batchSize);
+        QElapsedTimer timer;
+        timer.start();
+        model.insertRecords(std::move(batch));
+        insertMs.push_back(double(timer.nsecsElapsed()) / 1e6);
+    });
+    QTimer frames;
+    frames.setTimerType(Qt::PreciseTimer);
+    frames.setInterval(FrameMs);
+    QObject::connect(&frames, &QTimer::timeout, [&] {
+        ++figures.frames;
+        DrawnText drawn;
+        view->viewport()->render(&drawn);
+        if (drawn.lines().isEmpty() || !view->indexAt(QPoint(1, 1)).isValid())
+            ++figures.framesWithoutRows;
+    });
+
+    EventLoopStalls stalls;
+    stalls.start();
+    if (arriving)
+        arrivals.start();
+    if (view)
+        frames.start();
+    QTimer::singleShot(seconds * 1000, QApplication::instance(), &QApplication::quit);
+    QApplication::exec();
+    arrivals.stop();
+    frames.stop();
+    stalls.stop();
+
+    figures.worstStallMs = stalls.percentileMs(100);
+    figures.stallP99Ms = stalls.percentileMs(99);
+    figures.inserts = int(insertMs.size());
+    for (double ms : insertMs) {
+        figures.meanInsertMs += ms / double(insertMs.size());
+        figures.worstInsertMs = std::max(figures.worstInsertMs, ms);
+    }
+    return figures;
+}
+
+void print(const char* what, const Figures& f)
+{
+    std::printf("%-34s %6d %8d %10.1f ms %8.1f ms", what, f.frames, f.framesWithoutRows, f.worstStallMs, f.stallP99Ms);
+    if (f.inserts > 0)
+        std::printf("  %6d  %7.3f / %7.3f ms", f.inserts, f.meanInsertMs, f.worstInsertMs);
+    std::printf("\n");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int records = argument(argc, argv, 1, 1'000'000);
+    const int batchSize = argument(argc, argv, 2, 20);
+    const int intervalMs = argument(argc, argv, 3, 5);
+    const int seconds = argument(argc, argv, 4, 10);
+    const bool old = argument(argc, argv, 5, 1) != 0;
+
+    std::printf("%d records in the list; %d more every %d ms for %d s, from %d partitions in turn\n", records,
+        batchSize, intervalMs, seconds, Partitions);
+    std::printf("%-34s %6s %8s %13s %11s  %6s  %s\n", "", "frames", "no rows", "worst stall", "stall p99",
+        "inserts", "insert (mean / worst)");
+    print("RecordListView, records arriving", run(List::Records, records, batchSize, intervalMs, seconds, true));
+    print("RecordListView, nothing arriving", run(List::Records, records, batchSize, intervalMs, seconds, false));
+    print("model alone, records arriving", run(List::ModelAlone, records, batchSize, intervalMs, seconds, true));
+    if (old) {
+        print("QListView batched, arriving", run(List::OldQListView, records, batchSize, intervalMs, seconds, true));
+        print("QListView batched, nothing", run(List::OldQListView, records, batchSize, intervalMs, seconds, false));
+    }
+    return 0;
+}
