@@ -87,6 +87,30 @@ bool isSameOrInside(const QString& path, const QString& directory)
     return path == directory || path.startsWith(directory.endsWith('/') ? directory : directory + '/');
 }
 
+std::optional<QString> pathWithin(const QString& path, const QString& directory)
+{
+    const QString cleanedDirectory = QDir::cleanPath(directory);
+    const QString cleanedPath = QDir::cleanPath(path);
+    if (isSameOrInside(cleanedPath, cleanedDirectory))
+        return QDir(cleanedDirectory).relativeFilePath(cleanedPath);
+    const QString resolvedDirectory = QFileInfo(cleanedDirectory).canonicalFilePath();
+    if (resolvedDirectory.isEmpty())
+        return std::nullopt;
+
+    // One step per part of the path, from the whole path back to the root.
+    QString rest;
+    for (QString part = cleanedPath;;) {
+        const QString resolved = QFileInfo(part).canonicalFilePath();
+        if (!resolved.isEmpty() && isSameOrInside(resolved, resolvedDirectory))
+            return QDir::cleanPath(QDir(resolvedDirectory).relativeFilePath(resolved) + rest);
+        const QString parent = QFileInfo(part).path();
+        if (parent == part)
+            return std::nullopt;
+        rest.prepend('/' + QFileInfo(part).fileName());
+        part = parent;
+    }
+}
+
 bool copyFile(const QString& source, const QString& destination)
 {
     if (!QFileInfo(source).isFile())

@@ -6,14 +6,53 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
+
+namespace {
+
+// Whether the relative path `path` is `directory` or lies below it; "." is the
+// original's own directory and holds every path.
+bool isSameOrInsideRelative(const QString& path, const QString& directory)
+{
+    return directory == QLatin1String(".") || isSameOrInside(path, directory);
+}
+
+} // namespace
+
 ConfigDuplicateCopier::ConfigDuplicateCopier(const QString& originalDir, const QString& newFilePath)
     : m_originalDir(QDir::cleanPath(originalDir))
-    , m_copier(m_originalDir, QFileInfo(newFilePath).completeBaseName())
+    , m_newStem(QFileInfo(newFilePath).completeBaseName())
+    , m_copier(m_originalDir, m_newStem)
 {
 }
 
 std::optional<KafkaError> ConfigDuplicateCopier::copyOwnFiles(Config& duplicate)
 {
+    // Schema directories first, each tree once: a directory named twice or
+    // inside another one, and a file inside one, come with the copy of the
+    // outermost.
+    QStringList ownSchemas;
+    for (const QString& path : duplicate.protobufDeserializer.schemaPaths)
+        ownSchemas.append(pathInOriginalDir(path));
+    QStringList trees;
+    for (const QString& own : ownSchemas) {
+        const bool inAnother = std::any_of(ownSchemas.cbegin(), ownSchemas.cend(), [&own](const QString& other) {
+            return !other.isEmpty() && other != own && isSameOrInsideRelative(own, other);
+        });
+        if (!own.isEmpty() && !inAnother && !trees.contains(own))
+            trees.append(own);
+    }
+    for (const QString& tree : trees) {
+        QList<KafkaError> errors;
+        m_copier.copySchemaPaths({ tree }, errors);
+        if (!errors.isEmpty())
+            return failed(errors.first());
+    }
+    for (qsizetype i = 0; i < ownSchemas.size(); ++i) {
+        if (!ownSchemas.at(i).isEmpty())
+            duplicate.protobufDeserializer.schemaPaths[i] = nameOfCopy(ownSchemas.at(i));
+    }
+
     Config::Ssl& ssl = duplicate.cluster.ssl;
     QList<QString*> files { &ssl.clientCertificatePath, &ssl.clientKeyPath };
     for (QString& path : ssl.serverCaCertificatePaths)
@@ -22,21 +61,17 @@ std::optional<KafkaError> ConfigDuplicateCopier::copyOwnFiles(Config& duplicate)
         const QString own = pathInOriginalDir(*path);
         if (own.isEmpty())
             continue;
+        const bool inTree = std::any_of(trees.cbegin(), trees.cend(), [&own](const QString& tree) {
+            return isSameOrInsideRelative(own, tree);
+        });
+        if (inTree && QFileInfo::exists(QStringLiteral("%1/%2").arg(m_copier.extraDir(), own))) {
+            *path = nameOfCopy(own);
+            continue;
+        }
         KafkaResult<QString> copied = m_copier.copyFile(own);
         if (copied.isError())
             return failed(std::move(copied).error());
         *path = std::move(copied).value();
-    }
-
-    for (QString& path : duplicate.protobufDeserializer.schemaPaths) {
-        const QString own = pathInOriginalDir(path);
-        if (own.isEmpty())
-            continue;
-        QList<KafkaError> errors;
-        const QList<QString> copied = m_copier.copySchemaPaths({ own }, errors);
-        if (!errors.isEmpty())
-            return failed(errors.first());
-        path = copied.value(0);
     }
     return std::nullopt;
 }
@@ -51,9 +86,14 @@ QString ConfigDuplicateCopier::pathInOriginalDir(const QString& stored) const
     if (stored.isEmpty() || m_originalDir.isEmpty())
         return QString();
     const QString path = QDir::cleanPath(resolveClusterPath(stored));
-    if (!isSameOrInside(path, m_originalDir) || !QFileInfo::exists(path))
+    if (!QFileInfo::exists(path))
         return QString();
-    return QDir(m_originalDir).relativeFilePath(path);
+    return pathWithin(path, m_originalDir).value_or(QString());
+}
+
+QString ConfigDuplicateCopier::nameOfCopy(const QString& own) const
+{
+    return QDir::cleanPath(QStringLiteral("%1/%2").arg(m_newStem, own));
 }
 
 std::optional<KafkaError> ConfigDuplicateCopier::failed(KafkaError error) const

@@ -13,9 +13,14 @@ struct Config;
 // the original's own directory: that directory goes with the original when
 // the original is deleted. The certificate, key and CA files and the schema
 // directories found there are copied, as an import copies them, into the
-// duplicate's own directory, and the duplicate names the copies. Paths
-// elsewhere (shared files, absolute paths outside that directory) and paths
-// to nothing are kept as they are.
+// duplicate's own directory, and the duplicate names the copies. A path
+// reaches that directory under any spelling: relative or absolute, with "./"
+// or a trailing "/", through a linked directory or parent, or as a link to a
+// file in it. Each file is copied once: a schema directory named twice or
+// inside another one, and a file inside a copied schema directory, come with
+// the copy of the outermost directory. Paths elsewhere (shared files,
+// absolute paths outside that directory) and paths to nothing are kept as
+// they are.
 //
 // Threads: one object serves one duplication on one thread.
 class ConfigDuplicateCopier {
@@ -35,11 +40,15 @@ public:
     void removeCopies() const;
 
 private:
-    // `stored` relative to the original's own directory when it lies there
-    // and exists; else empty.
+    // `stored` relative to the original's own directory ("." for that
+    // directory) when it leads there and exists; else empty.
     QString pathInOriginalDir(const QString& stored) const;
+    // The stored path of the copy of `own`, a path relative to the original's
+    // own directory.
+    QString nameOfCopy(const QString& own) const;
     std::optional<KafkaError> failed(KafkaError error) const;
 
     QString m_originalDir;
+    QString m_newStem;
     ConfigImportCopier m_copier;
 };

@@ -51,15 +51,15 @@ bool removeConfigDirectory(const QString& path)
 }
 
 // Whether `config` names a certificate, key or CA file or a schema directory
-// in `directory` or below it.
+// in `directory` or below it, under any spelling: through a linked directory,
+// a linked parent of the clusters directory or a link to a file in it.
 bool namesFilesIn(const Config& config, const QString& directory)
 {
     const Config::Ssl& ssl = config.cluster.ssl;
     QStringList paths = ssl.serverCaCertificatePaths + config.protobufDeserializer.schemaPaths;
     paths << ssl.clientCertificatePath << ssl.clientKeyPath;
-    const QString cleanedDirectory = QDir::cleanPath(directory);
-    return std::any_of(paths.cbegin(), paths.cend(), [&cleanedDirectory](const QString& path) {
-        return !path.isEmpty() && isSameOrInside(QDir::cleanPath(resolveClusterPath(path)), cleanedDirectory);
+    return std::any_of(paths.cbegin(), paths.cend(), [&directory](const QString& path) {
+        return !path.isEmpty() && pathWithin(resolveClusterPath(path), directory).has_value();
     });
 }
 

@@ -150,6 +150,44 @@ private slots:
         QVERIFY(::copyPath(path("looped"), path("loopcopy")));
         QCOMPARE(tree(path("loopcopy")), (QStringList { "a", "a/file.txt=f", "out", "out/o.txt=o", "parent", "parent/file.txt=f" }));
     }
+
+    // A path leads into a directory under every spelling of either; a link loop on the
+    // way ends the look-up.
+    void pathWithin_data()
+    {
+        QTest::addColumn<QString>("named");
+        QTest::addColumn<QString>("directory");
+        QTest::addColumn<QString>("within"); // "-": not within
+        QTest::newRow("inside as written") << "own/certs/ca.pem" << "own" << "certs/ca.pem";
+        QTest::newRow("the directory itself") << "own/certs/../" << "own/" << ".";
+        QTest::newRow("inside, missing") << "own/none/ca.pem" << "own" << "none/ca.pem";
+        QTest::newRow("a link out of it, as written") << "own/out/x.pem" << "own" << "out/x.pem";
+        QTest::newRow("through a linked directory") << "alias/certs/ca.pem" << "own" << "certs/ca.pem";
+        QTest::newRow("through a linked directory, missing") << "alias/none/ca.pem" << "own" << "none/ca.pem";
+        QTest::newRow("into a linked directory") << "own/certs/ca.pem" << "alias" << "certs/ca.pem";
+        QTest::newRow("through a linked parent") << "home/own/certs/ca.pem" << "own" << "certs/ca.pem";
+        QTest::newRow("a file linked into it") << "other/ca.pem" << "own" << "certs/ca.pem";
+        QTest::newRow("a sibling with the same beginning") << "own2/ca.pem" << "own" << "-";
+        QTest::newRow("a link to a sibling") << "elsewhere/ca.pem" << "own" << "-";
+        QTest::newRow("a link loop on the way") << "loop/x/ca.pem" << "own" << "-";
+        QTest::newRow("a missing directory") << "own/certs/ca.pem" << "none" << "-";
+    }
+
+    void pathWithin()
+    {
+        QFETCH(QString, named);
+        QFETCH(QString, directory);
+        QFETCH(QString, within);
+        QVERIFY(writeFile(m_clustersDir + "/own/certs/ca.pem", "ca") && writeFile(m_clustersDir + "/own2/ca.pem", "ca"));
+        QVERIFY(writeFile(path("outside/x.pem"), "x"));
+        QVERIFY(QFile::link(path("outside"), m_clustersDir + "/own/out"));
+        QVERIFY(QFile::link("own", m_clustersDir + "/alias") && QFile::link("own2", m_clustersDir + "/elsewhere"));
+        QVERIFY(QFile::link(m_clustersDir, m_clustersDir + "/home"));
+        QVERIFY(QDir().mkpath(m_clustersDir + "/other") && QFile::link("../own/certs/ca.pem", m_clustersDir + "/other/ca.pem"));
+        QVERIFY(QFile::link("loop", m_clustersDir + "/loop"));
+        const std::optional<QString> found = ::pathWithin(m_clustersDir + "/" + named, m_clustersDir + "/" + directory);
+        QCOMPARE(found.value_or("-"), within);
+    }
 };
 
 QTEST_GUILESS_MAIN(ConfigTest)

@@ -11,6 +11,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QClipboard>
+#include <QDirIterator>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QRegularExpression>
@@ -322,6 +323,105 @@ private slots:
             QCOMPARE(readFile(clusters + "/" + copiedCa), pem);
         if (!copiedSchemas.isEmpty())
             QCOMPARE(readFile(clusters + "/" + copiedSchemas + "/a.proto"), readFile(clusters + "/orders/protos/a.proto"));
+    }
+
+    // Every spelling of the original's directory names that directory: each file in it is
+    // copied once, and every path that leads there names its copy; a refusal after some
+    // copies were made still leaves nothing behind.
+    void duplicateCopiesEachFileOnce_data()
+    {
+        QTest::addColumn<QStringList>("cas");
+        QTest::addColumn<QStringList>("schemas");
+        QTest::addColumn<QStringList>("copiedCas");
+        QTest::addColumn<QStringList>("copiedSchemas");
+        QTest::addColumn<QStringList>("files"); // in the duplicate's directory; empty: refused
+
+        const QStringList ca { "orders/certs/ca.pem" };
+        const QStringList copiedCa { "orders-1/certs/ca.pem" };
+        const QStringList tree { "certs/ca.pem", "protos/a.proto", "protos/common/c.proto", "protos/common/ca.pem" };
+        QTest::newRow("schema directories overlap")
+            << ca << QStringList { "orders/protos", "orders/protos/common" } << copiedCa
+            << QStringList { "orders-1/protos", "orders-1/protos/common" } << tree;
+        QTest::newRow("schema directories overlap, inner first")
+            << ca << QStringList { "orders/protos/common", "./orders/protos" } << copiedCa
+            << QStringList { "orders-1/protos/common", "orders-1/protos" } << tree;
+        QTest::newRow("one directory named twice")
+            << ca << QStringList { "orders/protos", "./orders/protos/" } << copiedCa
+            << QStringList { "orders-1/protos", "orders-1/protos" } << tree;
+        QTest::newRow("CA inside a schema directory")
+            << QStringList { "orders/protos/common/ca.pem", "orders/certs/ca.pem", "./orders/certs/ca.pem" }
+            << QStringList { "orders/protos" }
+            << QStringList { "orders-1/protos/common/ca.pem", "orders-1/certs/ca.pem", "orders-1/certs/ca.pem" }
+            << QStringList { "orders-1/protos" } << tree;
+        QTest::newRow("own directory as schema directory")
+            << ca << QStringList { "orders", "orders/protos" } << copiedCa
+            << QStringList { "orders-1", "orders-1/protos" } << tree;
+        QTest::newRow("through a linked directory")
+            << QStringList { "alias/certs/ca.pem" } << QStringList { "alias/protos", "orders/protos/common" } << copiedCa
+            << QStringList { "orders-1/protos", "orders-1/protos/common" } << tree;
+        QTest::newRow("through a linked parent")
+            << QStringList { "%linked%/orders/certs/ca.pem" } << QStringList { "%linked%/orders/protos" } << copiedCa
+            << QStringList { "orders-1/protos" } << tree;
+        QTest::newRow("a file linked from elsewhere")
+            << QStringList { "shared/link.pem" } << QStringList() << copiedCa << QStringList()
+            << QStringList { "certs/ca.pem" };
+        QTest::newRow("refused after copies")
+            << ca << QStringList { "orders/protos", "orders/protos/common", "orders/linked" } << QStringList()
+            << QStringList() << QStringList();
+    }
+
+    void duplicateCopiesEachFileOnce()
+    {
+        QFETCH(QStringList, cas);
+        QFETCH(QStringList, schemas);
+        QFETCH(QStringList, copiedCas);
+        QFETCH(QStringList, copiedSchemas);
+        QFETCH(QStringList, files);
+
+        const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
+        if (system.isEmpty())
+            QSKIP("No system certificate to stand for a CA file");
+        const QByteArray pem = system.first().toPem();
+        const QString clusters = Settings::clustersDir();
+        QVERIFY(writeFile(clusters + "/orders/certs/ca.pem", pem) && writeFile(clusters + "/orders/protos/common/ca.pem", pem));
+        QVERIFY(writeFile(clusters + "/orders/protos/a.proto", "syntax = \"proto3\";\n"));
+        QVERIFY(writeFile(clusters + "/orders/protos/common/c.proto", "syntax = \"proto3\";\n"));
+        QVERIFY(writeFile(m_home.filePath("protos/b.proto"), "syntax = \"proto2\";\n"));
+        if (files.isEmpty())
+            QVERIFY(QFile::link(m_home.filePath("protos"), clusters + "/orders/linked"));
+        QVERIFY(QFile::link("orders", clusters + "/alias"));
+        QVERIFY(QDir().mkpath(clusters + "/shared") && QFile::link("../orders/certs/ca.pem", clusters + "/shared/link.pem"));
+        const QString linked = m_home.filePath("linked-config");
+        QVERIFY(QFile::exists(linked) || QFile::link(QFileInfo(Settings::configDir()).path(), linked));
+        const auto place = [&linked](QStringList paths) {
+            return paths.replaceInStrings("%linked%", linked + "/skelvane/clusters");
+        };
+
+        Config start = config("orders");
+        start.cluster.ssl.serverCaCertificatePaths = place(cas);
+        start.protobufDeserializer.schemaPaths = place(schemas);
+        Editor editor(start, Mode::Duplicate);
+        QVERIFY(QTest::qWaitForWindowActive(&editor.dialog));
+        editor.ok();
+        QCOMPARE(editor.dialog.isVisible(), files.isEmpty());
+        if (files.isEmpty()) {
+            QVERIFY2(editor.dialog.errors.last().message.contains("symbolic link"), qPrintable(editor.dialog.errors.last().message));
+            QVERIFY(!QFileInfo::exists(clusters + "/orders-1"));
+            QVERIFY(!QFileInfo::exists(clusters + "/orders-1.yml"));
+            return;
+        }
+        QVERIFY2(editor.dialog.errors.isEmpty(), qPrintable(describe(editor.dialog.errors).join('\n')));
+        const Result<Config, QList<KafkaError>> saved = Config::parseFromFile(clusters + "/orders-1.yml");
+        QVERIFY(saved.hasValue());
+        QCOMPARE(saved.value().cluster.ssl.serverCaCertificatePaths, copiedCas);
+        QCOMPARE(saved.value().protobufDeserializer.schemaPaths, copiedSchemas);
+        QStringList copied;
+        for (QDirIterator it(clusters + "/orders-1", QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+            copied.append(QDir(clusters + "/orders-1").relativeFilePath(it.next()));
+        copied.sort();
+        QCOMPARE(copied, files);
+        for (const QString& path : files)
+            QCOMPARE(readFile(clusters + "/orders-1/" + path), readFile(clusters + "/orders/" + path));
     }
 
     // Rules added, moved, edited and deleted keep their order through a save and a reload.

@@ -16,6 +16,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QToolButton>
 
@@ -134,21 +135,42 @@ private slots:
     // user is told; the configuration's file and row go as always.
     void removalKeepsFilesOthersUse_data()
     {
-        QTest::addColumn<QByteArray>("otherNames");
+        QTest::addColumn<QByteArray>("otherNames"); // %linked%: the clusters directory through a linked parent
         QTest::addColumn<bool>("kept");
-        QTest::newRow("CA file, relative") << QByteArray("  ssl:\n    server-ca-certificate-paths: [old/certs/ca.pem]\n") << true;
+        QTest::addColumn<bool>("linkedHome"); // the program finds its directories through a linked parent
+        QTest::newRow("CA file, relative") << QByteArray("  ssl:\n    server-ca-certificate-paths: [old/certs/ca.pem]\n") << true << false;
         QTest::newRow("CA file, ./ and absolute")
-            << "  ssl:\n    server-ca-certificate-paths: [./old/certs/ca.pem, " + clusters().toUtf8() + "/old/ca.pem]\n" << true;
-        QTest::newRow("client key") << QByteArray("  ssl:\n    client-key-path: old/certs/key.pem\n") << true;
-        QTest::newRow("nothing there") << QByteArray("  ssl:\n    server-ca-certificate-paths: [older/ca.pem]\n") << false;
+            << "  ssl:\n    server-ca-certificate-paths: [./old/certs/ca.pem, " + clusters().toUtf8() + "/old/ca.pem]\n" << true << false;
+        QTest::newRow("client key") << QByteArray("  ssl:\n    client-key-path: old/certs/key.pem\n") << true << false;
+        QTest::newRow("nothing there") << QByteArray("  ssl:\n    server-ca-certificate-paths: [older/ca.pem]\n") << false << false;
+        QTest::newRow("CA file through a linked directory")
+            << QByteArray("  ssl:\n    server-ca-certificate-paths: [alias/certs/ca.pem]\n") << true << false;
+        QTest::newRow("CA file through a linked parent")
+            << QByteArray("  ssl:\n    server-ca-certificate-paths: [%linked%/old/certs/ca.pem]\n") << true << false;
+        QTest::newRow("CA file, the program's directories through a linked parent")
+            << "  ssl:\n    server-ca-certificate-paths: [" + clusters().toUtf8() + "/old/certs/ca.pem]\n" << true << true;
+        QTest::newRow("CA file linked from the other's directory")
+            << QByteArray("  ssl:\n    server-ca-certificate-paths: [copy/ca.pem]\n") << true << false;
+        QTest::newRow("nothing there, through a linked directory")
+            << QByteArray("  ssl:\n    server-ca-certificate-paths: [elsewhere/ca.pem]\n") << false << false;
     }
     void removalKeepsFilesOthersUse()
     {
         QFETCH(QByteArray, otherNames);
         QFETCH(bool, kept);
+        QFETCH(bool, linkedHome);
+        const QByteArray home = qgetenv("XDG_CONFIG_HOME");
+        const QString linked = QFileInfo(QString::fromLocal8Bit(home)).path() + "/linked-config";
+        QVERIFY(QFileInfo::exists(linked) || QFile::link(QString::fromLocal8Bit(home), linked));
+        const auto restoreHome = qScopeGuard([&home] { qputenv("XDG_CONFIG_HOME", home); });
+        if (linkedHome)
+            qputenv("XDG_CONFIG_HOME", QFile::encodeName(linked));
+        otherNames.replace("%linked%", QFile::encodeName(linked + "/skelvane/clusters"));
         const QString old = configFile("old", "Old");
         QVERIFY(writeFile(clusters() + "/old/certs/ca.pem", "ca"));
         QVERIFY(writeFile(clusters() + "/older/ca.pem", "ca"));
+        QVERIFY(QFile::link("old", clusters() + "/alias") && QFile::link("older", clusters() + "/elsewhere"));
+        QVERIFY(QDir().mkpath(clusters() + "/copy") && QFile::link("../old/certs/ca.pem", clusters() + "/copy/ca.pem"));
         configFile("copy", "Copy", otherNames);
         MainWindow window;
         window.show();
