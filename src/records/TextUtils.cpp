@@ -1,5 +1,6 @@
 #include "TextUtils.h"
 
+#include "JsonNumbers.h"
 #include "KafkaErrorCode.h"
 
 #include <jansson.h>
@@ -13,14 +14,8 @@
 #include <QList>
 
 #include <algorithm>
-#include <array>
-#include <charconv>
 #include <climits>
 #include <memory>
-#include <optional>
-#include <string_view>
-#include <system_error>
-#include <vector>
 
 namespace {
 
@@ -37,174 +32,6 @@ struct JsonBufferDeleter {
         freeFunction(buffer);
     }
 };
-
-// The shortest text that reads back to the same double, laid out as Jansson
-// lays out its reals: plain digits for decimal exponents from -4 up to 16 and
-// an exponent otherwise, a ".0" when neither a point nor an exponent shows
-// that it is a real, and an exponent without '+' or leading zeros.
-QByteArray shortestRealText(double value)
-{
-    // The longest texts written here have 24 characters: "-2.2250738585072014e-308"
-    // and, in plain digits, "-0.00012345678901234567" (23).
-    constexpr std::size_t TextCapacity = 32;
-    std::array<char, TextCapacity> scientific {};
-    const auto scientificEnd
-        = std::to_chars(scientific.data(), scientific.data() + scientific.size(), value, std::chars_format::scientific).ptr;
-    const std::string_view scientificText(scientific.data(), static_cast<std::size_t>(scientificEnd - scientific.data()));
-    const std::size_t exponentAt = scientificText.find('e');
-    int exponent = 0;
-    const std::string_view exponentText = scientificText.substr(exponentAt + 1);
-    std::from_chars(exponentText.data() + (exponentText.front() == '+' ? 1 : 0), exponentText.data() + exponentText.size(),
-        exponent);
-
-    std::array<char, TextCapacity> fixed {};
-    QByteArray text;
-    if (exponent >= -4 && exponent < 17) {
-        const auto fixedEnd = std::to_chars(fixed.data(), fixed.data() + fixed.size(), value, std::chars_format::fixed).ptr;
-        text = QByteArray(fixed.data(), fixedEnd - fixed.data());
-        if (!text.contains('.'))
-            text.append(".0");
-        return text;
-    }
-    text = QByteArray(scientificText.data(), static_cast<qsizetype>(exponentAt + 1));
-    if (exponent < 0)
-        text.append('-');
-    return text.append(QByteArray::number(exponent < 0 ? -exponent : exponent));
-}
-
-// Jansson writes every real with 17 significant digits (33.08 becomes
-// 33.079999999999998). Each real of the parsed document is therefore swapped
-// for a placeholder string, a NUL followed by the index of the real's text in
-// `numbers`, which Jansson writes as "\u0000<index>"; the written placeholders
-// are then replaced by those texts (the reals' shortest texts appended here,
-// after the texts of any integers that were replaced before parsing). A
-// string of the document never holds a NUL (the parser refuses \u0000
-// without JSON_ALLOW_NUL, and a document is parsed with it only when it has
-// none of its own), and in the written text a '"' followed by "\u0000" can
-// only open a placeholder: an escaped quote or a closing one is never
-// followed by an escaped NUL.
-void replaceRealsByPlaceholders(json_t* root, std::vector<QByteArray>& numbers)
-{
-    const auto placeholder = [&numbers](const json_t* real) {
-        const QByteArray text = QByteArray(1, '\0') + QByteArray::number(static_cast<qulonglong>(numbers.size()));
-        numbers.push_back(shortestRealText(json_real_value(real)));
-        return json_stringn_nocheck(text.constData(), static_cast<size_t>(text.size()));
-    };
-    // Containers still to visit; as deep as the parser allows nesting.
-    std::vector<json_t*> containers { root };
-    while (!containers.empty()) {
-        json_t* container = containers.back();
-        containers.pop_back();
-        if (json_is_array(container)) {
-            for (size_t index = 0; index < json_array_size(container); ++index) {
-                json_t* element = json_array_get(container, index);
-                if (json_is_real(element))
-                    json_array_set_new(container, index, placeholder(element));
-                else if (json_is_array(element) || json_is_object(element))
-                    containers.push_back(element);
-            }
-            continue;
-        }
-        for (void* iterator = json_object_iter(container); iterator;
-             iterator = json_object_iter_next(container, iterator)) {
-            json_t* member = json_object_iter_value(iterator);
-            if (json_is_real(member))
-                json_object_iter_set_new(container, iterator, placeholder(member));
-            else if (json_is_array(member) || json_is_object(member))
-                containers.push_back(member);
-        }
-    }
-}
-
-bool isAsciiDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Whether `token` is a JSON integer (no fraction, no exponent, no leading
-// zero) outside the signed 64-bit range, which Jansson refuses.
-bool isLongInteger(QByteArrayView token)
-{
-    const QByteArrayView digits = token.startsWith('-') ? token.sliced(1) : token;
-    if (digits.isEmpty() || (digits.front() == '0' && digits.size() > 1)
-        || !std::all_of(digits.begin(), digits.end(), isAsciiDigit)) {
-        return false;
-    }
-    long long value = 0;
-    return std::from_chars(token.data(), token.data() + token.size(), value).ec == std::errc::result_out_of_range;
-}
-
-// The document with each integer outside the signed 64-bit range replaced by
-// a placeholder (as for reals, "\u0000<index>" in quotes) whose index is that
-// of the integer's text, as written, appended to `numbers`. Strings are
-// skipped, whatever digits they hold. Nothing when there is no such integer,
-// or when a string of the document holds an escaped NUL: it is parsed with
-// JSON_ALLOW_NUL, so a NUL of its own could pass for a placeholder.
-std::optional<QByteArray> withLongIntegersReplaced(QByteArrayView json, std::vector<QByteArray>& numbers)
-{
-    static constexpr std::string_view NumberCharacters = "0123456789+-.eE";
-    QByteArray replaced;
-    qsizetype copied = 0;
-    qsizetype position = 0;
-    while (position < json.size()) {
-        const char c = json[position];
-        if (c == '"') {
-            // An escape sequence is skipped whole as far as it could hold a quote.
-            for (++position; position < json.size() && json[position] != '"'; ++position) {
-                if (json[position] == '\\') {
-                    if (json.sliced(position + 1).startsWith("u0000")) {
-                        return std::nullopt;
-                    }
-                    ++position;
-                }
-            }
-            ++position;
-            continue;
-        }
-        if (c != '-' && !isAsciiDigit(c)) {
-            ++position;
-            continue;
-        }
-        qsizetype end = position;
-        while (end < json.size() && NumberCharacters.find(json[end]) != std::string_view::npos) {
-            ++end;
-        }
-        const QByteArrayView token = json.sliced(position, end - position);
-        if (isLongInteger(token)) {
-            replaced.append(json.sliced(copied, position - copied));
-            replaced.append("\"\\u0000").append(QByteArray::number(static_cast<qulonglong>(numbers.size()))).append('"');
-            numbers.push_back(token.toByteArray());
-            copied = end;
-        }
-        position = end;
-    }
-    if (numbers.empty()) {
-        return std::nullopt;
-    }
-    return replaced.append(json.sliced(copied));
-}
-
-QByteArray withNumbersInPlace(const char* written, const std::vector<QByteArray>& numbers)
-{
-    static constexpr std::string_view PlaceholderStart = "\"\\u0000";
-    const std::string_view text(written);
-    QByteArray result;
-    result.reserve(static_cast<qsizetype>(text.size()));
-    std::size_t position = 0;
-    for (std::size_t start = text.find(PlaceholderStart); start != std::string_view::npos;
-         start = text.find(PlaceholderStart, position)) {
-        const std::size_t digits = start + PlaceholderStart.size();
-        const std::size_t end = text.find('"', digits);
-        if (end == std::string_view::npos)
-            break;
-        std::size_t index = numbers.size();
-        std::from_chars(text.data() + digits, text.data() + end, index);
-        if (index >= numbers.size())
-            break;
-        result.append(text.data() + position, static_cast<qsizetype>(start - position));
-        result.append(numbers[index]);
-        position = end + 1;
-    }
-    result.append(text.data() + position, static_cast<qsizetype>(text.size() - position));
-    return result;
-}
 
 struct XmlDocDeleter {
     void operator()(xmlDoc* document) const { xmlFreeDoc(document); }
@@ -314,30 +141,30 @@ KafkaError tooLong(KafkaErrorCode code, const char* kind, qsizetype maxBytes)
 Result<QString, KafkaError> prettyPrintJson(const QString& json, qsizetype maxBytes)
 {
     const QByteArray utf8 = json.toUtf8();
-    json_error_t error;
-    std::unique_ptr<json_t, JsonValueDeleter> root(
-        json_loadb(utf8.constData(), static_cast<size_t>(utf8.size()), 0, &error));
-    // The texts that placeholders stand for: integers Jansson cannot hold, then reals.
-    std::vector<QByteArray> numbers;
-    if (!root && json_error_code(&error) == json_error_numeric_overflow) {
-        if (const std::optional<QByteArray> replaced = withLongIntegersReplaced(utf8, numbers)) {
-            root.reset(json_loadb(replaced->constData(), static_cast<size_t>(replaced->size()), JSON_ALLOW_NUL, nullptr));
-        }
-    }
-    // A document that still fails is reported as the first parse found it.
+    // Jansson reads a copy whose numbers it can hold; strings may hold NULs,
+    // which it writes as \u0000.
+    const JsonNumbers numbers(utf8);
+    const QByteArrayView indexed = numbers.indexed();
+    const std::unique_ptr<json_t, JsonValueDeleter> root(
+        json_loadb(indexed.data(), static_cast<size_t>(indexed.size()), JSON_ALLOW_NUL, nullptr));
     if (!root) {
+        // The copy is refused where the document is; the error is the first
+        // one Jansson finds in the document as written (which may be a number
+        // out of range before the fault).
+        json_error_t error;
+        const std::unique_ptr<json_t, JsonValueDeleter> refused(
+            json_loadb(utf8.constData(), static_cast<size_t>(utf8.size()), JSON_ALLOW_NUL, &error));
         return KafkaError(KafkaErrorCode::JsonParseError,
             QStringLiteral("A parse error occurred when pretty printing the JSON document at line %1, column %2: %3")
                 .arg(QString::number(error.line), QString::number(error.column), QString::fromUtf8(error.text)));
     }
-    // The indentation alone is counted first; numbers may still come out a
-    // few times longer than written, which the length of the result shows.
+    // The indentation alone is counted first; the numbers' texts come in
+    // after writing, which the length of the result shows.
     qsizetype indentation = 0;
     addIndentation(root.get(), 0, maxBytes, indentation);
     if (indentation > maxBytes) {
         return tooLong(KafkaErrorCode::JsonParseError, "JSON", maxBytes);
     }
-    replaceRealsByPlaceholders(root.get(), numbers);
     const std::unique_ptr<char, JsonBufferDeleter> buffer(json_dumps(root.get(), JSON_INDENT(2)));
     if (!buffer) {
         return KafkaError(KafkaErrorCode::JsonParseError,
@@ -345,8 +172,8 @@ Result<QString, KafkaError> prettyPrintJson(const QString& json, qsizetype maxBy
     }
     QByteArray withNumbers;
     QByteArrayView written(buffer.get());
-    if (!numbers.empty()) {
-        withNumbers = withNumbersInPlace(buffer.get(), numbers);
+    if (!numbers.isEmpty()) {
+        withNumbers = numbers.withNumbersInPlace(written);
         written = withNumbers;
     }
     if (written.size() > maxBytes) {

@@ -9,15 +9,15 @@
 #include <limits>
 
 // Re-indents a JSON document (an object or an array at the top level) by two
-// spaces per level, keeping the keys in document order. Each real number is
-// written as the shortest text that reads back to the same double (33.08, not
-// 33.079999999999998), always with a point or an exponent; integers outside
-// the signed 64-bit range (which Jansson cannot hold) are written as they
-// stand. Fails with
-// KafkaErrorCode::JsonParseError, also when the result would take more than
-// maxBytes bytes of UTF-8: the indentation grows with the square of the
-// nesting depth (a few megabytes of nested arrays would take gigabytes), and
-// that is found before the result is written.
+// spaces per level, keeping the keys in document order; of a repeated key the
+// last value is kept, in the first one's place. Every number is written with
+// exactly the characters it has in the document (1.10, 1e2, -0,
+// 12345678901234567.89, 1.0e400), whatever Jansson could hold of it; a NUL in
+// a string is written as \u0000. Fails with KafkaErrorCode::JsonParseError,
+// also when the result would take more than maxBytes bytes of UTF-8: the
+// indentation grows with the square of the nesting depth (a few megabytes of
+// nested arrays would take gigabytes), and that is found before the result is
+// written.
 Result<QString, KafkaError> prettyPrintJson(
     const QString& json, qsizetype maxBytes = std::numeric_limits<qsizetype>::max());
 

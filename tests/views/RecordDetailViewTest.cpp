@@ -194,8 +194,9 @@ private slots:
     }
 
     // XML is read in the encoding it declares or its byte-order mark names,
-    // unless a rule names one; JSON integers beyond 64 bits are shown as
-    // written. Each value is formatted and highlighted.
+    // unless a rule names one; JSON numbers are shown as written, also those
+    // that no double or 64-bit integer holds, and strings may hold NULs. Each
+    // value is formatted and highlighted.
     void formattedAsWritten_data()
     {
         QTest::addColumn<QString>("topic");
@@ -232,6 +233,15 @@ private slots:
                           R"("n":{"big":123456789012345678901234567890,"s":"18446744073709551616"}})")
             << "{\n  \"ids\": [\n    9223372036854775808,\n    18446744073709551615,\n    -9223372036854775809\n  ],\n"
                "  \"n\": {\n    \"big\": 123456789012345678901234567890,\n    \"s\": \"18446744073709551616\"\n  }\n}";
+        QTest::newRow("JSON reals")
+            << "orders"
+            << QByteArray(R"({"amount":12345678901234567.89,"rate":1.10,"sci":6.02214076e23,"big":9007199254740993.0,)"
+                          R"("small":[0.1000000000000000055511151231257827,1e-400,-0],"f":1.0e400})")
+            << "{\n  \"amount\": 12345678901234567.89,\n  \"rate\": 1.10,\n  \"sci\": 6.02214076e23,\n"
+               "  \"big\": 9007199254740993.0,\n  \"small\": [\n    0.1000000000000000055511151231257827,\n    1e-400,\n"
+               "    -0\n  ],\n  \"f\": 1.0e400\n}";
+        QTest::newRow("JSON string with a NUL")
+            << "orders" << QByteArray("{\"s\":\"a\\u0000b\",\"n\":2.50}") << "{\n  \"s\": \"a\\u0000b\",\n  \"n\": 2.50\n}";
     }
 
     void formattedAsWritten()
