@@ -107,6 +107,29 @@ void applyFrom(QWidget* input)
     QTest::keyClick(input, Qt::Key_Return);
 }
 
+// A records tab of a bootstrapped client, shown and active, with its status
+// bar and settings.
+struct ShownTab {
+    QStatusBar statusBar;
+    Settings settings;
+    RecordsWidget tab;
+    RecordListView* list = tab.findChild<RecordListView*>();
+    const KafkaRecordModel& model = *qobject_cast<KafkaRecordModel*>(list->model());
+
+    ShownTab(const Config& config, const std::shared_ptr<KafkaClusterClient>& client)
+        : tab(statusBar, settings, config, client)
+    {
+    }
+
+    bool show()
+    {
+        tab.resize(1300, 720);
+        tab.show();
+        tab.activateWindow();
+        return QTest::qWaitForWindowActive(&tab);
+    }
+};
+
 } // namespace
 
 class RecordsWidgetBrokerTest : public QObject {
@@ -348,14 +371,10 @@ private slots:
         const Config config = plaintextConfig();
         const std::shared_ptr<KafkaClusterClient> client = bootstrappedClient(config, QStringLiteral("skelvane-records-window-test"));
         QVERIFY(client);
-        QStatusBar statusBar;
-        Settings settings;
-        RecordsWidget tab(statusBar, settings, config, client);
-        const auto& model = *qobject_cast<KafkaRecordModel*>(tab.findChild<RecordListView*>()->model());
-        tab.resize(1300, 720);
-        tab.show();
-        tab.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&tab));
+        ShownTab opened(config, client);
+        QVERIFY(opened.show());
+        const KafkaRecordModel& model = opened.model;
+        RecordsWidget& tab = opened.tab;
 
         AdvancedFilterWidget* editor = tab.findChild<AdvancedFilterWidget*>();
         QVERIFY(pickTopic(editor, topic));
@@ -399,15 +418,11 @@ private slots:
         const Config config = plaintextConfig();
         const std::shared_ptr<KafkaClusterClient> client = bootstrappedClient(config, QStringLiteral("skelvane-records-arriving-test"));
         QVERIFY(client);
-        QStatusBar statusBar;
-        Settings settings;
-        RecordsWidget tab(statusBar, settings, config, client);
-        auto* list = tab.findChild<RecordListView*>();
-        const auto& model = *qobject_cast<KafkaRecordModel*>(list->model());
-        tab.resize(1300, 720);
-        tab.show();
-        tab.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&tab));
+        ShownTab opened(config, client);
+        QVERIFY(opened.show());
+        const KafkaRecordModel& model = opened.model;
+        RecordListView* list = opened.list;
+        RecordsWidget& tab = opened.tab;
 
         // Every record from offset 1 on, then every new one.
         AdvancedFilterWidget* editor = tab.findChild<AdvancedFilterWidget*>();
