@@ -281,12 +281,18 @@ std::optional<KafkaError> ProtobufValueReader::writeMap(
     std::vector<const protobuf::Message*> entries(static_cast<std::size_t>(reflection.FieldSize(message, &field)));
     for (std::size_t index = 0; index < entries.size(); ++index)
         entries[index] = &reflection.GetRepeatedMessage(message, &field, static_cast<int>(index));
+    // A parsed map may still hold every entry of the wire, in wire order; of
+    // entries with the same key the last one counts, as in the library's map.
     const FieldDescriptor& key = *field.message_type()->map_key();
     const FieldDescriptor& value = *field.message_type()->map_value();
-    std::sort(entries.begin(), entries.end(),
-        [&key](const protobuf::Message* entry, const protobuf::Message* other) { return mapKeyLess(*entry, *other, key); });
+    const auto keyLess
+        = [&key](const protobuf::Message* entry, const protobuf::Message* other) { return mapKeyLess(*entry, *other, key); };
+    std::stable_sort(entries.begin(), entries.end(), keyLess);
 
-    for (const protobuf::Message* entry : entries) {
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+        const protobuf::Message* entry = entries[index];
+        if (index + 1 < entries.size() && !keyLess(entry, entries[index + 1]))
+            continue;
         const std::size_t contentStart = beginLengthDelimited(output, field.number());
         appendPlainField(output, *entry, key);
         if (value.cpp_type() != FieldDescriptor::CPPTYPE_MESSAGE) {
