@@ -447,6 +447,11 @@ private slots:
             << lengthDelimited(41, entryB) + lengthDelimited(42, intEntry(10, 1)) + lengthDelimited(41, entryA)
                 + lengthDelimited(42, intEntry(-1, 2)) + lengthDelimited(42, intEntry(2, 3))
             << R"({"mStrInt":{"a":1,"b":2},"mIntInner":{"-1":{"a":2},"2":{"a":3},"10":{"a":1}}})";
+        QTest::newRow("map key repeated: the last entry counts")
+            << "All"
+            << lengthDelimited(42, intEntry(7, 1)) + lengthDelimited(41, entryA) + lengthDelimited(42, intEntry(7, 2))
+                + lengthDelimited(41, entryB) + lengthDelimited(41, lengthDelimited(1, "a") + tag(2, 0) + varint(3))
+            << R"({"mStrInt":{"a":3,"b":2},"mIntInner":{"7":{"a":2}}})";
 
         QTest::newRow("Struct member without a value") << "google.protobuf.Struct" << hex("0a030a0161") << R"({"a":null})";
         QTest::newRow("empty Value") << "google.protobuf.Value" << QByteArray() << "null";
