@@ -32,6 +32,7 @@ constexpr int AnyValueField = 2;
 constexpr int DurationSecondsField = 1;
 constexpr int DurationNanosField = 2;
 constexpr int MaxVarint32Bytes = 5;
+constexpr int MaxVarint64Bytes = 10;
 
 // The well-known types that protobuf's JSON mapping writes in a form of their
 // own; an Any shows that form under "value".
@@ -158,16 +159,102 @@ void endLengthDelimited(std::string& output, std::size_t contentStart)
     varint[4] = static_cast<char>(length >> 28);
 }
 
-// Appends a field that holds no message as libprotobuf writes it (packed where
-// the field is; a map entry's key and value also when they hold the default).
-void appendPlainField(std::string& output, const protobuf::Message& message, const FieldDescriptor& field)
+void appendVarint64(std::string& output, std::uint64_t value)
 {
-    const std::size_t size = WireFormat::FieldByteSize(&field, message);
-    const std::size_t start = output.size();
-    output.resize(start + size);
-    auto* target = reinterpret_cast<std::uint8_t*>(output.data() + start);
-    protobuf::io::EpsCopyOutputStream stream(target, static_cast<int>(size), false);
-    WireFormat::InternalSerializeField(&field, message, target, &stream);
+    std::uint8_t bytes[MaxVarint64Bytes];
+    const std::uint8_t* end = protobuf::io::CodedOutputStream::WriteVarint64ToArray(value, bytes);
+    output.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(end - bytes));
+}
+
+void appendFixed32(std::string& output, std::uint32_t value)
+{
+    std::uint8_t bytes[sizeof value];
+    protobuf::io::CodedOutputStream::WriteLittleEndian32ToArray(value, bytes);
+    output.append(reinterpret_cast<const char*>(bytes), sizeof bytes);
+}
+
+void appendFixed64(std::string& output, std::uint64_t value)
+{
+    std::uint8_t bytes[sizeof value];
+    protobuf::io::CodedOutputStream::WriteLittleEndian64ToArray(value, bytes);
+    output.append(reinterpret_cast<const char*>(bytes), sizeof bytes);
+}
+
+// Appends one value of a field that holds no message, with its tag, also
+// when it is the field's default: the element `index` of a repeated field, or
+// the value of a singular one (index -1). Repeated fields come unpacked, which
+// the conversion reads as it reads packed ones.
+void appendValue(std::string& output, const protobuf::Message& message, const FieldDescriptor& field, int index)
+{
+    using Type = FieldDescriptor::Type;
+    const protobuf::Reflection& r = *message.GetReflection();
+    const FieldDescriptor* f = &field;
+    const bool element = index >= 0;
+    appendVarint(output, WireFormatLite::MakeTag(field.number(), WireFormat::WireTypeForFieldType(field.type())));
+    switch (field.type()) {
+    case Type::TYPE_DOUBLE:
+        return appendFixed64(output,
+            WireFormatLite::EncodeDouble(element ? r.GetRepeatedDouble(message, f, index) : r.GetDouble(message, f)));
+    case Type::TYPE_FLOAT:
+        return appendFixed32(
+            output, WireFormatLite::EncodeFloat(element ? r.GetRepeatedFloat(message, f, index) : r.GetFloat(message, f)));
+    case Type::TYPE_INT64:
+    case Type::TYPE_SFIXED64:
+    case Type::TYPE_SINT64: {
+        const std::int64_t value = element ? r.GetRepeatedInt64(message, f, index) : r.GetInt64(message, f);
+        if (field.type() == Type::TYPE_SFIXED64)
+            return appendFixed64(output, static_cast<std::uint64_t>(value));
+        return appendVarint64(output,
+            field.type() == Type::TYPE_SINT64 ? WireFormatLite::ZigZagEncode64(value) : static_cast<std::uint64_t>(value));
+    }
+    case Type::TYPE_UINT64:
+    case Type::TYPE_FIXED64: {
+        const std::uint64_t value = element ? r.GetRepeatedUInt64(message, f, index) : r.GetUInt64(message, f);
+        return field.type() == Type::TYPE_FIXED64 ? appendFixed64(output, value) : appendVarint64(output, value);
+    }
+    case Type::TYPE_INT32:
+    case Type::TYPE_SFIXED32:
+    case Type::TYPE_SINT32: {
+        const std::int32_t value = element ? r.GetRepeatedInt32(message, f, index) : r.GetInt32(message, f);
+        if (field.type() == Type::TYPE_SFIXED32)
+            return appendFixed32(output, static_cast<std::uint32_t>(value));
+        if (field.type() == Type::TYPE_SINT32)
+            return appendVarint(output, WireFormatLite::ZigZagEncode32(value));
+        return appendVarint64(output, static_cast<std::uint64_t>(static_cast<std::int64_t>(value)));
+    }
+    case Type::TYPE_UINT32:
+    case Type::TYPE_FIXED32: {
+        const std::uint32_t value = element ? r.GetRepeatedUInt32(message, f, index) : r.GetUInt32(message, f);
+        return field.type() == Type::TYPE_FIXED32 ? appendFixed32(output, value) : appendVarint(output, value);
+    }
+    case Type::TYPE_BOOL:
+        return appendVarint(output, (element ? r.GetRepeatedBool(message, f, index) : r.GetBool(message, f)) ? 1 : 0);
+    case Type::TYPE_ENUM: {
+        const int value = element ? r.GetRepeatedEnumValue(message, f, index) : r.GetEnumValue(message, f);
+        return appendVarint64(output, static_cast<std::uint64_t>(static_cast<std::int64_t>(value)));
+    }
+    case Type::TYPE_STRING:
+    case Type::TYPE_BYTES: {
+        std::string scratch;
+        const std::string& value
+            = element ? r.GetRepeatedStringReference(message, f, index, &scratch) : r.GetStringReference(message, f, &scratch);
+        appendVarint(output, static_cast<std::uint32_t>(value.size()));
+        output.append(value);
+        return;
+    }
+    case Type::TYPE_GROUP:
+    case Type::TYPE_MESSAGE:
+        return;
+    }
+}
+
+// Appends every value of a field that holds no message.
+void appendField(std::string& output, const protobuf::Message& message, const FieldDescriptor& field)
+{
+    if (!field.is_repeated())
+        return appendValue(output, message, field, -1);
+    for (int index = 0, count = message.GetReflection()->FieldSize(message, &field); index < count; ++index)
+        appendValue(output, message, field, index);
 }
 
 // Appends the field holding the zero of its wire type: 0, or no bytes.
@@ -247,7 +334,7 @@ std::optional<KafkaError> ProtobufValueReader::writeMessage(
     for (const FieldDescriptor* field : fields) {
         std::optional<KafkaError> error;
         if (field->cpp_type() != FieldDescriptor::CPPTYPE_MESSAGE) {
-            appendPlainField(output, message, *field);
+            appendField(output, message, *field);
         } else if (field->is_map()) {
             error = writeMap(message, *field, depth, output);
         } else if (field->is_repeated()) {
@@ -294,9 +381,9 @@ std::optional<KafkaError> ProtobufValueReader::writeMap(
         if (index + 1 < entries.size() && !keyLess(entry, entries[index + 1]))
             continue;
         const std::size_t contentStart = beginLengthDelimited(output, field.number());
-        appendPlainField(output, *entry, key);
+        appendValue(output, *entry, key, -1);
         if (value.cpp_type() != FieldDescriptor::CPPTYPE_MESSAGE) {
-            appendPlainField(output, *entry, value);
+            appendValue(output, *entry, value, -1);
         } else if (std::optional<KafkaError> error = writeNested(
                        value.number(), entry->GetReflection()->GetMessage(*entry, &value), depth + 2, output)) {
             return error;
