@@ -257,9 +257,10 @@ Result<DeserializedRecord, KafkaError> ProtobufRecordDeserializer::deserializeRe
     if (type == nullptr)
         return failed(KafkaError(KafkaErrorCode::ProtobufNotFound, QString("Unknown message type %1").arg(typeName)));
 
-    // The conversion trusts its input: it only sees what has been read as a
-    // message of the type. What libprotobuf logs on the way is taken here:
-    // the reader and the conversion's status give the reasons.
+    // The conversion trusts its input: it only sees the message that the
+    // library's parser read from the value, written again by the reader.
+    // What libprotobuf logs on the way is taken here: the reader and the
+    // conversion's status give the reasons.
     const ProtobufLogCapture capture;
     Result<std::string, KafkaError> wire = m_valueReader->read(*type, record.value);
     if (wire.isError())

@@ -50,8 +50,10 @@ public:
     // Converts the record's value, read as a message of the fully qualified type
     // messageType, or, when messageTypeHeader is not empty, of the type named by
     // the first header of that key. The result is Config::ContentType::Json with
-    // protobuf's JSON mapping as text (well-known types included; groups as
-    // nested objects). Failures are KafkaErrorCode::RecordDeserializationError;
+    // protobuf's JSON mapping of the message that libprotobuf parses from the
+    // value as text (well-known types included; groups as nested objects;
+    // extensions under their full name in brackets; map entries in key
+    // order). Failures are KafkaErrorCode::RecordDeserializationError;
     // a failed conversion carries one cause saying why: an unknown type, a
     // value that is no message of the type (ProtobufValueReader), or the
     // library's status.

@@ -22,6 +22,11 @@ class DescriptorPool;
 // a group and would leave it out without a word. ProtobufValueReader frames
 // every group as a length-delimited message to match.
 //
+// The extensions that the pool knows for a message type are presented as
+// fields of the type named as protobuf's JSON mapping names them: the full
+// name in brackets, as in "[acme.legacy.note]". The conversion would leave
+// them out without a word.
+//
 // Keeps no state of its own: safe to use from several threads at once, as the
 // pool is.
 class ProtobufJsonTypeResolver : public google::protobuf::util::TypeResolver {
@@ -40,5 +45,6 @@ public:
     google::protobuf::util::Status ResolveEnumType(const std::string& typeUrl, google::protobuf::Enum* enumType) override;
 
 private:
+    const google::protobuf::DescriptorPool* m_pool;
     std::unique_ptr<google::protobuf::util::TypeResolver> m_resolver;
 };

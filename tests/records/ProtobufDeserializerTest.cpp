@@ -120,6 +120,26 @@ message Reading {
 }
 )";
 
+// The messages of the values below; extensions declared beside the type they
+// extend, in a message's scope and in another file.
+const QByteArray allProto = R"(syntax = "proto3";
+message All { bool f_bool = 13; Inner f_inner = 17; repeated int32 r_int32 = 23; map<string,int32> m_str_int = 41;
+  map<int64,Inner> m_int_inner = 42; oneof choice { string o_string = 50; int64 o_int64 = 52; } }
+message Inner { int32 a = 1; string s = 2; }
+)";
+const QByteArray taggedProto = R"(syntax = "proto2";
+package ext;
+message Tagged { optional int32 id = 1; optional Tagged child = 2; extensions 100 to 199; }
+extend Tagged { optional string note = 100; repeated sint32 deltas = 101 [packed = true]; }
+message Extra { extend Tagged { optional Extra extra = 102; } optional string label = 1; }
+)";
+const QByteArray levelProto = R"(syntax = "proto2";
+package ext.more;
+import "tagged.proto";
+enum Level { LOW = 1; HIGH = 2; }
+extend ext.Tagged { optional Level level = 103; }
+)";
+
 // Bytes written as a string literal, zero bytes included.
 template <qsizetype N>
 QByteArray bytes(const char (&literal)[N])
@@ -146,6 +166,7 @@ class ProtobufDeserializerTest : public QObject {
     QByteArray m_order;
     std::unique_ptr<ProtobufRecordDeserializer> m_shop;
     std::unique_ptr<ProtobufRecordDeserializer> m_demo;
+    std::unique_ptr<ProtobufRecordDeserializer> m_parsed;
 
     // Encodes a message written as JSON with the test's own pool of the same schemas.
     QByteArray encode(const char* type, const char* json)
@@ -184,6 +205,10 @@ private slots:
         auto demo = create({"demo"});
         QVERIFY(demo.hasValue());
         m_demo = std::move(demo).value();
+        schemaDir("parsed", {{"all.proto", allProto}, {"tagged.proto", taggedProto}, {"more/level.proto", levelProto}});
+        auto parsed = create({"parsed"});
+        QVERIFY(parsed.hasValue());
+        m_parsed = std::move(parsed).value();
     }
 
     // Imports from subdirectories, nested messages, enums, 64-bit integers as
@@ -356,17 +381,18 @@ private slots:
             << failedAs.arg("demo.Event", "174", "Invalid type URL, unknown type: demo.Nope");
         // attrs { fields { key: "z" value { null_value: NULL_VALUE } }
         //         fields { key: "l" value { list_value { values { null_value: NULL_VALUE } values { string_value: "x" } } } } }
+        // Struct members in key order, as maps.
         QTest::newRow("Struct with nulls")
             << "demo.Event"
             << bytes("\x1a\x1b\x0a\x07\x0a\x01\x7a\x12\x02\x08\x00\x0a\x10\x0a\x01\x6c\x12\x0b\x32\x09\x0a\x02"
                           "\x08\x00\x0a\x03\x1a\x01\x78")
-            << R"({"attrs":{"z":null,"l":[null,"x"]}})";
+            << R"({"attrs":{"l":[null,"x"],"z":null}})";
         // v { struct_value { fields { key: "n" value { number_value: 1.5 } } fields { key: "b" value { bool_value: true } } } }
         QTest::newRow("Value field")
             << "demo.Event"
             << bytes("\x22\x1b\x2a\x19\x0a\x0e\x0a\x01\x6e\x12\x09\x11\x00\x00\x00\x00\x00\x00\xf8\x3f\x0a\x07"
                           "\x0a\x01\x62\x12\x02\x20\x01")
-            << R"({"v":{"n":1.5,"b":true}})";
+            << R"({"v":{"b":true,"n":1.5}})";
         // list_value { values { null_value: NULL_VALUE } values { number_value: 2 } }
         QTest::newRow("Value as the record's type")
             << "google.protobuf.Value"
@@ -389,6 +415,101 @@ private slots:
         QFETCH(QByteArray, value);
         QFETCH(QString, expected);
         QCOMPARE(describeWithCauses(m_demo->deserializeRecord(recordWith(value), messageType, "")), expected);
+    }
+
+    // What is shown is the JSON of the message that libprotobuf parses from the
+    // value: map entries whole and in key order, repeated and message fields
+    // merged, the last oneof member, extensions under their bracketed full
+    // names, null for an empty Value, an Any's default well-known value, and
+    // an error for a Duration that has none.
+    void showsTheMessageTheValueParsesTo_data()
+    {
+        using namespace ProtobufWire;
+        QTest::addColumn<QString>("messageType");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QString>("expected");
+
+        const auto hex = [](const char* digits) { return QByteArray::fromHex(digits); };
+        QTest::newRow("map entry without its value") << "All" << hex("ca02030a0161") << R"({"mStrInt":{"a":0}})";
+        QTest::newRow("map entry with its value first") << "All" << hex("ca020510050a0161") << R"({"mStrInt":{"a":5}})";
+        QTest::newRow("map entry with a message value first")
+            << "All" << hex("d20206120208010807") << R"({"mIntInner":{"7":{"a":1}}})";
+        QTest::newRow("packed field in two runs") << "All" << hex("ba0101016801ba010102") << R"({"fBool":true,"rInt32":[1,2]})";
+        QTest::newRow("message field twice") << "All" << hex("8a010208018a0103120178") << R"({"fInner":{"a":1,"s":"x"}})";
+        QTest::newRow("two members of a oneof") << "All" << hex("92030173a00305") << R"({"oInt64":"5"})";
+        const QByteArray entryB = lengthDelimited(1, "b") + tag(2, 0) + varint(2);
+        const QByteArray entryA = lengthDelimited(1, "a") + tag(2, 0) + varint(1);
+        const auto intEntry = [](qint64 key, int a) {
+            return tag(1, 0) + varint(quint64(key)) + lengthDelimited(2, tag(1, 0) + varint(quint64(a)));
+        };
+        QTest::newRow("map entries in key order")
+            << "All"
+            << lengthDelimited(41, entryB) + lengthDelimited(42, intEntry(10, 1)) + lengthDelimited(41, entryA)
+                + lengthDelimited(42, intEntry(-1, 2)) + lengthDelimited(42, intEntry(2, 3))
+            << R"({"mStrInt":{"a":1,"b":2},"mIntInner":{"-1":{"a":2},"2":{"a":3},"10":{"a":1}}})";
+        QTest::newRow("map key repeated: the last entry counts")
+            << "All"
+            << lengthDelimited(42, intEntry(7, 1)) + lengthDelimited(41, entryA) + lengthDelimited(42, intEntry(7, 2))
+                + lengthDelimited(41, entryB) + lengthDelimited(41, lengthDelimited(1, "a") + tag(2, 0) + varint(3))
+            << R"({"mStrInt":{"a":3,"b":2},"mIntInner":{"7":{"a":2}}})";
+
+        QTest::newRow("Struct member without a value") << "google.protobuf.Struct" << hex("0a030a0161") << R"({"a":null})";
+        QTest::newRow("empty Value") << "google.protobuf.Value" << QByteArray() << "null";
+        QTest::newRow("list of an empty Value") << "google.protobuf.ListValue" << hex("0a00") << "[null]";
+
+        const auto invalidDuration = [](const QString& type, const QString& seconds, const QString& nanos) {
+            return failedAs.arg(type, "163",
+                QString("Invalid google.protobuf.Duration of %1 seconds and %2 nanoseconds: seconds and nanos have "
+                        "different signs")
+                    .arg(seconds, nanos));
+        };
+        QTest::newRow("Duration of 1 s and -5 ns") << "google.protobuf.Duration" << hex("080110fbffffffffffffffff01")
+                                                   << invalidDuration("google.protobuf.Duration", "1", "-5");
+        QTest::newRow("Duration of -1 s and 5 ns")
+            << "google.protobuf.Duration" << tag(1, 0) + varint(quint64(-1)) + tag(2, 0) + varint(5)
+            << invalidDuration("google.protobuf.Duration", "-1", "5");
+        QTest::newRow("Duration of -1 s and -5 ns")
+            << "google.protobuf.Duration" << tag(1, 0) + varint(quint64(-1)) + tag(2, 0) + varint(quint64(-5))
+            << R"("-1.000000005s")";
+        QTest::newRow("invalid Duration in an Any")
+            << "google.protobuf.Any" << packedAny("google.protobuf.Duration", hex("080110fbffffffffffffffff01"))
+            << invalidDuration("google.protobuf.Any", "1", "-5");
+
+        const QString anyOf = R"({"@type":"type.googleapis.com/%1"%2})";
+        const auto emptyAny = [](const QByteArray& typeName) {
+            return lengthDelimited(1, "type.googleapis.com/" + typeName);
+        };
+        const std::pair<const char*, const char*> defaults[] = {{"google.protobuf.Duration", R"("0s")"},
+            {"google.protobuf.Timestamp", R"("1970-01-01T00:00:00Z")"}, {"google.protobuf.Int32Value", "0"},
+            {"google.protobuf.DoubleValue", "0"}, {"google.protobuf.FloatValue", "0"},
+            {"google.protobuf.StringValue", R"("")"}, {"google.protobuf.FieldMask", R"("")"},
+            {"google.protobuf.Struct", "{}"}, {"google.protobuf.ListValue", "[]"}, {"google.protobuf.Value", "null"},
+            {"google.protobuf.Any", "{}"}};
+        for (const auto& [typeName, json] : defaults) {
+            QTest::addRow("Any of a default %s", typeName)
+                << "google.protobuf.Any" << emptyAny(typeName) << anyOf.arg(typeName, QString(",\"value\":") + json);
+        }
+        QTest::newRow("Any of a default Int32Value written out")
+            << "google.protobuf.Any" << packedAny("google.protobuf.Int32Value", hex("0800"))
+            << anyOf.arg("google.protobuf.Int32Value", R"(,"value":0)");
+        QTest::newRow("Any of a default message") << "google.protobuf.Any" << emptyAny("Inner") << anyOf.arg("Inner", "");
+
+        const QByteArray note = lengthDelimited(100, "n");
+        QTest::newRow("extensions")
+            << "ext.Tagged"
+            << tag(103, 0) + varint(2) + lengthDelimited(102, lengthDelimited(1, "x")) + note
+                + lengthDelimited(101, varint(1) + varint(4)) + lengthDelimited(2, lengthDelimited(100, "c"))
+                + tag(1, 0) + varint(1) + tag(150, 0) + varint(7)
+            << R"({"id":1,"child":{"[ext.note]":"c"},"[ext.note]":"n","[ext.deltas]":[-1,2],)"
+               R"("[ext.Extra.extra]":{"label":"x"},"[ext.more.level]":"HIGH"})";
+    }
+
+    void showsTheMessageTheValueParsesTo()
+    {
+        QFETCH(QString, messageType);
+        QFETCH(QByteArray, value);
+        QFETCH(QString, expected);
+        QCOMPARE(describeWithCauses(m_parsed->deserializeRecord(recordWith(value), messageType, "")), expected);
     }
 
     // Missing paths first, then compiler messages in sorted file order, each
