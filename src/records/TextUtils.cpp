@@ -1,6 +1,7 @@
 #include "TextUtils.h"
 
 #include "JsonNumbers.h"
+#include "JsonNuls.h"
 #include "KafkaErrorCode.h"
 
 #include <jansson.h>
@@ -141,9 +142,10 @@ KafkaError tooLong(KafkaErrorCode code, const char* kind, qsizetype maxBytes)
 Result<QString, KafkaError> prettyPrintJson(const QString& json, qsizetype maxBytes)
 {
     const QByteArray utf8 = json.toUtf8();
-    // Jansson reads a copy whose numbers it can hold; strings may hold NULs,
-    // which it writes as \u0000.
-    const JsonNumbers numbers(utf8);
+    // Jansson reads a copy whose numbers it can hold and whose keys hold no
+    // NUL; string values may hold NULs, which it writes as \u0000.
+    const JsonNuls nuls(utf8);
+    const JsonNumbers numbers(nuls.replaced());
     const QByteArrayView indexed = numbers.indexed();
     const std::unique_ptr<json_t, JsonValueDeleter> root(
         json_loadb(indexed.data(), static_cast<size_t>(indexed.size()), JSON_ALLOW_NUL, nullptr));
@@ -175,6 +177,11 @@ Result<QString, KafkaError> prettyPrintJson(const QString& json, qsizetype maxBy
     if (!numbers.isEmpty()) {
         withNumbers = numbers.withNumbersInPlace(written);
         written = withNumbers;
+    }
+    QByteArray withNuls;
+    if (!nuls.isEmpty()) {
+        withNuls = nuls.withNulsInPlace(written);
+        written = withNuls;
     }
     if (written.size() > maxBytes) {
         return tooLong(KafkaErrorCode::JsonParseError, "JSON", maxBytes);

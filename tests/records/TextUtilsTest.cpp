@@ -164,9 +164,20 @@ private slots:
         QTest::newRow("NULs in strings")
             << false << "{\"a\":\"x\\u0000y\",\"b\":[\"\\u0000\",\"\\u00001\",2]}"
             << "{\n  \"a\": \"x\\u0000y\",\n  \"b\": [\n    \"\\u0000\",\n    \"\\u00001\",\n    2\n  ]\n}";
-        QTest::newRow("NUL in a key")
-            << false << "{\"a\\u0000\":1}"
-            << jsonError + "line 1, column 10: NUL byte in object key not supported near '\"a\\u0000\"'";
+        QTest::newRow("NULs in keys")
+            << false << "{\"a\\u0000\":1,\"b\":{\"\\u0000\\u0000\":\"\\u0000\"}}"
+            << "{\n  \"a\\u0000\": 1,\n  \"b\": {\n    \"\\u0000\\u0000\": \"\\u0000\"\n  }\n}";
+        QTest::newRow("repeated key with a NUL: the later value, no other key")
+            << false << R"({"k\u0000":1,"k":2,"k\u0000":3,"\u006b\u0000":4.0})"
+            << "{\n  \"k\\u0000\": 4.0,\n  \"k\": 2\n}";
+        // The first private-use characters stand in the document (as
+        // themselves, escaped, and in an escaped backslash's text): a NUL in a
+        // key is still told apart from each.
+        QTest::newRow("NUL in a key beside private-use characters")
+            << false
+            << "{\"\\uE001\":\"\uE000\",\"\\\\uE002\":0,\"\uE003\\u0000\":1,\"\\u0000\":\"\\\\u0000\"}"
+            << "{\n  \"\uE001\": \"\uE000\",\n  \"\\\\uE002\": 0,\n  \"\uE003\\u0000\": 1,\n"
+               "  \"\\u0000\": \"\\\\u0000\"\n}";
         QTest::newRow("repeated key: the later number in the first place")
             << false << R"({"a":1.50,"b":[2e0],"a":-0.0e0})" << "{\n  \"a\": -0.0e0,\n  \"b\": [\n    2e0\n  ]\n}";
         QTest::newRow("long integer in an invalid document")
