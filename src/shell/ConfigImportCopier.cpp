@@ -203,6 +203,11 @@ bool ConfigImportCopier::planEntry(Entry entry, Plan& plan) const
 // is not overwritten and a partly written one is removed.
 ConfigImportCopier::Copied ConfigImportCopier::copyRegularFile(const QString& source, const QString& target, qint64 maxSize)
 {
+    // Schema directories named twice or one inside another, and a certificate
+    // inside a schema directory, lead to the same file: it is copied once.
+    const QString copy = QDir::cleanPath(target);
+    if (m_copiedFiles.contains(copy))
+        return Copied::Done;
     const Result<QByteArray, RegularFile::Failure> content = RegularFile::read(source, maxSize);
     if (content.isError())
         return content.error().kind == RegularFile::Failure::Kind::TooLarge ? Copied::TooLarge : Copied::Failed;
@@ -217,6 +222,7 @@ ConfigImportCopier::Copied ConfigImportCopier::copyRegularFile(const QString& so
         file.remove();
         return Copied::Failed;
     }
+    m_copiedFiles.insert(copy);
     m_copiedEntries += 1;
     m_copiedBytes += content.value().size();
     return Copied::Done;

@@ -107,6 +107,17 @@ private slots:
             << QStringList { "50 Failed to copy Protocol Buffers schemas from 'protos/../../source': the path leads outside the "
                              "directory '%src%' of the configuration file" }
             << QStringList { "imported/protos" } << QStringList { "protos/a.proto" };
+        QTest::newRow("one schema folder named twice")
+            << ssl("", "", {}) << QStringList { "protos", "./protos/" } << QStringList()
+            << QStringList { "imported/protos", "imported/protos/" } << QStringList { "protos/a.proto" };
+        QTest::newRow("CA inside a schema folder")
+            << ssl("", "", { "protos/a.proto" }) << QStringList { "protos" } << QStringList()
+            << QStringList { "imported/protos/a.proto", "imported/protos" } << QStringList { "protos/a.proto" };
+        QTest::newRow("schema folder inside the whole directory")
+            << ssl("certs/client.pem", "", {}) << QStringList { "protos", "." } << QStringList()
+            << QStringList { "imported/certs/client.pem", "imported/protos", "imported/." }
+            << QStringList { "ca.pem", "certs/client.pem", "client.key", "cluster.yml", "keys/client.key", "protos/a.proto",
+                   "tls/both.pem" };
     }
 
     void importFile()
