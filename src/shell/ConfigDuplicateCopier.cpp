@@ -61,13 +61,7 @@ std::optional<KafkaError> ConfigDuplicateCopier::copyOwnFiles(Config& duplicate)
         const QString own = pathInOriginalDir(*path);
         if (own.isEmpty())
             continue;
-        const bool inTree = std::any_of(trees.cbegin(), trees.cend(), [&own](const QString& tree) {
-            return isSameOrInsideRelative(own, tree);
-        });
-        if (inTree && QFileInfo::exists(QStringLiteral("%1/%2").arg(m_copier.extraDir(), own))) {
-            *path = nameOfCopy(own);
-            continue;
-        }
+        // A file that came with a schema directory is not copied again.
         KafkaResult<QString> copied = m_copier.copyFile(own);
         if (copied.isError())
             return failed(std::move(copied).error());

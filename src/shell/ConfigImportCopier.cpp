@@ -49,11 +49,10 @@ KafkaResult<QString> ConfigImportCopier::copyFile(const QString& path)
     const std::optional<QString> inside = pathInside(path);
     if (!inside)
         return refused(tr("the path leads outside the directory '%1' of the configuration file").arg(m_sourceDir));
-    if (m_copied.contains(*inside))
-        return QStringLiteral("%1/%2").arg(m_newStem, path);
-
     const QString source = QStringLiteral("%1/%2").arg(m_sourceDir, path);
     const QString target = QStringLiteral("%1/%2").arg(extraDir(), path);
+    if (m_copiedFiles.contains(QDir::cleanPath(target)))
+        return QStringLiteral("%1/%2").arg(m_newStem, path);
     const QString resolved = QFileInfo(source).canonicalFilePath();
     if (!resolved.isEmpty() && !isInsideSource(resolved))
         return refused(tr("the path leads through a symbolic link to '%1', outside the directory '%2' of the configuration file")
@@ -72,7 +71,6 @@ KafkaResult<QString> ConfigImportCopier::copyFile(const QString& path)
         return refused(tooLarge);
     if (copied == Copied::Failed)
         return KafkaError(KafkaErrorCode::FileCopyError, tr("Failed to copy file from '%1' to '%2'").arg(source, target));
-    m_copied.insert(*inside);
     return QStringLiteral("%1/%2").arg(m_newStem, path);
 }
 

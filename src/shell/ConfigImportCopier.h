@@ -79,8 +79,7 @@ private:
     QString m_resolvedSourceDir; // empty when it cannot be resolved: nothing is inside
     QString m_newStem;
     QString m_clustersDir;
-    QSet<QString> m_copied; // cleaned relative paths of certificate and key files
-    QSet<QString> m_copiedFiles; // every file written, by its path
+    QSet<QString> m_copiedFiles; // every file written, by its cleaned path
     qsizetype m_copiedEntries = 0;
     qint64 m_copiedBytes = 0;
 };
