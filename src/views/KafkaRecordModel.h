@@ -28,11 +28,17 @@ public:
     // The record of a valid row (0 <= row < rowCount()).
     const KafkaRecord& record(const QModelIndex& index) const;
 
-    // Adds the records not held yet, each announced as one inserted row.
+    // Adds the records not held yet. New records that become adjacent rows
+    // are announced as one insertion, in row order.
     void insertRecords(QList<KafkaRecord> records);
     // Both inside a model reset.
     void removeRecordsWithTopic(const QString& topic);
     void clear();
+
+signals:
+    // Around the row insertions of one insertRecords call that adds records.
+    void batchAboutToBeInserted();
+    void batchInserted();
 
 private:
     OrderStatisticTree<KafkaRecord, RecordComparator> records;

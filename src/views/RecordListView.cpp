@@ -6,11 +6,14 @@
 #include <QApplication>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QScrollBar>
+#include <QSignalBlocker>
 
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -57,10 +60,13 @@ int RecordListView::wholeRowsInView() const
 qint64 RecordListView::contentTop() const
 {
     const qint64 value = verticalScrollBar()->value();
-    if (verticalScrollMode() == ScrollPerPixel)
-        return value;
     const QSize size = rowSize();
-    return size.isValid() ? value * size.height() : 0;
+    const qint64 height = size.isValid() ? size.height() : 0;
+    // Rows inserted above the view since the scroll bar was last set keep
+    // the rows in view where they are.
+    if (verticalScrollMode() == ScrollPerPixel)
+        return value + rowsInsertedAboveView * height;
+    return (value + rowsInsertedAboveView) * height;
 }
 
 qint64 RecordListView::rowAtY(int y) const
@@ -79,8 +85,7 @@ QRect RecordListView::rowRect(int row) const
     if (!size.isValid())
         return {};
     const qint64 top = qint64(row) * size.height() - contentTop();
-    return QRect(-horizontalOffset(), clampedCoordinate(top), std::max(size.width(), viewport()->width()),
-        size.height());
+    return QRect(-horizontalOffset(), clampedCoordinate(top), viewport()->width(), size.height());
 }
 
 QRect RecordListView::visualRect(const QModelIndex& index) const
@@ -93,6 +98,7 @@ QRect RecordListView::visualRect(const QModelIndex& index) const
 void RecordListView::scrollTo(const QModelIndex& index, ScrollHint hint)
 {
     executeDelayedItemsLayout();
+    updatePendingGeometries();
     if (!visualRect(index).isValid())
         return;
     const qint64 row = index.row();
@@ -244,22 +250,85 @@ QRegion RecordListView::visualRegionForSelection(const QItemSelection& selection
     return region;
 }
 
+void RecordListView::setModel(QAbstractItemModel* model)
+{
+    if (auto* records = qobject_cast<KafkaRecordModel*>(this->model())) {
+        disconnect(records, &KafkaRecordModel::batchAboutToBeInserted, this, &RecordListView::takeSelectionAside);
+        disconnect(records, &KafkaRecordModel::batchInserted, this, &RecordListView::restoreSelection);
+    }
+    QAbstractItemView::setModel(model);
+    if (auto* records = qobject_cast<KafkaRecordModel*>(model)) {
+        connect(records, &KafkaRecordModel::batchAboutToBeInserted, this, &RecordListView::takeSelectionAside);
+        connect(records, &KafkaRecordModel::batchInserted, this, &RecordListView::restoreSelection);
+    }
+}
+
+void RecordListView::reset()
+{
+    rowsInsertedAboveView = 0;
+    setAsideSelection.clear();
+    QAbstractItemView::reset();
+}
+
+void RecordListView::takeSelectionAside()
+{
+    // Qt's selection model splits a selected range at every row inserted
+    // inside it and walks all its ranges at every insertion: records
+    // arriving among a large selection would cost more with each one. The
+    // selection goes aside while the batch goes in, its ranges held by
+    // persistent indexes that follow the rows, and comes back whole: a record
+    // that lands inside a selected range joins it.
+    QItemSelectionModel* selections = selectionModel();
+    if (!selections || !selections->hasSelection())
+        return;
+    setAsideSelection = selections->selection();
+    const QSignalBlocker quiet(selections);
+    selections->clearSelection();
+}
+
+void RecordListView::restoreSelection()
+{
+    QItemSelectionModel* selections = selectionModel();
+    if (!selections || setAsideSelection.isEmpty())
+        return;
+    // Nothing was chosen or dropped: nobody hears of it. The second call
+    // settles the ranges as an insertion settles them, so that a Shift-click
+    // afterwards extends the selection as it would have.
+    const QSignalBlocker quiet(selections);
+    selections->select(std::exchange(setAsideSelection, {}), QItemSelectionModel::ClearAndSelect);
+    selections->select(QItemSelection(), QItemSelectionModel::Select);
+}
+
 void RecordListView::rowsInserted(const QModelIndex& parent, int start, int end)
 {
     QAbstractItemView::rowsInserted(parent, start, end);
     if (parent != rootIndex())
         return;
-    // A new first row sets the rows' size.
-    if (start == 0)
-        measuredRowSize = QSize();
-    updateGeometries();
-    // Rows inserted below the view move nothing in it.
-    if (start <= rowAtY(viewport()->height()))
+    // Once the user has scrolled away from the very top, the row at the top
+    // of the view stays there when rows go in above it; at the very top the
+    // view keeps showing the first rows. Rows inserted below the view move
+    // nothing in it.
+    if (contentTop() > 0 && start <= rowAtY(0))
+        rowsInsertedAboveView += end - start + 1;
+    else if (start <= rowAtY(viewport()->height()))
         viewport()->update();
+    // The scroll bars follow once per turn of the event loop, however many
+    // insertions the turn brings.
+    if (!geometriesPending) {
+        geometriesPending = true;
+        QMetaObject::invokeMethod(this, &RecordListView::updatePendingGeometries, Qt::QueuedConnection);
+    }
+}
+
+void RecordListView::updatePendingGeometries()
+{
+    if (geometriesPending)
+        updateGeometries();
 }
 
 void RecordListView::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end)
 {
+    updatePendingGeometries();
     QAbstractItemView::rowsAboutToBeRemoved(parent, start, end);
     if (parent == rootIndex())
         scheduleDelayedItemsLayout();
@@ -267,14 +336,17 @@ void RecordListView::rowsAboutToBeRemoved(const QModelIndex& parent, int start, 
 
 void RecordListView::updateGeometries()
 {
+    geometriesPending = false;
     const QSize size = rowSize();
     const qint64 count = rowCount();
     QScrollBar* vertical = verticalScrollBar();
-    QScrollBar* horizontal = horizontalScrollBar();
+    // Rows are as wide as the viewport, whatever their keys.
+    horizontalScrollBar()->setRange(0, 0);
     if (!size.isValid()) {
         vertical->setRange(0, 0);
-        horizontal->setRange(0, 0);
+        rowsInsertedAboveView = 0;
     } else {
+        const qint64 top = contentTop();
         const int viewHeight = viewport()->height();
         if (verticalScrollMode() == ScrollPerItem) {
             const int inView = wholeRowsInView();
@@ -286,16 +358,24 @@ void RecordListView::updateGeometries()
             vertical->setPageStep(viewHeight);
             vertical->setRange(0, int(std::clamp<qint64>(count * size.height() - viewHeight, 0, INT_MAX)));
         }
-        const int viewWidth = viewport()->width();
-        horizontal->setSingleStep(std::max(1, fontMetrics().averageCharWidth()));
-        horizontal->setPageStep(viewWidth);
-        horizontal->setRange(0, std::max(0, size.width() - viewWidth));
+        if (rowsInsertedAboveView != 0) {
+            // The rows in view stay where they are drawn: the scroll bar
+            // takes up the rows that went in above them.
+            rowsInsertedAboveView = 0;
+            const qint64 value = verticalScrollMode() == ScrollPerItem ? top / size.height() : top;
+            const QScopedValueRollback keep(keepingRowsInPlace, true);
+            vertical->setValue(int(std::clamp<qint64>(value, vertical->minimum(), vertical->maximum())));
+        }
     }
     QAbstractItemView::updateGeometries();
 }
 
 void RecordListView::scrollContentsBy(int dx, int dy)
 {
+    // What the view shows does not move when the scroll bar takes up rows
+    // inserted above it.
+    if (keepingRowsInPlace)
+        return;
     if (verticalScrollMode() == ScrollPerItem && dy != 0) {
         // The scroll bar counts rows; the viewport moves by pixels, and a
         // move past its height shows only new rows whatever its length.

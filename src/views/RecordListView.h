@@ -2,19 +2,28 @@
 
 #include <QAbstractItemView>
 #include <QElapsedTimer>
+#include <QItemSelection>
 #include <QSize>
 #include <QString>
 
 // The records tab's list of records (a KafkaRecordModel painted by a
 // KafkaRecordListItemDelegate): the rows of the model's first column, one
 // below the other, each as high as the delegate makes the first row and as
-// wide as the viewport (or the first row, when that is wider).
+// wide as the viewport, however long its key (the delegate elides it).
 //
 // Because every row has the same height, where a row lies is arithmetic:
 // nothing is laid out ahead of painting, painting and hit-testing touch only
 // the rows in view, and inserting a row costs the same with ten rows as with
 // millions, however fast rows arrive. The vertical scroll bar counts rows (in
-// pixels with ScrollPerPixel); an insertion leaves its value as it is.
+// pixels with ScrollPerPixel) and is brought up to date once per turn of the
+// event loop, not per insertion.
+//
+// Rows arriving keep what the user looks at in place: once scrolled away
+// from the very top, the row at the top of the view stays at the top when
+// rows go in above it (at the very top, the view keeps showing the first
+// rows); rows going in below the view move nothing. The selection stays as
+// it was, a record that lands inside a selected range joining it, and
+// arrivals announce no selection change.
 //
 // Typing in it moves to a row whose key, as the row shows it, starts with
 // what was typed, ignoring case, as Qt's lists do: letters typed within
@@ -39,6 +48,8 @@ public:
     QModelIndex indexAt(const QPoint& point) const override;
     void keyboardSearch(const QString& search) override;
     void doItemsLayout() override;
+    void setModel(QAbstractItemModel* model) override;
+    void reset() override;
 
 protected:
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
@@ -55,6 +66,10 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void takeSelectionAside();
+    void restoreSelection();
+    void updatePendingGeometries();
+
     int rowCount() const;
     // The size of every row: the delegate's size of the first row, measured
     // again after each layout, 1 x 1 at least. Invalid while there are no rows.
@@ -71,6 +86,14 @@ private:
     int findKeyStartingWith(const QString& text, int startRow) const;
 
     mutable QSize measuredRowSize;
+    // Rows inserted above the view that the scroll bar's value has yet to
+    // take up, and whether the scroll bars wait for that update.
+    qint64 rowsInsertedAboveView = 0;
+    bool geometriesPending = false;
+    // The scroll bar is taking up rows inserted above the view.
+    bool keepingRowsInPlace = false;
+    // The selection while a batch of records goes in.
+    QItemSelection setAsideSelection;
     QString typed;
     QElapsedTimer sinceLastKey;
 };

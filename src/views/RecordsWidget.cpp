@@ -499,12 +499,14 @@ void RecordsWidget::clearRecordError()
 
 void RecordsWidget::recordChangedSlot(const QItemSelection& selected, const QItemSelection& /*deselected*/)
 {
-    const QModelIndexList indexes = selected.indexes();
-    if (indexes.isEmpty()) {
-        ui->recordDetailView->clearRecord();
+    // The first record of what was just selected is shown; the pane empties
+    // only when no record is selected any more.
+    if (!selected.isEmpty()) {
+        ui->recordDetailView->showRecord(recordModel->record(selected.first().topLeft()), compositeDeserializer);
         return;
     }
-    ui->recordDetailView->showRecord(recordModel->record(indexes.first()), compositeDeserializer);
+    if (!ui->recordsListView->selectionModel()->hasSelection())
+        ui->recordDetailView->clearRecord();
 }
 
 void RecordsWidget::showHexRecord(const QByteArray& bytes)

@@ -11,12 +11,15 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 #include <set>
 
 namespace {
 
 using Batches = QList<QList<KafkaRecord>>;
+// First and last row of each insertion.
+using Rows = QList<QPair<int, int>>;
 
 KafkaRecord record(std::int64_t timestamp, const QString& topic, std::int32_t partition, std::int64_t offset,
     QByteArray key = "key")
@@ -58,8 +61,9 @@ public:
     static void initMain() { pinTimeZoneAndLocale(); }
 
 private slots:
-    // Each new record is announced once, alone, at its row between its neighbours;
-    // then `after` ("clear" or a topic to remove) resets the model.
+    // Each new record is announced once, at its row between its neighbours,
+    // together with the new records adjacent to it; then `after` ("clear" or
+    // a topic to remove) resets the model.
     void insertion_data()
     {
         QTest::addColumn<Batches>("batches");
@@ -87,11 +91,13 @@ private slots:
         const KafkaRecordModel::RecordComparator less;
         std::set<KafkaRecord, KafkaRecordModel::RecordComparator> seen;
         connect(&model, &QAbstractItemModel::rowsInserted, this, [&](const QModelIndex&, int first, int last) {
-            QCOMPARE(last, first);
-            const KafkaRecord& inserted = model.record(model.index(first));
-            QVERIFY(seen.insert(inserted).second);
-            QVERIFY(first == 0 || less(model.record(model.index(first - 1)), inserted));
-            QVERIFY(first + 1 == model.rowCount() || less(inserted, model.record(model.index(first + 1))));
+            QVERIFY(first <= last);
+            for (int row = first; row <= last; ++row) {
+                const KafkaRecord& inserted = model.record(model.index(row));
+                QVERIFY(seen.insert(inserted).second);
+                QVERIFY(row == 0 || less(model.record(model.index(row - 1)), inserted));
+                QVERIFY(row + 1 == model.rowCount() || less(inserted, model.record(model.index(row + 1))));
+            }
         });
         std::set<KafkaRecord, KafkaRecordModel::RecordComparator> distinct;
         for (const QList<KafkaRecord>& batch : batches) {
@@ -109,6 +115,63 @@ private slots:
             QCOMPARE(rows(model), expected);
         model.insertRecords({record(-1, "z", 0, 0)});
         QCOMPARE(rows(model).value(0), "-1/z/0/0");
+    }
+
+    // A batch is announced as one insertion per run of new records that end
+    // up side by side, in row order, between one signal before the batch and
+    // one after it; a batch of records held already announces nothing.
+    void runsAnnouncedTogether_data()
+    {
+        QTest::addColumn<QList<std::int64_t>>("held");
+        QTest::addColumn<QList<std::int64_t>>("batch"); // timestamps
+        QTest::addColumn<Rows>("insertions");
+
+        QTest::newRow("continuing the list") << QList<std::int64_t> {10, 20} << QList<std::int64_t> {30, 31, 32}
+                                             << Rows {{2, 4}};
+        QTest::newRow("shuffled, among and around the rows")
+            << QList<std::int64_t> {10, 20, 30} << QList<std::int64_t> {35, 31, 5, 15, 16, 32, 20, 31}
+            << Rows {{0, 0}, {2, 3}, {6, 8}};
+        QTest::newRow("into an empty list") << QList<std::int64_t> {} << QList<std::int64_t> {3, 1, 2}
+                                            << Rows {{0, 2}};
+        QTest::newRow("nothing new") << QList<std::int64_t> {10, 20} << QList<std::int64_t> {20, 10} << Rows {};
+    }
+
+    void runsAnnouncedTogether()
+    {
+        QFETCH(QList<std::int64_t>, held);
+        QFETCH(QList<std::int64_t>, batch);
+        QFETCH(Rows, insertions);
+        const auto records = [](const QList<std::int64_t>& timestamps) {
+            QList<KafkaRecord> list;
+            for (const std::int64_t timestamp : timestamps)
+                list.append(record(timestamp, "t", 0, timestamp));
+            return list;
+        };
+        KafkaRecordModel model;
+        model.insertRecords(records(held));
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QStringList announced;
+        connect(&model, &KafkaRecordModel::batchAboutToBeInserted, this, [&] { announced.append("batch"); });
+        connect(&model, &QAbstractItemModel::rowsInserted, this, [&](const QModelIndex&, int first, int last) {
+            announced.append(QStringLiteral("%1-%2").arg(first).arg(last));
+        });
+        connect(&model, &KafkaRecordModel::batchInserted, this, [&] { announced.append("done"); });
+        model.insertRecords(records(batch));
+        QStringList expected;
+        for (const auto& [first, last] : insertions)
+            expected.append(QStringLiteral("%1-%2").arg(first).arg(last));
+        if (!expected.isEmpty()) {
+            expected.prepend("batch");
+            expected.append("done");
+        }
+        QCOMPARE(announced, expected);
+        QList<std::int64_t> all = held + batch;
+        std::sort(all.begin(), all.end());
+        all.erase(std::unique(all.begin(), all.end()), all.end());
+        QList<std::int64_t> shown;
+        for (int row = 0; row < model.rowCount(); ++row)
+            shown.append(model.record(model.index(row)).timestamp);
+        QCOMPARE(shown, all);
     }
 
     void texts_data()

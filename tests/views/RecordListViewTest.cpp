@@ -6,6 +6,8 @@
 #include "Screenshot.h"
 
 #include <QApplication>
+#include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
@@ -103,7 +105,9 @@ public:
 
 private slots:
     // The rows in view are drawn at every moment while rows keep arriving,
-    // and the view keeps showing the same rows of the list.
+    // and the view keeps showing the same rows of the list: the record at
+    // its top stays there when rows go in above it, and a view at the very
+    // top stays there.
     void rowsDrawnWhileRowsArrive_data()
     {
         QTest::addColumn<ScrollMode>("mode");
@@ -124,8 +128,9 @@ private slots:
         QVERIFY(list.show());
         QScrollBar* bar = list.view.verticalScrollBar();
         bar->setValue(int(position * bar->maximum()));
-        const int value = bar->value();
         QTRY_VERIFY(list.drawsItsTopRow());
+        const QString topKey = list.keyAt(list.view.indexAt(QPoint(1, 1)));
+        const int topY = list.view.visualRect(list.view.indexAt(QPoint(1, 1))).top();
 
         const Arrivals arrivals(list);
         QStringList failures;
@@ -133,12 +138,85 @@ private slots:
             QTest::qWait(40);
             if (!list.drawsItsTopRow())
                 failures.append(QStringLiteral("nothing drawn at %1 rows").arg(list.model.rowCount()));
-            if (bar->value() != value)
-                failures.append(QStringLiteral("scrolled to %1 from %2").arg(bar->value()).arg(value));
+            const QModelIndex top = list.view.indexAt(QPoint(1, 1));
+            if (list.keyAt(top) != topKey || list.view.visualRect(top).top() != topY)
+                failures.append(QStringLiteral("%1 at the top instead of %2").arg(list.keyAt(top), topKey));
+            if (position == 0 && bar->value() != 0)
+                failures.append(QStringLiteral("scrolled to %1 from the top").arg(bar->value()));
         }
         QVERIFY2(list.nextArrival >= 100, "too few records arrived");
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QStringLiteral("; "))));
         QVERIFY(saveScreenshot(list.view, QStringLiteral("record-list-arriving")));
+    }
+
+    // Every row is as wide as the view, whatever its key or the first row's:
+    // a long key is cut with an ellipsis, the timestamp stays at the right
+    // edge, and nothing scrolls sideways.
+    void rowsAsWideAsTheView_data()
+    {
+        QTest::addColumn<int>("keyRow");
+        QTest::addColumn<int>("keyLength");
+        QTest::newRow("138 characters in the first row") << 0 << 138;
+        QTest::newRow("4,997 characters in the first row") << 0 << 4997;
+        QTest::newRow("4,997 characters in a later row") << 2 << 4997;
+    }
+
+    void rowsAsWideAsTheView()
+    {
+        QFETCH(int, keyRow);
+        QFETCH(int, keyLength);
+        // The same list twice, the one with the long key and one without.
+        QRect keyLine;
+        const auto grab = [&](bool longKey, QStringList& lines) {
+            ShownList list(5, QAbstractItemView::ScrollPerItem);
+            const KafkaRecord& shown = list.model.record(list.model.index(keyRow));
+            QByteArray key = "order-service.events.v2/customer=";
+            key += QByteArray(keyLength - key.size(), 'x');
+            KafkaRecord changed = ShownList::record(shown.timestamp, shown.partition, shown.offset,
+                longKey ? key : QByteArray("short"));
+            KafkaRecordModel& model = list.model;
+            QList<KafkaRecord> records;
+            for (int row = 0; row < model.rowCount(); ++row)
+                records.append(row == keyRow ? changed : model.record(model.index(row)));
+            model.clear();
+            model.insertRecords(records);
+            if (!list.show())
+                return QImage();
+            QTest::qWait(20);
+            const int width = list.view.viewport()->width();
+            for (int row = 0; row < model.rowCount(); ++row) {
+                if (list.view.visualRect(model.index(row)).width() != width)
+                    return QImage();
+            }
+            if (list.view.horizontalScrollBar()->maximum() != 0 || list.view.horizontalScrollBar()->isVisible())
+                return QImage();
+            lines = DrawnText::linesOf(*list.view.viewport());
+            const QRect row = list.view.visualRect(model.index(keyRow));
+            keyLine = QRect(row.topLeft(), QSize(row.width(), row.height() / 2));
+            if (longKey)
+                saveScreenshot(list.view, "record-list-long-key-" + QString::number(keyRow));
+            return list.view.viewport()->grab().toImage();
+        };
+        QStringList lines;
+        const QImage withKey = grab(true, lines);
+        QStringList plainLines;
+        const QImage plain = grab(false, plainLines);
+        QVERIFY2(!withKey.isNull() && !plain.isNull(), "a row is not as wide as the view");
+        QCOMPARE(lines.size(), plainLines.size());
+        // Only the long key's line differs; it ends in an ellipsis.
+        for (qsizetype line = 0; line < lines.size(); ++line) {
+            if (line == 2 * keyRow) {
+                QVERIFY2(lines.at(line).startsWith("order-service.events.v2/customer=x"), qPrintable(lines.at(line)));
+                QVERIFY2(lines.at(line).endsWith(QChar(0x2026)), qPrintable(lines.at(line).right(20)));
+            } else {
+                QCOMPARE(lines.at(line), plainLines.at(line));
+            }
+        }
+        for (int y = 0; y < withKey.height(); ++y) {
+            if (y < keyLine.top() || y > keyLine.bottom())
+                QVERIFY2(withKey.copy(0, y, withKey.width(), 1) == plain.copy(0, y, plain.width(), 1),
+                    qPrintable(QStringLiteral("line %1 differs").arg(y)));
+        }
     }
 
     // A click picks the row drawn under it and the keys move from row to
@@ -184,6 +262,91 @@ private slots:
         QCOMPARE(list.view.currentIndex().row(), 0);
         QCOMPARE(bar->value(), 0);
         QVERIFY(list.drawsItsTopRow());
+    }
+
+    // Rows selected stay selected while records arrive among them, without a
+    // word of a selection change, and the selection keeps its ranges: a
+    // record that lands inside a selected range joins it, one beside or
+    // between ranges does not. Ranges never split, so what an arrival costs
+    // does not grow with the selection.
+    void selectionKeptWhileRowsArrive_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("all, by Ctrl+A") << "all";
+        QTest::newRow("a Shift-click range") << "shift";
+        QTest::newRow("Shift+End") << "shift-end";
+        QTest::newRow("rows Ctrl-clicked apart") << "ctrl";
+        QTest::newRow("one row") << "one";
+    }
+
+    void selectionKeptWhileRowsArrive()
+    {
+        QFETCH(QString, how);
+        ShownList list(20'000, QAbstractItemView::ScrollPerItem);
+        list.view.setSelectionMode(QAbstractItemView::ExtendedSelection);
+        QVERIFY(list.show());
+        list.view.setFocus();
+        QItemSelectionModel* selections = list.view.selectionModel();
+        const auto click = [&](int row, Qt::KeyboardModifiers modifiers = {}) {
+            QTest::mouseClick(
+                list.view.viewport(), Qt::LeftButton, modifiers, list.view.visualRect(list.model.index(row)).center());
+        };
+        if (how == "all") {
+            QTest::keyClick(&list.view, Qt::Key_A, Qt::ControlModifier);
+        } else if (how == "shift") {
+            click(2);
+            click(8, Qt::ShiftModifier);
+        } else if (how == "shift-end") {
+            click(2);
+            QTest::keyClick(&list.view, Qt::Key_End, Qt::ShiftModifier);
+        } else if (how == "ctrl") {
+            click(1);
+            click(3, Qt::ControlModifier);
+            click(5, Qt::ControlModifier);
+            click(6, Qt::ControlModifier);
+        } else {
+            click(4);
+        }
+        // Each range by its first and last record.
+        QList<std::pair<KafkaRecord, KafkaRecord>> ranges;
+        for (const QItemSelectionRange& range : selections->selection())
+            ranges.append({list.model.record(range.topLeft()), list.model.record(range.bottomRight())});
+        QVERIFY(!ranges.isEmpty());
+        const QModelIndex current = list.view.currentIndex();
+        const QString currentKey = list.keyAt(current);
+        QSignalSpy changes(selections, &QItemSelectionModel::selectionChanged);
+
+        // Among the first rows, where every selection lies, and over the
+        // whole list; before the first row and after the last one.
+        QRandomGenerator random(7);
+        for (int batch = 0; batch < 20; ++batch) {
+            QList<KafkaRecord> records;
+            for (int n = 0; n < 100; ++n) {
+                const int within = n % 2 ? 100 : 20'000;
+                const std::int64_t timestamp = n == 0 ? -1 - batch : random.bounded(within) * 10 + 5;
+                records.append(ShownList::record(timestamp, 1, list.nextArrival, "new-" + QByteArray::number(list.nextArrival)));
+                ++list.nextArrival;
+            }
+            list.model.insertRecords(std::move(records));
+            QTest::qWait(1);
+        }
+
+        QCOMPARE(changes.size(), 0);
+        QCOMPARE(selections->selection().size(), ranges.size());
+        QCOMPARE(list.keyAt(list.view.currentIndex()), currentKey);
+        const KafkaRecordModel::RecordComparator less;
+        QStringList wrong;
+        for (int row = 0; row < list.model.rowCount(); ++row) {
+            const KafkaRecord& r = list.model.record(list.model.index(row));
+            bool expected = false;
+            for (const auto& [first, last] : ranges) {
+                if (r.partition == 0 ? !less(r, first) && !less(last, r) : less(first, r) && less(r, last))
+                    expected = true;
+            }
+            if (selections->isSelected(list.model.index(row)) != expected)
+                wrong.append(QString::fromUtf8(r.key));
+        }
+        QVERIFY2(wrong.isEmpty(), qPrintable(QStringLiteral("%1 rows wrong: %2").arg(wrong.size()).arg(wrong.mid(0, 10).join(", "))));
     }
 
     // Wherever a row lies, scrolling to it brings it wholly into view, and

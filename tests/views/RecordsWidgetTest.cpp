@@ -3,6 +3,7 @@
 #include "Config.h"
 #include "KafkaClusterClient.h"
 #include "PinnedLocale.h"
+#include "RecordDetailView.h"
 #include "RecordListView.h"
 #include "RecordsWidget.h"
 #include "Screenshot.h"
@@ -12,6 +13,9 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QListView>
+#include <QPlainTextEdit>
+#include <QTableView>
+#include <QTextDocument>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
@@ -199,6 +203,58 @@ private slots:
         }
         QCOMPARE(tooltips, titles);
         QVERIFY(saveScreenshot(tab, QStringLiteral("records-tab-long-titles")));
+    }
+
+    // A selected record stays selected, shown in the pane as it was (not
+    // decoded again) and at the top of the list while older records arrive
+    // above it in batches.
+    void selectedRecordKeptWhileOlderRecordsArrive()
+    {
+        ShownTab shown;
+        QVERIFY(shown.show());
+        RecordsWidget& tab = shown.tab;
+        const auto records = [](std::int64_t firstTimestamp, int count, int partition) {
+            QList<KafkaRecord> list;
+            for (int n = 0; n < count; ++n) {
+                const std::int64_t timestamp = firstTimestamp + n;
+                list.append(KafkaRecord {.timestamp = timestamp, .topic = "orders", .partition = partition,
+                    .offset = timestamp, .key = "key-" + QByteArray::number(timestamp),
+                    .value = "{\"n\":" + QByteArray::number(timestamp) + "}",
+                    .headers = {{QStringLiteral("trace"), QByteArray::number(timestamp)}}});
+            }
+            return list;
+        };
+        tab.recordsFiltered(records(1000, 1000, 0));
+        QAbstractItemView* list = recordList(tab);
+        QVERIFY(list != nullptr);
+        QTRY_COMPARE(list->model()->rowCount(), 1000);
+        const QModelIndex chosen = list->model()->index(500, 0);
+        list->scrollTo(chosen, QAbstractItemView::PositionAtTop);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(chosen).center());
+        auto* pane = tab.findChild<RecordDetailView*>();
+        QVERIFY(pane != nullptr);
+        auto* value = pane->findChild<QPlainTextEdit*>();
+        auto* headers = pane->findChild<QTableView*>();
+        QVERIFY(value != nullptr && headers != nullptr);
+        QTRY_VERIFY(value->toPlainText().contains("1500"));
+        const QString shownValue = value->toPlainText();
+        QCOMPARE(headers->model()->rowCount(), 1);
+        QSignalSpy decodedAgain(value->document(), &QTextDocument::contentsChanged);
+        const auto keyAt = [&](const QModelIndex& index) { return index.data().toString(); };
+        const QString chosenKey = keyAt(chosen);
+
+        for (int batch = 0; batch < 5; ++batch) {
+            tab.recordsFiltered(records(20 * batch, 20, 1));
+            QTRY_COMPARE(list->model()->rowCount(), 1000 + 20 * (batch + 1));
+            const QModelIndexList selected = list->selectionModel()->selectedIndexes();
+            QCOMPARE(selected.size(), 1);
+            QCOMPARE(keyAt(selected.first()), chosenKey);
+            QCOMPARE(value->toPlainText(), shownValue);
+            QCOMPARE(headers->model()->rowCount(), 1);
+            QCOMPARE(keyAt(list->indexAt(QPoint(1, 1))), chosenKey);
+        }
+        QCOMPARE(decodedAgain.size(), 0);
+        QVERIFY(saveScreenshot(tab, QStringLiteral("records-tab-older-records-arrived")));
     }
 };
 
