@@ -29,6 +29,32 @@ QString resolvedPath(const QString& path)
     return resolved;
 }
 
+// The path with "." and ".." applied where the system applies them when it
+// opens the path: ".." after a symbolic link leads to the parent of the link's
+// target, not back to the directory holding the link. Every other part, links
+// included, stays as written. A relative path is taken from the current
+// directory. A part that does not resolve (missing, or a link loop) is stepped
+// back over as written: the system refuses such a path, and a tail that does
+// not exist yet is most likely meant that way.
+QString withParentsApplied(const QString& path)
+{
+    if (path.isEmpty())
+        return path;
+    QString walked = QDir::isRelativePath(path) ? QDir::currentPath() : QStringLiteral("/");
+    for (const QString& part : path.split('/', Qt::SkipEmptyParts)) {
+        if (part == QLatin1String("."))
+            continue;
+        if (part == QLatin1String("..")) {
+            const QFileInfo last(walked);
+            const QString target = last.isSymLink() ? last.canonicalFilePath() : QString();
+            walked = QFileInfo(target.isEmpty() ? walked : target).path();
+            continue;
+        }
+        walked = walked.endsWith('/') ? walked + part : walked + '/' + part;
+    }
+    return walked;
+}
+
 // `ancestors` holds the canonical paths of the source directories being copied
 // on the way down; a subdirectory that resolves to one of them is a link back
 // into the tree and is skipped.
@@ -89,8 +115,8 @@ bool isSameOrInside(const QString& path, const QString& directory)
 
 std::optional<QString> pathWithin(const QString& path, const QString& directory)
 {
-    const QString cleanedDirectory = QDir::cleanPath(directory);
-    const QString cleanedPath = QDir::cleanPath(path);
+    const QString cleanedDirectory = withParentsApplied(directory);
+    const QString cleanedPath = withParentsApplied(path);
     if (isSameOrInside(cleanedPath, cleanedDirectory))
         return QDir(cleanedDirectory).relativeFilePath(cleanedPath);
     const QString resolvedDirectory = QFileInfo(cleanedDirectory).canonicalFilePath();

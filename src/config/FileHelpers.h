@@ -21,11 +21,13 @@ bool isSameOrInside(const QString& path, const QString& directory);
 // Where `path` lies in `directory` when reaching it passes through that
 // directory under any spelling: the path lies in it as written, or the path
 // or one of its leading parts resolves (symbolic links followed) to the
-// directory or below it. Both are absolute. The answer is relative to the
-// directory, "." for the directory itself, and spelled from the longest part
-// that leads in; nothing when the path does not pass through it. A part that
-// does not resolve (missing, or a link loop, which the system answers with an
-// error) does not lead in; each part is resolved once, so the look-up ends.
+// directory or below it. A ".." in either leads where the system takes it:
+// after a symbolic link, to the parent of the link's target. Both are
+// absolute. The answer is relative to the directory, "." for the directory
+// itself, and spelled from the longest part that leads in; nothing when the
+// path does not pass through it. A part that does not resolve (missing, or a
+// link loop, which the system answers with an error) does not lead in; each
+// part is resolved once, so the look-up ends.
 std::optional<QString> pathWithin(const QString& path, const QString& directory);
 
 // Copies one file, creating the destination's directory first. False when the

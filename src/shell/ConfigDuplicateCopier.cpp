@@ -79,7 +79,8 @@ QString ConfigDuplicateCopier::pathInOriginalDir(const QString& stored) const
 {
     if (stored.isEmpty() || m_originalDir.isEmpty())
         return QString();
-    const QString path = QDir::cleanPath(resolveClusterPath(stored));
+    // Not cleaned: ".." after a symbolic link leads to the parent of its target.
+    const QString path = resolveClusterPath(stored);
     if (!QFileInfo::exists(path))
         return QString();
     return pathWithin(path, m_originalDir).value_or(QString());

@@ -167,6 +167,11 @@ private slots:
         QTest::newRow("into a linked directory") << "own/certs/ca.pem" << "alias" << "certs/ca.pem";
         QTest::newRow("through a linked parent") << "home/own/certs/ca.pem" << "own" << "certs/ca.pem";
         QTest::newRow("a file linked into it") << "other/ca.pem" << "own" << "certs/ca.pem";
+        QTest::newRow("\"..\" after a link") << "sublink/../certs/ca.pem" << "own" << "certs/ca.pem";
+        QTest::newRow("\"..\" after a link, missing") << "sublink/x/../../none/ca.pem" << "own" << "none/ca.pem";
+        QTest::newRow("\"..\" after a link out of it") << "own/out/../own/x.pem" << "own" << "-";
+        QTest::newRow("into a directory named with \"..\" after a link") << "own/certs/ca.pem" << "sublink/.." << "certs/ca.pem";
+        QTest::newRow("\"..\" after a link loop") << "loop/../own/certs/ca.pem" << "own" << "certs/ca.pem";
         QTest::newRow("a sibling with the same beginning") << "own2/ca.pem" << "own" << "-";
         QTest::newRow("a link to a sibling") << "elsewhere/ca.pem" << "own" << "-";
         QTest::newRow("a link loop on the way") << "loop/x/ca.pem" << "own" << "-";
@@ -184,7 +189,7 @@ private slots:
         QVERIFY(QFile::link("own", m_clustersDir + "/alias") && QFile::link("own2", m_clustersDir + "/elsewhere"));
         QVERIFY(QFile::link(m_clustersDir, m_clustersDir + "/home"));
         QVERIFY(QDir().mkpath(m_clustersDir + "/other") && QFile::link("../own/certs/ca.pem", m_clustersDir + "/other/ca.pem"));
-        QVERIFY(QFile::link("loop", m_clustersDir + "/loop"));
+        QVERIFY(QFile::link("loop", m_clustersDir + "/loop") && QFile::link("own/certs", m_clustersDir + "/sublink"));
         const std::optional<QString> found = ::pathWithin(m_clustersDir + "/" + named, m_clustersDir + "/" + directory);
         QCOMPARE(found.value_or("-"), within);
     }

@@ -362,6 +362,9 @@ private slots:
         QTest::newRow("through a linked parent")
             << QStringList { "%linked%/orders/certs/ca.pem" } << QStringList { "%linked%/orders/protos" } << copiedCa
             << QStringList { "orders-1/protos" } << tree;
+        QTest::newRow("\"..\" after a linked directory")
+            << QStringList { "sublink/../certs/ca.pem" } << QStringList { "orders/protos" } << copiedCa
+            << QStringList { "orders-1/protos" } << tree;
         QTest::newRow("a file linked from elsewhere")
             << QStringList { "shared/link.pem" } << QStringList() << copiedCa << QStringList()
             << QStringList { "certs/ca.pem" };
@@ -389,7 +392,7 @@ private slots:
         QVERIFY(writeFile(m_home.filePath("protos/b.proto"), "syntax = \"proto2\";\n"));
         if (files.isEmpty())
             QVERIFY(QFile::link(m_home.filePath("protos"), clusters + "/orders/linked"));
-        QVERIFY(QFile::link("orders", clusters + "/alias"));
+        QVERIFY(QFile::link("orders", clusters + "/alias") && QFile::link("orders/certs", clusters + "/sublink"));
         QVERIFY(QDir().mkpath(clusters + "/shared") && QFile::link("../orders/certs/ca.pem", clusters + "/shared/link.pem"));
         const QString linked = m_home.filePath("linked-config");
         QVERIFY(QFile::exists(linked) || QFile::link(QFileInfo(Settings::configDir()).path(), linked));

@@ -151,6 +151,10 @@ private slots:
             << "  ssl:\n    server-ca-certificate-paths: [" + clusters().toUtf8() + "/old/certs/ca.pem]\n" << true << true;
         QTest::newRow("CA file linked from the other's directory")
             << QByteArray("  ssl:\n    server-ca-certificate-paths: [copy/ca.pem]\n") << true << false;
+        QTest::newRow("CA file, \"..\" after a linked directory, relative")
+            << QByteArray("  ssl:\n    server-ca-certificate-paths: [sublink/../certs/ca.pem]\n") << true << false;
+        QTest::newRow("CA file, \"..\" after a linked directory, absolute")
+            << "  ssl:\n    server-ca-certificate-paths: [" + clusters().toUtf8() + "/sublink/../certs/ca.pem]\n" << true << false;
         QTest::newRow("nothing there, through a linked directory")
             << QByteArray("  ssl:\n    server-ca-certificate-paths: [elsewhere/ca.pem]\n") << false << false;
     }
@@ -170,6 +174,7 @@ private slots:
         QVERIFY(writeFile(clusters() + "/old/certs/ca.pem", "ca"));
         QVERIFY(writeFile(clusters() + "/older/ca.pem", "ca"));
         QVERIFY(QFile::link("old", clusters() + "/alias") && QFile::link("older", clusters() + "/elsewhere"));
+        QVERIFY(QFile::link("old/certs", clusters() + "/sublink"));
         QVERIFY(QDir().mkpath(clusters() + "/copy") && QFile::link("../old/certs/ca.pem", clusters() + "/copy/ca.pem"));
         configFile("copy", "Copy", otherNames);
         MainWindow window;
