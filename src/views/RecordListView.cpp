@@ -2,6 +2,7 @@
 
 #include "KafkaRecordListItemDelegate.h"
 #include "KafkaRecordModel.h"
+#include "SteadyScrollBar.h"
 
 #include <QApplication>
 #include <QPaintEvent>
@@ -31,6 +32,9 @@ int clampedCoordinate(qint64 value)
 RecordListView::RecordListView(QWidget* parent)
     : QAbstractItemView(parent)
 {
+    // Rows arriving change the range at every turn of the event loop; the
+    // bar is drawn again only when that shows.
+    setVerticalScrollBar(new SteadyScrollBar(Qt::Vertical));
 }
 
 int RecordListView::rowCount() const

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QRandomGenerator>
 #include <QSignalSpy>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
@@ -347,6 +348,35 @@ private slots:
                 wrong.append(QString::fromUtf8(r.key));
         }
         QVERIFY2(wrong.isEmpty(), qPrintable(QStringLiteral("%1 rows wrong: %2").arg(wrong.size()).arg(wrong.mid(0, 10).join(", "))));
+    }
+
+    // The list's scroll bar skips drawing range changes that leave its look
+    // as it is: after every change, what is on screen is what drawing the
+    // bar now gives.
+    void scrollBarDrawnAsItStands()
+    {
+        ShownList list(100, QAbstractItemView::ScrollPerItem);
+        QVERIFY(list.show());
+        QScrollBar* bar = list.view.verticalScrollBar();
+        const auto image = [](const QPixmap& pixmap) {
+            return pixmap.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        };
+        const auto onScreen = [&] {
+            const QPoint at = bar->mapTo(bar->window(), QPoint(0, 0));
+            return image(bar->screen()->grabWindow(bar->window()->winId(), at.x(), at.y(), bar->width(), bar->height()));
+        };
+        // (maximum, value) in turn: ranges growing a little and a lot, at
+        // the top, in the middle and at the end, and shrinking again.
+        const std::pair<int, int> steps[] { { 200, 0 }, { 201, 0 }, { 100'000, 0 }, { 100'001, 0 }, { 100'001, 50'000 },
+            { 100'002, 50'000 }, { 200'000, 50'000 }, { 200'000, 200'000 }, { 200'001, 200'000 }, { 300, 300 },
+            { 301, 300 }, { 10, 5 }, { 1'000'000, 5 }, { 0, 0 }, { 1, 0 } };
+        for (const auto& [maximum, value] : steps) {
+            bar->setRange(0, maximum);
+            bar->setValue(value);
+            QTest::qWait(5);
+            QVERIFY2(onScreen() == image(bar->grab()),
+                qPrintable(QStringLiteral("differs at %1 of %2").arg(value).arg(maximum)));
+        }
     }
 
     // Wherever a row lies, scrolling to it brings it wholly into view, and
