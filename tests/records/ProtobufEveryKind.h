@@ -56,7 +56,8 @@ message Node {
 inline const QByteArray extProto = R"(syntax = "proto2";
 package kinds.legacy;
 message Ext {
-  enum Level { LOW = 1; HIGH = 2; }
+  // An enumeration of map values must begin with 0.
+  enum Level { LEVEL_NONE = 0; LOW = 1; HIGH = 2; }
   optional int32 id = 1; optional string name = 2 [default = "none"]; repeated int32 nums = 3 [packed = true];
   optional Ext child = 4; optional Level level = 5;
   repeated Level levels = 6; repeated Level plevels = 7 [packed = true]; map<string, Level> m_level = 8;
@@ -97,7 +98,7 @@ inline constexpr const char* levelMapMember = "mLevel";
 // Level's names by number.
 inline const char* levelName(long long number)
 {
-    return number == 1 ? "LOW" : number == 2 ? "HIGH" : nullptr;
+    return number == 0 ? "LEVEL_NONE" : number == 1 ? "LOW" : number == 2 ? "HIGH" : nullptr;
 }
 
 // The types a value is read as: the root and some of what it holds.

@@ -7,7 +7,6 @@
 //   Level defines get their names, the others stay numbers;
 // - the bytes of a string that are no UTF-8 become U+FFFD as Qt's decoder
 //   reads them (the printer drops them, and more);
-// - a Level map entry without its value holds Level's default, LOW;
 // - unknown fields are dropped (the printer would read them as the fields of
 //   their numbers).
 // Shared by the differential test and the fuzz target.
@@ -62,8 +61,6 @@ inline void prepareFields(google::protobuf::Message& message)
     if (type.full_name() == "google.protobuf.Any")
         return prepareAny(message);
     const protobuf::Reflection& r = *message.GetReflection();
-    if (type.full_name() == "kinds.legacy.Ext.MLevelEntry" && !r.HasField(message, type.map_value()))
-        r.SetInt32(&message, type.map_value(), 1);
     std::vector<const FieldDescriptor*> fields;
     r.ListFields(message, &fields);
     for (const FieldDescriptor* field : fields) {
