@@ -1,5 +1,6 @@
 #include "ProtobufValueReader.h"
 
+#include "ProtobufEnumNumberDatabase.h"
 #include "ProtobufJsonTypeResolver.h"
 #include "ProtobufLogCapture.h"
 
@@ -10,6 +11,7 @@
 #include <google/protobuf/wire_format_lite.h>
 
 #include <QString>
+#include <QUtf8StringView>
 
 #include <algorithm>
 #include <array>
@@ -100,7 +102,8 @@ bool hasOwnJsonForm(const protobuf::Descriptor& type)
     return std::find(OwnJsonFormTypes.begin(), OwnJsonFormTypes.end(), type.full_name()) != OwnJsonFormTypes.end();
 }
 
-// Whether the entry's key sorts before the other entry's.
+// Whether the entry's key sorts before the other entry's; keys that are no
+// strings.
 bool mapKeyLess(const protobuf::Message& entry, const protobuf::Message& other, const FieldDescriptor& key)
 {
     const protobuf::Reflection& reflection = *entry.GetReflection();
@@ -115,11 +118,6 @@ bool mapKeyLess(const protobuf::Message& entry, const protobuf::Message& other, 
         return reflection.GetUInt64(entry, &key) < reflection.GetUInt64(other, &key);
     case FieldDescriptor::CPPTYPE_BOOL:
         return reflection.GetBool(entry, &key) < reflection.GetBool(other, &key);
-    case FieldDescriptor::CPPTYPE_STRING: {
-        std::string scratch;
-        std::string otherScratch;
-        return reflection.GetStringReference(entry, &key, &scratch) < reflection.GetStringReference(other, &key, &otherScratch);
-    }
     default:
         return false;
     }
@@ -130,6 +128,19 @@ void appendVarint(std::string& output, std::uint32_t value)
     std::uint8_t bytes[MaxVarint32Bytes];
     const std::uint8_t* end = protobuf::io::CodedOutputStream::WriteVarint32ToArray(value, bytes);
     output.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(end - bytes));
+}
+
+bool isUtf8(std::string_view bytes)
+{
+    return QUtf8StringView(bytes.data(), static_cast<qsizetype>(bytes.size())).isValidUtf8();
+}
+
+// The bytes of a string field as UTF-8 with U+FFFD for each sequence that is
+// none, as Qt's decoder reads them. The parser leaves proto2 strings
+// unchecked, and the conversion would drop such bytes without a mark.
+std::string shownUtf8(std::string_view bytes)
+{
+    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())).toUtf8().toStdString();
 }
 
 void appendLengthDelimited(std::string& output, int number, std::string_view bytes)
@@ -236,8 +247,10 @@ void appendValue(std::string& output, const protobuf::Message& message, const Fi
     case Type::TYPE_STRING:
     case Type::TYPE_BYTES: {
         std::string scratch;
-        const std::string& value
+        const std::string& read
             = element ? r.GetRepeatedStringReference(message, f, index, &scratch) : r.GetStringReference(message, f, &scratch);
+        const std::string shown = field.type() == Type::TYPE_STRING && !isUtf8(read) ? shownUtf8(read) : std::string();
+        const std::string& value = shown.empty() ? read : shown;
         appendVarint(output, static_cast<std::uint32_t>(value.size()));
         output.append(value);
         return;
@@ -276,8 +289,12 @@ void appendZeroField(std::string& output, const FieldDescriptor& field)
 
 ProtobufValueReader::ProtobufValueReader(const protobuf::DescriptorPool& pool)
     : m_pool(pool)
-    , m_factory(std::make_unique<protobuf::DynamicMessageFactory>(&pool))
+    , m_numberDatabase(std::make_unique<ProtobufEnumNumberDatabase>(pool))
+    , m_numberPool(std::make_unique<protobuf::DescriptorPool>(m_numberDatabase.get()))
 {
+    // Imports are resolved by type name, as in the pool the files come from.
+    m_numberPool->InternalSetLazilyBuildDependencies();
+    m_factory = std::make_unique<protobuf::DynamicMessageFactory>(m_numberPool.get());
 }
 
 ProtobufValueReader::~ProtobufValueReader() = default;
@@ -295,8 +312,12 @@ Result<std::string, KafkaError> ProtobufValueReader::readMessage(
     if (value.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
         return unparsed(type, depth > 0, { QStringLiteral("too large") });
 
+    // The type with its closed enumerations' fields read as numbers; the
+    // type itself where the files do not build so.
+    const protobuf::Descriptor* numbered = m_numberPool->FindMessageTypeByName(type.full_name());
     // The factory hands out prototypes to several threads at once.
-    const std::unique_ptr<protobuf::Message> message(m_factory->GetPrototype(&type)->New());
+    const std::unique_ptr<protobuf::Message> message(
+        m_factory->GetPrototype(numbered != nullptr ? numbered : &type)->New());
     {
         ProtobufLogCapture capture;
         if (!message->ParsePartialFromArray(value.data(), static_cast<int>(value.size())))
@@ -365,20 +386,31 @@ std::optional<KafkaError> ProtobufValueReader::writeMap(
     if (depth + 1 > MaxDepth)
         return nestedTooDeep();
     const protobuf::Reflection& reflection = *message.GetReflection();
-    std::vector<const protobuf::Message*> entries(static_cast<std::size_t>(reflection.FieldSize(message, &field)));
-    for (std::size_t index = 0; index < entries.size(); ++index)
-        entries[index] = &reflection.GetRepeatedMessage(message, &field, static_cast<int>(index));
-    // A parsed map may still hold every entry of the wire, in wire order; of
-    // entries with the same key the last one counts, as in the library's map.
     const FieldDescriptor& key = *field.message_type()->map_key();
     const FieldDescriptor& value = *field.message_type()->map_value();
-    const auto keyLess
-        = [&key](const protobuf::Message* entry, const protobuf::Message* other) { return mapKeyLess(*entry, *other, key); };
+    const bool stringKeys = key.cpp_type() == FieldDescriptor::CPPTYPE_STRING;
+    // Each entry with its key as shown, for string keys.
+    using Entry = std::pair<const protobuf::Message*, std::string>;
+    std::vector<Entry> entries(static_cast<std::size_t>(reflection.FieldSize(message, &field)));
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+        entries[index].first = &reflection.GetRepeatedMessage(message, &field, static_cast<int>(index));
+        if (stringKeys) {
+            std::string scratch;
+            const std::string& read = entries[index].first->GetReflection()->GetStringReference(*entries[index].first, &key, &scratch);
+            entries[index].second = isUtf8(read) ? read : shownUtf8(read);
+        }
+    }
+    // A parsed map may still hold every entry of the wire, in wire order; of
+    // entries with the same key the last one counts, as in the library's map.
+    // So it does of keys that are shown alike: an object has each member once.
+    const auto keyLess = [&key, stringKeys](const Entry& entry, const Entry& other) {
+        return stringKeys ? entry.second < other.second : mapKeyLess(*entry.first, *other.first, key);
+    };
     std::stable_sort(entries.begin(), entries.end(), keyLess);
 
     for (std::size_t index = 0; index < entries.size(); ++index) {
-        const protobuf::Message* entry = entries[index];
-        if (index + 1 < entries.size() && !keyLess(entry, entries[index + 1]))
+        const protobuf::Message* entry = entries[index].first;
+        if (index + 1 < entries.size() && !keyLess(entries[index], entries[index + 1]))
             continue;
         const std::size_t contentStart = beginLengthDelimited(output, field.number());
         appendValue(output, *entry, key, -1);

@@ -18,6 +18,7 @@ class DynamicMessageFactory;
 class FieldDescriptor;
 class Message;
 }
+class ProtobufEnumNumberDatabase;
 
 // Reads a record value as a message of a given type and writes that message
 // again for libprotobuf's binary-to-JSON conversion. The conversion trusts its
@@ -28,13 +29,19 @@ class Message;
 // comes out as it lies on the wire.
 //
 // Here libprotobuf's own parser reads the value into a message of the type
-// (required fields may be missing; extensions of the pool are read), and the
-// conversion gets that message, written by its reflection:
+// (required fields may be missing; extensions of the pool are read), with the
+// fields of closed enumerations read as numbers (ProtobufEnumNumberDatabase)
+// so that a number the enumeration does not define stays where the value put
+// it; the conversion shows it as a number. The conversion gets that message,
+// written by its reflection:
 // - its fields in number order, each once, extensions included; unknown
 //   fields left out (the conversion would leave them out too);
 // - map entries in key order, each with its key and its value;
 // - every group framed as a length-delimited message, to match the group
 //   fields that ProtobufJsonTypeResolver presents as message fields;
+// - strings as UTF-8, U+FFFD for each sequence that is none (proto2 leaves
+//   strings unchecked; the conversion would drop such bytes), map entries
+//   with string keys shown alike counting as one key;
 // - a google.protobuf.Value that holds nothing as a null value, as protobuf's
 //   JSON mapping reads it;
 // - the payload of every Any whose type the pool knows under the standard URL
@@ -46,7 +53,8 @@ class Message;
 // refused (the conversion checks the other limits of Duration and Timestamp).
 // Messages, groups, map entries and Any payloads may nest MaxDepth deep in all.
 //
-// Keeps no mutable state of its own (the message factory guards itself): read
+// Keeps no mutable state of its own (the message factory and the pool of
+// numbered types guard themselves): read
 // may be called from several threads at once.
 class ProtobufValueReader {
 public:
@@ -81,5 +89,9 @@ private:
     std::optional<KafkaError> writeAny(const google::protobuf::Message& any, int depth, std::string& output) const;
 
     const google::protobuf::DescriptorPool& m_pool;
+    // The pool's files with closed enumerations' fields as numbers, built as
+    // the parser asks for them; messages are read as its types.
+    std::unique_ptr<ProtobufEnumNumberDatabase> m_numberDatabase;
+    std::unique_ptr<google::protobuf::DescriptorPool> m_numberPool;
     std::unique_ptr<google::protobuf::DynamicMessageFactory> m_factory;
 };

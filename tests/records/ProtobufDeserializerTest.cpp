@@ -139,6 +139,15 @@ import "tagged.proto";
 enum Level { LOW = 1; HIGH = 2; }
 extend ext.Tagged { optional Level level = 103; }
 )";
+// Closed enumerations and strings that proto2 leaves unchecked.
+const QByteArray closedProto = R"(syntax = "proto2";
+enum Level { LOW = 1; HIGH = 2; }
+message N {
+  required int32 id = 1; optional Level level = 2; repeated Level levels = 3; repeated Level plevels = 4 [packed = true];
+  map<string, Level> m = 5; optional string s = 6; oneof pick { Level o_level = 7; string o_text = 8; }
+  repeated string texts = 9;
+}
+)";
 
 // Bytes written as a string literal, zero bytes included.
 template <qsizetype N>
@@ -205,7 +214,8 @@ private slots:
         auto demo = create({"demo"});
         QVERIFY(demo.hasValue());
         m_demo = std::move(demo).value();
-        schemaDir("parsed", {{"all.proto", allProto}, {"tagged.proto", taggedProto}, {"more/level.proto", levelProto}});
+        schemaDir("parsed", {{"all.proto", allProto}, {"tagged.proto", taggedProto}, {"more/level.proto", levelProto},
+            {"closed.proto", closedProto}});
         auto parsed = create({"parsed"});
         QVERIFY(parsed.hasValue());
         m_parsed = std::move(parsed).value();
@@ -505,6 +515,78 @@ private slots:
     }
 
     void showsTheMessageTheValueParsesTo()
+    {
+        QFETCH(QString, messageType);
+        QFETCH(QByteArray, value);
+        QFETCH(QString, expected);
+        QCOMPARE(describeWithCauses(m_parsed->deserializeRecord(recordWith(value), messageType, "")), expected);
+    }
+
+    // A number that a closed (proto2) enumeration does not define is shown as
+    // that number wherever it stands, in its place on the wire and as the
+    // value that counts where the parser keeps one of several; the bytes of a
+    // proto2 string that are no UTF-8 are shown as U+FFFD, one for each
+    // sequence that Qt's UTF-8 decoder replaces.
+    void showsEveryNumberAndByte_data()
+    {
+        using namespace ProtobufWire;
+        QTest::addColumn<QString>("messageType");
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<QString>("expected");
+
+        const auto hex = [](const char* digits) { return QByteArray::fromHex(digits); };
+        const QString r = QString(QChar(QChar::ReplacementCharacter));
+        QTest::newRow("undefined number") << "N" << hex("08011063") << R"({"id":1,"level":99})";
+        QTest::newRow("undefined number after a defined one") << "N" << hex("080110011063") << R"({"id":1,"level":99})";
+        QTest::newRow("defined number after an undefined one")
+            << "N" << hex("080110631002") << R"({"id":1,"level":"HIGH"})";
+        QTest::newRow("negative undefined number")
+            << "N" << hex("080110ffffffffffffffffff01") << R"({"id":1,"level":-1})";
+        QTest::newRow("repeated, undefined last") << "N" << hex("080118011863") << R"({"id":1,"levels":["LOW",99]})";
+        QTest::newRow("repeated, undefined first") << "N" << hex("080118631802") << R"({"id":1,"levels":[99,"HIGH"]})";
+        QTest::newRow("repeated, packed on the wire")
+            << "N" << hex("08011a03630102") << R"({"id":1,"levels":[99,"LOW","HIGH"]})";
+        QTest::newRow("packed") << "N" << hex("080122020263") << R"({"id":1,"plevels":["HIGH",99]})";
+        QTest::newRow("packed, undefined between defined ones")
+            << "N" << hex("08012203016302") << R"({"id":1,"plevels":["LOW",99,"HIGH"]})";
+        QTest::newRow("packed, unpacked and packed runs")
+            << "N" << hex("0801206322020162") << R"({"id":1,"plevels":[99,"LOW",98]})";
+        QTest::newRow("map value") << "N" << hex("08012a050a016b1063") << R"({"id":1,"m":{"k":99}})";
+        QTest::newRow("map value before its key") << "N" << hex("08012a0510630a016b") << R"({"id":1,"m":{"k":99}})";
+        QTest::newRow("map values defined and not, in key order")
+            << "N" << hex("08012a050a016b10632a050a01611001") << R"({"id":1,"m":{"a":"LOW","k":99}})";
+        QTest::newRow("map key repeated, undefined last")
+            << "N" << hex("08012a050a016b10012a050a016b1063") << R"({"id":1,"m":{"k":99}})";
+        QTest::newRow("map key repeated, defined last")
+            << "N" << hex("08012a050a016b10632a050a016b1002") << R"({"id":1,"m":{"k":"HIGH"}})";
+        QTest::newRow("map entry without its value") << "N" << hex("08012a030a016b") << R"({"id":1,"m":{"k":"LOW"}})";
+        QTest::newRow("oneof, undefined number last")
+            << "N" << hex("0801420178" "3863") << R"({"id":1,"oLevel":99})";
+        QTest::newRow("oneof, undefined number first")
+            << "N" << hex("08013863" "420178") << R"({"id":1,"oText":"x"})";
+        QTest::newRow("oneof, defined then undefined number") << "N" << hex("080138013863") << R"({"id":1,"oLevel":99})";
+        QTest::newRow("extension") << "ext.Tagged" << tag(103, 0) + varint(99) << R"({"[ext.more.level]":99})";
+        QTest::newRow("extension, undefined then defined")
+            << "ext.Tagged" << tag(103, 0) + varint(99) + tag(103, 0) + varint(1) << R"({"[ext.more.level]":"LOW"})";
+
+        QTest::newRow("string with a byte that is no UTF-8")
+            << "N" << hex("080132036162ff") << QString(R"({"id":1,"s":"ab%1"})").arg(r);
+        QTest::newRow("string with a bad continuation") << "N" << hex("08013202c328") << QString("{\"id\":1,\"s\":\"%1(\"}").arg(r);
+        QTest::newRow("string cut in a sequence") << "N" << hex("08013203e2826a") << QString(R"({"id":1,"s":"%1%1j"})").arg(r);
+        QTest::newRow("string with a surrogate") << "N" << hex("08013203eda080") << QString(R"({"id":1,"s":"%1%1%1"})").arg(r);
+        QTest::newRow("string with an overlong sequence")
+            << "N" << hex("08013202c0af") << QString(R"({"id":1,"s":"%1%1"})").arg(r);
+        QTest::newRow("repeated strings") << "N" << hex("08014a026f6b4a01ff") << QString(R"({"id":1,"texts":["ok","%1"]})").arg(r);
+        QTest::newRow("oneof string") << "N" << hex("08014201fe") << QString(R"({"id":1,"oText":"%1"})").arg(r);
+        QTest::newRow("map key") << "N" << hex("08012a050a01ff1002") << QString(R"({"id":1,"m":{"%1":"HIGH"}})").arg(r);
+        QTest::newRow("map keys shown alike: the last entry counts")
+            << "N" << hex("08012a050a01ff10022a050a01611001" "2a050a01fe1063")
+            << QString(R"({"id":1,"m":{"a":"LOW","%1":99}})").arg(r);
+        QTest::newRow("string extension") << "ext.Tagged" << lengthDelimited(100, hex("6e80"))
+                                          << QString(R"({"[ext.note]":"n%1"})").arg(r);
+    }
+
+    void showsEveryNumberAndByte()
     {
         QFETCH(QString, messageType);
         QFETCH(QByteArray, value);

@@ -50,13 +50,18 @@ message Node {
 }
 )";
 
-// Proto2: extensions, explicit defaults, closed enumerations.
+// Proto2: extensions, explicit defaults, closed enumerations (which keep a
+// number they do not define out of the parsed field), strings that the parser
+// leaves unchecked.
 inline const QByteArray extProto = R"(syntax = "proto2";
 package kinds.legacy;
 message Ext {
-  enum Level { LOW = 1; HIGH = 2; }
+  // An enumeration of map values must begin with 0.
+  enum Level { LEVEL_NONE = 0; LOW = 1; HIGH = 2; }
   optional int32 id = 1; optional string name = 2 [default = "none"]; repeated int32 nums = 3 [packed = true];
   optional Ext child = 4; optional Level level = 5;
+  repeated Level levels = 6; repeated Level plevels = 7 [packed = true]; map<string, Level> m_level = 8;
+  oneof pick { Level o_level = 9; string o_text = 10; } repeated string texts = 11;
   extensions 100 to 199;
 }
 extend Ext { optional string note = 100; repeated sint32 deltas = 101 [packed = true]; repeated fixed64 stamps = 102; }
@@ -64,22 +69,37 @@ message Scope { extend Ext { optional Ext more = 110; optional Ext.Level grade =
 )";
 
 // ext.proto with every extension an ordinary field of the message it extends,
-// named as protobuf's JSON mapping names extensions. A value parses to the
-// same fields with either; libprotobuf's own JSON printer leaves extensions
-// out but shows these fields.
+// named as protobuf's JSON mapping names extensions, and every Level an int32:
+// the number on the wire, which the parser keeps in its place whether Level
+// defines it or not. A value parses to the same fields with either;
+// libprotobuf's own JSON printer leaves extensions and the numbers that Level
+// does not define out but shows these fields.
 inline const QByteArray extAsFieldsProto = R"(syntax = "proto2";
 package kinds.legacy;
 message Ext {
-  enum Level { LOW = 1; HIGH = 2; }
   optional int32 id = 1; optional string name = 2 [default = "none"]; repeated int32 nums = 3 [packed = true];
-  optional Ext child = 4; optional Level level = 5;
+  optional Ext child = 4; optional int32 level = 5;
+  repeated int32 levels = 6; repeated int32 plevels = 7 [packed = true]; map<string, int32> m_level = 8;
+  oneof pick { int32 o_level = 9; string o_text = 10; } repeated string texts = 11;
   optional string note = 100 [json_name = "[kinds.legacy.note]"];
   repeated sint32 deltas = 101 [packed = true, json_name = "[kinds.legacy.deltas]"];
   repeated fixed64 stamps = 102 [json_name = "[kinds.legacy.stamps]"];
   optional Ext more = 110 [json_name = "[kinds.legacy.Scope.more]"];
-  optional Level grade = 111 [json_name = "[kinds.legacy.Scope.grade]"];
+  optional int32 grade = 111 [json_name = "[kinds.legacy.Scope.grade]"];
 }
 )";
+
+// The members of Ext that hold a Level, as the JSON mapping names them, and
+// the map whose values are Levels. No other member of the types has these
+// names.
+inline constexpr std::array<const char*, 5> levelMembers {
+    "level", "levels", "plevels", "oLevel", "[kinds.legacy.Scope.grade]"};
+inline constexpr const char* levelMapMember = "mLevel";
+// Level's names by number.
+inline const char* levelName(long long number)
+{
+    return number == 0 ? "LEVEL_NONE" : number == 1 ? "LOW" : number == 2 ? "HIGH" : nullptr;
+}
 
 // The types a value is read as: the root and some of what it holds.
 inline constexpr std::array<const char*, 8> typeNames {
