@@ -2,6 +2,7 @@
 
 #include "KafkaRecordListItemDelegate.h"
 #include "KafkaRecordModel.h"
+#include "RecordListAccessible.h"
 
 #include <QApplication>
 #include <QPaintEvent>
@@ -28,6 +29,8 @@ int clampedCoordinate(qint64 value)
 RecordListView::RecordListView(QWidget* parent)
     : QAbstractItemView(parent)
 {
+    // Assistive technology sees a list of the rows.
+    RecordListAccessible::registerFactory();
 }
 
 int RecordListView::rowCount() const
@@ -402,4 +405,16 @@ int RecordListView::findKeyStartingWith(const QString& text, int startRow) const
             return row;
     }
     return -1;
+}
+
+void RecordListView::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    RecordListAccessible::announceCurrent(this, current);
+    QAbstractItemView::currentChanged(current, previous);
+}
+
+void RecordListView::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected)
+{
+    RecordListAccessible::announceSelectionChange(this, selected, deselected);
+    QAbstractItemView::selectionChanged(selected, deselected);
 }
