@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QPainter>
+#include <QStringList>
 #include <QtMath>
 
 #include <algorithm>
@@ -86,6 +87,16 @@ QString KafkaRecordListItemDelegate::generateLine2Left(const KafkaRecord& record
     const QString offset = QString::number(record.offset);
     return showTopic ? QStringLiteral("%1-%2@%3").arg(visibleText(record.topic), partition, offset)
                      : QStringLiteral("%1@%2").arg(partition, offset);
+}
+
+QString KafkaRecordListItemDelegate::shownText(const KafkaRecord& record) const
+{
+    QStringList parts;
+    if (QString key = keyLine(record.key); !key.isEmpty())
+        parts.append(std::move(key));
+    parts.append(generateLine2Left(record));
+    parts.append(timestampText(record));
+    return parts.join(QStringLiteral(", "));
 }
 
 void KafkaRecordListItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,

@@ -31,6 +31,10 @@ public:
 
     // "<partition>@<offset>", or "<topic>-<partition>@<offset>" with showTopic.
     QString generateLine2Left(const KafkaRecord& record) const;
+    // What a row shows, as one line for assistive technology: the key line,
+    // the position and the local timestamp, separated by commas. A row
+    // without a key starts with its position.
+    QString shownText(const KafkaRecord& record) const;
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;

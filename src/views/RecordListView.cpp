@@ -2,6 +2,7 @@
 
 #include "KafkaRecordListItemDelegate.h"
 #include "KafkaRecordModel.h"
+#include "RecordListAccessible.h"
 #include "SteadyScrollBar.h"
 
 #include <QApplication>
@@ -35,6 +36,8 @@ RecordListView::RecordListView(QWidget* parent)
     // Rows arriving change the range at every turn of the event loop; the
     // bar is drawn again only when that shows.
     setVerticalScrollBar(new SteadyScrollBar(Qt::Vertical));
+    // Assistive technology sees a list of the rows.
+    RecordListAccessible::registerFactory();
 }
 
 int RecordListView::rowCount() const
@@ -486,4 +489,16 @@ int RecordListView::findKeyStartingWith(const QString& text, int startRow) const
             return row;
     }
     return -1;
+}
+
+void RecordListView::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    RecordListAccessible::announceCurrent(this, current);
+    QAbstractItemView::currentChanged(current, previous);
+}
+
+void RecordListView::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected)
+{
+    RecordListAccessible::announceSelectionChange(this, selected, deselected);
+    QAbstractItemView::selectionChanged(selected, deselected);
 }

@@ -64,6 +64,10 @@ protected:
     void updateGeometries() override;
     void scrollContentsBy(int dx, int dy) override;
     void paintEvent(QPaintEvent* event) override;
+    // Also announce the current row and the selection to assistive
+    // technology, as a QListView does (see RecordListAccessible).
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
 
 private:
     void takeSelectionAside();
