@@ -37,7 +37,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QListView>
 #include <QTimer>
 
 #include <algorithm>
@@ -98,28 +97,13 @@ struct Figures {
     double worstInsertMs = 0;
 };
 
-enum class List { Records, OldQListView, ModelAlone };
-
-Figures run(List kind, int records, int batchSize, int intervalMs, int seconds, bool arriving)
+Figures run(ShownList kind, int records, int batchSize, int intervalMs, int seconds, bool arriving)
 {
     KafkaRecordModel model;
     fill(model, records);
     KafkaRecordListItemDelegate delegate;
-    std::unique_ptr<QAbstractItemView> view;
-    if (kind == List::Records) {
-        view = std::make_unique<RecordListView>();
-    } else if (kind == List::OldQListView) {
-        auto list = std::make_unique<QListView>();
-        list->setUniformItemSizes(true);
-        list->setLayoutMode(QListView::Batched);
-        list->setBatchSize(20'000);
-        view = std::move(list);
-    }
+    const std::unique_ptr<QAbstractItemView> view = makeRecordList(kind, model, delegate);
     if (view) {
-        view->setItemDelegate(&delegate);
-        view->setModel(&model);
-        view->resize(420, 600);
-        view->show();
         // The list is drawn before anything arrives.
         QElapsedTimer settling;
         settling.start();
@@ -197,12 +181,12 @@ int main(int argc, char** argv)
         batchSize, intervalMs, seconds, Partitions);
     std::printf("%-34s %6s %8s %13s %11s  %6s  %s\n", "", "frames", "no rows", "worst stall", "stall p99",
         "inserts", "insert (mean / worst)");
-    print("RecordListView, records arriving", run(List::Records, records, batchSize, intervalMs, seconds, true));
-    print("RecordListView, nothing arriving", run(List::Records, records, batchSize, intervalMs, seconds, false));
-    print("model alone, records arriving", run(List::ModelAlone, records, batchSize, intervalMs, seconds, true));
+    print("RecordListView, records arriving", run(ShownList::Records, records, batchSize, intervalMs, seconds, true));
+    print("RecordListView, nothing arriving", run(ShownList::Records, records, batchSize, intervalMs, seconds, false));
+    print("model alone, records arriving", run(ShownList::None, records, batchSize, intervalMs, seconds, true));
     if (old) {
-        print("QListView batched, arriving", run(List::OldQListView, records, batchSize, intervalMs, seconds, true));
-        print("QListView batched, nothing", run(List::OldQListView, records, batchSize, intervalMs, seconds, false));
+        print("QListView batched, arriving", run(ShownList::OldQListView, records, batchSize, intervalMs, seconds, true));
+        print("QListView batched, nothing", run(ShownList::OldQListView, records, batchSize, intervalMs, seconds, false));
     }
 
     std::printf("\n%d records in slices of 10,000, the event loop turned after each\n", records);

@@ -35,36 +35,6 @@ KafkaRecord makeRecord(std::int64_t timestamp, int partition, std::int64_t offse
     return r;
 }
 
-// The list shown as the tab shows it, or none.
-class Shown {
-public:
-    Shown(ShownList kind, KafkaRecordModel& model)
-    {
-        if (kind == ShownList::Records) {
-            view = std::make_unique<RecordListView>();
-        } else if (kind == ShownList::OldQListView) {
-            auto list = std::make_unique<QListView>();
-            list->setUniformItemSizes(true);
-            list->setLayoutMode(QListView::Batched);
-            list->setBatchSize(20'000);
-            view = std::move(list);
-        }
-        if (!view)
-            return;
-        view->setItemDelegate(&delegate);
-        view->setModel(&model);
-        view->resize(420, 600);
-        view->show();
-        QApplication::processEvents();
-    }
-
-    QAbstractItemView* get() const { return view.get(); }
-
-private:
-    KafkaRecordListItemDelegate delegate;
-    std::unique_ptr<QAbstractItemView> view;
-};
-
 // One turn of the tab: the slice goes in, then the event loop runs what
 // that posted (scroll bars, painting). Milliseconds of both.
 double insertAndTurn(KafkaRecordModel& model, QList<KafkaRecord> slice)
@@ -78,10 +48,34 @@ double insertAndTurn(KafkaRecordModel& model, QList<KafkaRecord> slice)
 
 } // namespace
 
+std::unique_ptr<QAbstractItemView> makeRecordList(
+    ShownList kind, KafkaRecordModel& model, KafkaRecordListItemDelegate& delegate)
+{
+    std::unique_ptr<QAbstractItemView> view;
+    if (kind == ShownList::Records) {
+        view = std::make_unique<RecordListView>();
+    } else if (kind == ShownList::OldQListView) {
+        auto list = std::make_unique<QListView>();
+        list->setUniformItemSizes(true);
+        list->setLayoutMode(QListView::Batched);
+        list->setBatchSize(20'000);
+        view = std::move(list);
+    }
+    if (view) {
+        view->setItemDelegate(&delegate);
+        view->setModel(&model);
+        view->resize(420, 600);
+        view->show();
+    }
+    return view;
+}
+
 SliceFigures insertInSlices(ShownList list, int records, int slice, bool interleaved)
 {
     KafkaRecordModel model;
-    const Shown shown(list, model);
+    KafkaRecordListItemDelegate delegate;
+    const std::unique_ptr<QAbstractItemView> view = makeRecordList(list, model, delegate);
+    QApplication::processEvents();
     QList<KafkaRecord> all;
     all.reserve(records);
     for (int n = 0; n < records; ++n) {
@@ -113,8 +107,9 @@ SelectionFigures burstsAmongSelection(ShownList list, int rows, int bursts, int 
     for (int n = 0; n < rows; ++n)
         held.append(makeRecord(Now - 30 * Day + n * (30 * Day / rows), 0, n));
     model.insertRecords(std::move(held));
-    const Shown shown(list, model);
-    if (QAbstractItemView* view = shown.get()) {
+    KafkaRecordListItemDelegate delegate;
+    const std::unique_ptr<QAbstractItemView> view = makeRecordList(list, model, delegate);
+    if (view) {
         view->setSelectionMode(QAbstractItemView::ExtendedSelection);
         view->setCurrentIndex(model.index(rows / 2, 0));
         if (allSelected)

@@ -4,13 +4,22 @@
 // them over: a slice per turn of the event loop. Part of
 // bench_record_list_arrivals.
 
-#include <QtGlobal>
+#include <QAbstractItemView>
+
+#include <memory>
+
+class KafkaRecordListItemDelegate;
+class KafkaRecordModel;
 
 namespace Bench {
 
 // Which list takes the records: the records tab's, the QListView the tab
 // had before (batched layout, uniform item sizes), or none (the model alone).
 enum class ShownList { Records, OldQListView, None };
+
+// The list on the model, shown as the tab shows it; null for None.
+std::unique_ptr<QAbstractItemView> makeRecordList(
+    ShownList kind, KafkaRecordModel& model, KafkaRecordListItemDelegate& delegate);
 
 // `records` records inserted in slices of `slice`, the event loop turned
 // after each: the GUI thread's time in all, and its longest turn.
