@@ -293,6 +293,7 @@ private slots:
                 list.view.viewport(), Qt::LeftButton, modifiers, list.view.visualRect(list.model.index(row)).center());
         };
         if (how == "all") {
+            click(4);
             QTest::keyClick(&list.view, Qt::Key_A, Qt::ControlModifier);
         } else if (how == "shift") {
             click(2);
@@ -314,6 +315,7 @@ private slots:
             ranges.append({list.model.record(range.topLeft()), list.model.record(range.bottomRight())});
         QVERIFY(!ranges.isEmpty());
         const QModelIndex current = list.view.currentIndex();
+        QVERIFY(current.isValid());
         const QString currentKey = list.keyAt(current);
         QSignalSpy changes(selections, &QItemSelectionModel::selectionChanged);
 
